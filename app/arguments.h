@@ -1,0 +1,49 @@
+// The command line: splitting it into words, the options it carries, the
+// hive they choose and the values a drive text turns into.
+#ifndef VENDREL_APP_ARGUMENTS_H_
+#define VENDREL_APP_ARGUMENTS_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+
+namespace vendrel {
+
+constexpr std::size_t kVersionTextMax = 10;
+
+struct RunOptions {
+  std::string version_argument;  // the whole "-v..." argument
+  std::string database_name;
+  std::string practice_relief;
+  std::string version_text;  // at most kVersionTextMax bytes
+  std::string drive_text;
+};
+
+struct NewValues {
+  std::string drive;
+  std::string inst_path;
+  std::string local_drive;
+};
+
+// Splits a Windows command line into words, the program's own name first.
+// Codes 1 to 32 separate; double quotes group and are dropped; a pair of
+// quotes at the start of a word is skipped.
+std::vector<std::string> SplitCommandLine(std::string_view command_line);
+
+// Scans the arguments after the program's name into options.
+RunOptions ScanArguments(const std::vector<std::string>& arguments);
+
+// When the scan saw a drive argument, the drive text becomes argument 1 and
+// true is returned; otherwise the caller has to ask for it.
+bool FinishDriveText(RunOptions& options, const std::vector<std::string>& arguments);
+
+// The machine-wide hive when the version argument holds a '6' or a '7'.
+platform::RootKey ChooseHive(const RunOptions& options);
+
+NewValues ComposeNewValues(std::string_view drive_text);
+
+}  // namespace vendrel
+
+#endif  // VENDREL_APP_ARGUMENTS_H_

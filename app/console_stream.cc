@@ -1,0 +1,90 @@
+#include "app/console_stream.h"
+
+#include "platform/error.h"
+
+namespace vendrel {
+namespace {
+
+constexpr std::size_t kReadChunk = 4096;
+
+}  // namespace
+
+ConsoleStream::ConsoleStream(platform::Console& console)
+    : console_(console), immediate_(console.OutputIsConsole()) {}
+
+void ConsoleStream::WriteLine(std::string_view text) {
+  std::string line(text);
+  line += "\r\n";
+  Write(line);
+}
+
+void ConsoleStream::Prompt(std::string_view text) {
+  Write(text);
+  Flush();
+}
+
+void ConsoleStream::Write(std::string_view text) {
+  if (immediate_) {
+    WriteThrough(text.data(), text.size());
+    return;
+  }
+  pending_output_.append(text);
+  std::size_t full = pending_output_.size() - pending_output_.size() % kBlockSize;
+  if (full == 0) return;
+  std::string blocks = pending_output_.substr(0, full);
+  pending_output_.erase(0, full);
+  for (std::size_t at = 0; at < blocks.size(); at += kBlockSize) {
+    WriteThrough(blocks.data() + at, kBlockSize);
+  }
+}
+
+void ConsoleStream::Flush() {
+  if (pending_output_.empty()) return;
+  std::string held;
+  held.swap(pending_output_);
+  WriteThrough(held.data(), held.size());
+}
+
+void ConsoleStream::WriteThrough(const char* data, std::size_t size) {
+  while (size > 0) {
+    std::size_t written = 0;
+    platform::WinCode code = console_.WriteOutput(data, size, &written);
+    if (code != platform::kSuccess) throw InOutError(code, RaiseSite::kConsoleWrite);
+    // A write that makes no progress is a full disk, as the runtime reports it.
+    if (written == 0) throw InOutError(101, RaiseSite::kConsoleWrite);
+    data += written;
+    size -= written;
+  }
+}
+
+bool ConsoleStream::FillInput() {
+  if (input_ended_) return false;
+  input_.erase(0, input_pos_);
+  input_pos_ = 0;
+  std::size_t old_size = input_.size();
+  input_.resize(old_size + kReadChunk);
+  std::size_t read = 0;
+  platform::WinCode code = console_.ReadInput(&input_[old_size], kReadChunk, &read);
+  input_.resize(old_size + (code == platform::kSuccess ? read : 0));
+  if (code == platform::kBrokenPipe || code == platform::kHandleEof) {
+    code = platform::kSuccess;  // the writer went away: the end of input
+  }
+  if (code != platform::kSuccess) throw InOutError(code, RaiseSite::kConsoleRead);
+  if (read == 0) input_ended_ = true;
+  return read > 0;
+}
+
+std::string ConsoleStream::ReadLine() {
+  std::string line;
+  for (;;) {
+    if (input_pos_ >= input_.size() && !FillInput()) return line;
+    while (input_pos_ < input_.size()) {
+      char c = input_[input_pos_++];
+      if (c == '\n') return line;
+      if (c == '\r') continue;
+      if (line.size() < kLineMax) line += c;
+    }
+  }
+}
+
+}  // namespace vendrel

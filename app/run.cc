@@ -1,0 +1,102 @@
+#include "app/run.h"
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/arguments.h"
+#include "app/console_stream.h"
+#include "app/failure_report.h"
+#include "platform/error.h"
+#include "settings/installation_values.h"
+
+namespace vendrel {
+namespace {
+
+void WriteBanner(ConsoleStream& out) {
+  out.WriteLine("");
+  out.WriteLine("Vendrel.exe version 1.3");
+  out.WriteLine(
+      "Usage vendrel <drive> -v<version> -d<postgres_database_name> -p<pryn> -w<dromversion>");
+  out.WriteLine(
+      "  (if <version>=\"6/7\" then HKEY_LOCAL_MACHINE is updated, else HKEY_CURRENT_USER");
+  out.WriteLine("");
+}
+
+void WriteCurrentValues(ConsoleStream& out, const SettingsValues& values) {
+  out.WriteLine("Current values: ");
+  out.WriteLine("  Drive:      " + values.drive);
+  out.WriteLine("  InstPath:   " + values.inst_path);
+  out.WriteLine("  LocalDrive: " + values.local_drive);
+  out.WriteLine("  CDDIR:      " + values.cddir);
+  out.WriteLine("  UPDIR:      " + values.updir);
+  out.WriteLine("  Practice Relief:   " + values.practice_relief);
+  out.WriteLine("");
+}
+
+void WriteNewValues(ConsoleStream& out, const NewValues& values, const RunOptions& options) {
+  out.WriteLine("");
+  out.WriteLine("Updating new values: ");
+  out.WriteLine("  Drive:      " + values.drive);
+  out.WriteLine("  InstPath:   " + values.inst_path);
+  out.WriteLine("  LocalDrive: " + values.local_drive);
+  out.WriteLine("  Practice Relief: " + options.practice_relief);
+  out.WriteLine("  Weergawe: " + options.version_text);
+  out.WriteLine("");
+}
+
+void RunSequence(const RunPlatform& platform, ConsoleStream& out) {
+  WriteBanner(out);
+  std::vector<std::string> arguments = platform.process.Arguments();
+  RunOptions options = ScanArguments(arguments);
+
+  platform::RootKey hive = ChooseHive(options);
+  out.WriteLine(hive == platform::RootKey::kLocalMachine ? "Reading from HKLM"
+                                                         : "Reading from HKCU");
+  SettingsValues current = ReadSettingsValues(platform.registry, hive);
+  WriteCurrentValues(out, current);
+
+  if (FinishDriveText(options, arguments)) {
+    out.WriteLine("Values specified: " + options.drive_text);
+  } else {
+    out.Prompt("enter new value(s):");
+    options.drive_text = out.ReadLine();
+  }
+
+  NewValues values = ComposeNewValues(options.drive_text);
+  WriteNewValues(out, values, options);
+  WriteSettingsValues(platform.registry, ChooseHive(options), values.drive, values.inst_path,
+                      values.local_drive, options.practice_relief);
+
+  out.Prompt("Any key to quit...");
+  out.ReadLine();
+}
+
+}  // namespace
+
+int RunProgram(const RunPlatform& platform) {
+  ConsoleStream out(platform.console);
+  try {
+    try {
+      RunSequence(platform, out);
+      out.Flush();
+      return 0;
+    } catch (const std::bad_alloc&) {
+      throw Error(ErrorKind::kOutOfMemory, "Out of memory", RaiseSite::kOutOfMemory);
+    }
+  } catch (const Error& error) {
+    // The report goes out after whatever was held back; when the console
+    // itself has failed there is nowhere left to report to.
+    try {
+      out.Flush();
+    } catch (const Error&) {
+    }
+    try {
+      out.Prompt(FormatFailureReport(error, ModuleName(platform.process.ModuleFileName())));
+    } catch (const Error&) {
+    }
+    return 1;
+  }
+}
+
+}  // namespace vendrel

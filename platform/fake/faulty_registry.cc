@@ -1,0 +1,36 @@
+#include "platform/fake/faulty_registry.h"
+
+namespace vendrel::platform {
+
+WinCode FaultyRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                                KeyHandle* key) {
+  if (WinCode code = plan_.Next("RegOpenKeyExA")) return code;
+  return inner_.OpenKey(root, sub_key, access, key);
+}
+
+WinCode FaultyRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                   std::uint8_t* data, std::uint32_t* size) {
+  if (WinCode code =
+          plan_.Next(data == nullptr ? "RegQueryValueExA(size)" : "RegQueryValueExA(data)")) {
+    return code;
+  }
+  return inner_.QueryValue(key, name, type, data, size);
+}
+
+WinCode FaultyRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                                 const std::uint8_t* data, std::uint32_t size) {
+  if (WinCode code = plan_.Next("RegSetValueExA")) return code;
+  return inner_.SetValue(key, name, type, data, size);
+}
+
+WinCode FaultyRegistry::FlushKey(KeyHandle key) {
+  if (WinCode code = plan_.Next("RegFlushKey")) return code;
+  return inner_.FlushKey(key);
+}
+
+WinCode FaultyRegistry::CloseKey(KeyHandle key) {
+  if (WinCode code = plan_.Next("RegCloseKey")) return code;
+  return inner_.CloseKey(key);
+}
+
+}  // namespace vendrel::platform

@@ -1,0 +1,41 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/posix/posix_console.h"
+#include "platform/posix/posix_process.h"
+#include "platform/posix/store_registry.h"
+#include "platform/system.h"
+
+namespace vendrel::platform {
+namespace {
+
+class PosixSystem : public System {
+ public:
+  PosixSystem(int argc, char** argv)
+      : registry_(StoreRegistry::DefaultStorePath()),
+        console_(STDOUT_FILENO, STDIN_FILENO),
+        process_(argc, argv) {}
+
+  Registry& registry() override { return registry_; }
+  Console& console() override { return console_; }
+  Process& process() override { return process_; }
+  [[noreturn]] void Exit(int exit_code) override { std::exit(exit_code); }
+
+ private:
+  StoreRegistry registry_;
+  PosixConsole console_;
+  PosixProcess process_;
+};
+
+}  // namespace
+
+std::unique_ptr<System> System::Create(int argc, char** argv) {
+  // A closed pipe on standard output must come back as a failed write, to
+  // be reported, rather than kill the process.
+  signal(SIGPIPE, SIG_IGN);
+  return std::make_unique<PosixSystem>(argc, argv);
+}
+
+}  // namespace vendrel::platform

@@ -1,0 +1,46 @@
+// The registry of the Linux build: both hives in one REGEDIT4 store file.
+#ifndef VENDREL_PLATFORM_POSIX_STORE_REGISTRY_H_
+#define VENDREL_PLATFORM_POSIX_STORE_REGISTRY_H_
+
+#include <map>
+#include <string>
+
+#include "platform/posix/reg_document.h"
+#include "platform/registry.h"
+
+namespace vendrel::platform {
+
+class StoreRegistry : public Registry {
+ public:
+  explicit StoreRegistry(std::string store_path);
+
+  // VENDREL_REGISTRY, else $XDG_CONFIG_HOME/vendrel/registry.reg, with
+  // $HOME/.config for an unset XDG_CONFIG_HOME.
+  static std::string DefaultStorePath();
+
+  WinCode OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                  KeyHandle* key) override;
+  WinCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                     std::uint8_t* data, std::uint32_t* size) override;
+  WinCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                   const std::uint8_t* data, std::uint32_t size) override;
+  WinCode FlushKey(KeyHandle key) override;
+  WinCode CloseKey(KeyHandle key) override;
+
+ private:
+  struct OpenedKey {
+    std::string path;                        // with the hive's full name
+    std::map<std::string, RegValue> values;  // by upper-cased name
+  };
+
+  // Parses the store; a store that is not in the format ends the run.
+  RegDocument Load(const std::string& content) const;
+
+  std::string store_path_;
+  std::map<KeyHandle, OpenedKey> keys_;
+  KeyHandle next_handle_ = 0x100;
+};
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_POSIX_STORE_REGISTRY_H_

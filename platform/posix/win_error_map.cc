@@ -1,0 +1,50 @@
+#include "platform/posix/win_error_map.h"
+
+#include <cerrno>
+
+namespace vendrel::platform {
+
+WinCode WinCodeFromErrno(int error_number) {
+  switch (error_number) {
+    case 0:
+      return kSuccess;
+    case ENOENT:
+      return kFileNotFound;
+    case ENOTDIR:
+      return kPathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return kTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+      return kAccessDenied;
+    case EBADF:
+      return kInvalidHandle;
+    case ENOMEM:
+      return kNotEnoughMemory;
+    case EEXIST:
+      return kFileExists;
+    case EINVAL:
+      return kInvalidParameter;
+    case EPIPE:
+      return kNoData;
+    case ENOSPC:
+    case EDQUOT:
+      return kDiskFull;
+    case ENAMETOOLONG:
+      return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case ELOOP:
+      return kCantResolveFilename;
+    case EFBIG:
+      return kFileTooLarge;
+    case EIO:
+      return 1117;  // ERROR_IO_DEVICE
+    default:
+      return 31;  // ERROR_GEN_FAILURE
+  }
+}
+
+}  // namespace vendrel::platform

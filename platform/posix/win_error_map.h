@@ -1,0 +1,14 @@
+// The one table that turns errno values into the Windows codes the program
+// reports, so that the Linux build fails exactly as the Windows one does.
+#ifndef VENDREL_PLATFORM_POSIX_WIN_ERROR_MAP_H_
+#define VENDREL_PLATFORM_POSIX_WIN_ERROR_MAP_H_
+
+#include "platform/win_codes.h"
+
+namespace vendrel::platform {
+
+WinCode WinCodeFromErrno(int error_number);
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_POSIX_WIN_ERROR_MAP_H_

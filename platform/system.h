@@ -1,0 +1,30 @@
+// The real platform of the machine the program was built for. Only main
+// makes one; everything else is handed the narrow interfaces it needs.
+#ifndef VENDREL_PLATFORM_SYSTEM_H_
+#define VENDREL_PLATFORM_SYSTEM_H_
+
+#include <memory>
+
+#include "platform/console.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace vendrel::platform {
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  static std::unique_ptr<System> Create(int argc, char** argv);
+
+  virtual Registry& registry() = 0;
+  virtual Console& console() = 0;
+  virtual Process& process() = 0;
+
+  // Ends the process with the exit code.
+  [[noreturn]] virtual void Exit(int exit_code) = 0;
+};
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_SYSTEM_H_
