@@ -1,1 +1,140 @@
+#include "app/run.h"
+
 #include <gtest/gtest.h>
+
+#include "platform/fake/faulty_registry.h"
+#include "platform/fake/fixed_process.h"
+#include "platform/fake/memory_console.h"
+#include "platform/fake/memory_registry.h"
+
+namespace vendrel {
+namespace {
+
+using platform::FaultPlan;
+using platform::RootKey;
+
+constexpr const char* kKey = "Software\\Tarvel Global";
+constexpr RootKey kLm = RootKey::kLocalMachine;
+
+const std::string kBanner =
+    "\r\nVendrel.exe version 1.3\r\n"
+    "Usage vendrel <drive> -v<version> -d<postgres_database_name> -p<pryn> -w<dromversion>\r\n"
+    "  (if <version>=\"6/7\" then HKEY_LOCAL_MACHINE is updated, else HKEY_CURRENT_USER\r\n\r\n";
+
+struct RunResult {
+  int exit_code;
+  std::string output;
+};
+
+class RunTest : public ::testing::Test {
+ protected:
+  RunTest() {
+    memory_.PutText(kLm, kKey, "Drive", "C:");
+    memory_.PutText(kLm, kKey, "InstPath", "C:\\KOVA32");
+  }
+
+  RunResult Run(std::vector<std::string> arguments, std::string input = "\n") {
+    platform::FaultyRegistry registry(memory_, plan_);
+    platform::MemoryConsole console(std::move(input));
+    console.set_fault_plan(&plan_);
+    platform::FixedProcess process(std::move(arguments));
+    int exit_code = RunProgram(RunPlatform{registry, console, process});
+    return {exit_code, console.output()};
+  }
+
+  std::string Stored(const std::string& name) {
+    auto value = memory_.Get(kLm, kKey, name);
+    return value ? value->data : "<absent>";
+  }
+
+  platform::MemoryRegistry memory_;
+  FaultPlan plan_;
+};
+
+TEST_F(RunTest, ACompleteRunEndsAtTheFinalPromptWithExitCode0) {
+  RunResult result = Run({"F", "-v6/7", "-pY"});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.output,
+            kBanner +
+                "Reading from HKLM\r\nCurrent values: \r\n  Drive:      C:\r\n"
+                "  InstPath:   C:\\KOVA32\r\n  LocalDrive: \r\n  CDDIR:      \r\n"
+                "  UPDIR:      \r\n  Practice Relief:   \r\n\r\n"
+                "Values specified: F\r\n\r\nUpdating new values: \r\n  Drive:      F:\r\n"
+                "  InstPath:   F:\\kova32\r\n  LocalDrive: F:\r\n  Practice Relief: Y\r\n"
+                "  Weergawe: \r\n\r\nAny key to quit...");
+  EXPECT_EQ(Stored("PracticeRelief"), std::string("Y\0", 2));
+}
+
+// One row for every platform call of the run that can fail: what the report
+// says, and what was stored when the run ended.
+struct FaultRow {
+  const char* operation;
+  int nth;
+  platform::WinCode code;
+  const char* report;  // the report's last lines, after "at <site>."
+  std::string drive_after;
+  std::string local_drive_after;
+  bool typed_drive = false;  // the drive comes from the prompt, not argument 1
+};
+
+void PrintTo(const FaultRow& row, std::ostream* out) {
+  *out << row.operation << " call " << row.nth << " fails with " << row.code;
+}
+
+std::string Sz(const char* text) { return std::string(text) + std::string(1, '\0'); }
+
+class RunFaultTest : public RunTest, public ::testing::WithParamInterface<FaultRow> {};
+
+TEST_P(RunFaultTest, EndsInTheReportWithNothingAfterTheFailure) {
+  const FaultRow& row = GetParam();
+  plan_.Fail(row.operation, row.nth, row.code);
+  RunResult result = row.typed_drive ? Run({"-v6/7"}) : Run({"F", "-v6/7"});
+  EXPECT_EQ(result.exit_code, 1);
+  std::string tail = std::string(".\r\n") + row.report + "\r\n\r\n";
+  ASSERT_GE(result.output.size(), tail.size());
+  EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail) << result.output;
+  EXPECT_EQ(result.output.find("Any key to quit"), std::string::npos);
+  EXPECT_EQ(Stored("Drive"), row.drive_after);
+  EXPECT_EQ(Stored("LocalDrive"), row.local_drive_after);
+  EXPECT_EQ(memory_.open_handles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryCall, RunFaultTest,
+    ::testing::Values(
+        FaultRow{"RegQueryValueExA(data)", 1, platform::kFileNotFound,
+                 "Failed to get data for 'Drive'.", Sz("C:"), "<absent>"},
+        FaultRow{"RegSetValueExA", 1, platform::kAccessDenied, "Failed to set data for 'Drive'.",
+                 Sz("C:"), "<absent>"},
+        FaultRow{"RegSetValueExA", 2, platform::kAccessDenied,
+                 "Failed to set data for 'InstPath'.", Sz("F:"), "<absent>"},
+        FaultRow{"RegSetValueExA", 3, platform::kDiskFull, "Failed to set data for 'LocalDrive'.",
+                 Sz("F:"), "<absent>"},
+        FaultRow{"RegSetValueExA", 4, platform::kAccessDenied,
+                 "Failed to set data for 'PracticeRelief'.", Sz("F:"), Sz("F:")},
+        FaultRow{"ReadFile(stdin)", 1, platform::kAccessDenied, "File access denied.", Sz("C:"),
+                 "<absent>", true}));
+
+TEST_F(RunTest, AFailedConsoleWriteEndsTheRunWithExitCode1) {
+  plan_.Fail("WriteFile(stdout)", 1, platform::kNoData);
+  plan_.Fail("WriteFile(stdout)", 2, platform::kNoData);
+  plan_.Fail("WriteFile(stdout)", 3, platform::kNoData);
+  RunResult result = Run({"F", "-v6/7"});
+  EXPECT_EQ(result.exit_code, 1);
+  // The first block never went out, so nothing was read or written after it.
+  EXPECT_EQ(plan_.Calls("RegOpenKeyExA"), 0);
+  EXPECT_EQ(Stored("Drive"), std::string("C:\0", 3));
+}
+
+TEST_F(RunTest, HeldOutputIsWrittenBeforeTheReport) {
+  memory_.Put(kLm, kKey, "InstPath", {platform::kRegDword, std::string(4, '\0')});
+  RunResult result = Run({"F", "-v6"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.output, kBanner +
+                               "Reading from HKLM\r\n"
+                               "Exception ERegistryException in module Vendrel.exe at 0040A1C4.\r\n"
+                               "Invalid data type for 'InstPath'.\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace vendrel

@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""Runs every acceptance case against a built program and checks its standard
+output byte for byte, its exit code, the registry and the drive files after."""
+
+import argparse
+import importlib
+import os
+import pathlib
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE))
+
+from harness import MODULE, STORE  # noqa: E402
+import regedit4  # noqa: E402
+
+
+def load_cases():
+    cases = []
+    for path in sorted(HERE.glob("cases_*.py")):
+        cases.extend(importlib.import_module(path.stem).CASES)
+    names = [c.name for c in cases]
+    duplicates = {n for n in names if names.count(n) > 1}
+    assert not duplicates, f"case names repeat: {duplicates}"
+    return cases
+
+
+def upper_names(registry):
+    return {hive: {name.upper(): value for name, value in values.items()}
+            for hive, values in registry.items()}
+
+
+def snapshot_drives(root: pathlib.Path):
+    files = {}
+    for path in sorted(root.rglob("*")):
+        if path.is_file():
+            rel = path.relative_to(root).as_posix()
+            letter, _, inside = rel.partition(":/")
+            files.setdefault(letter, {})[inside] = path.read_bytes()
+    return files
+
+
+def place_drives(root: pathlib.Path, case):
+    for letter in case.drives:
+        (root / f"{letter}:").mkdir(parents=True, exist_ok=True)
+    for folder in case.folders:
+        letter, _, inside = folder.partition(":")
+        (root / f"{letter}:" / inside).mkdir(parents=True, exist_ok=True)
+    for letter, files in case.drives.items():
+        for inside, data in files.items():
+            target = root / f"{letter}:" / inside
+            target.parent.mkdir(parents=True, exist_ok=True)
+            target.write_bytes(data)
+    for item in case.read_only:
+        letter, _, inside = item.partition(":")
+        target = root / f"{letter}:" / inside
+        target.chmod(target.stat().st_mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
+
+
+def working_dir(scratch: pathlib.Path, drives: pathlib.Path, case):
+    if not case.cwd:
+        folder = scratch / "outside"
+    else:
+        letter, _, inside = case.cwd.partition(":")
+        folder = drives / f"{letter}:" / inside.lstrip("/")
+    folder.mkdir(parents=True, exist_ok=True)
+    return folder
+
+
+class NativeRunner:
+    name = "native"
+
+    def __init__(self, program):
+        self.program = pathlib.Path(program).resolve()
+        self.module = self.program.name.encode()
+
+    def applies(self, case):
+        return True
+
+    def run(self, case, scratch: pathlib.Path):
+        store = scratch / "registry.reg"
+        store.write_bytes(case.store_text if case.store_text is not None
+                          else regedit4.write_store(case.registry))
+        if case.store_mode is not None:
+            store.chmod(case.store_mode)
+        drives = scratch / "drives"
+        drives.mkdir()
+        place_drives(drives, case)
+        before_store = store.read_bytes()
+        env = dict(os.environ, VENDREL_REGISTRY=str(store), VENDREL_DRIVES=str(drives),
+                   LANG="C")
+        proc = subprocess.run([str(self.program)] + case.args, input=case.stdin,
+                              capture_output=True, cwd=working_dir(scratch, drives, case),
+                              env=env, timeout=60)
+        after_text = store.read_bytes()
+        if case.store_text is not None and case.registry_after is None:
+            registry = None if after_text == before_store else "store changed"
+        else:
+            registry = upper_names(regedit4.read_store(after_text))
+        return proc, registry, snapshot_drives(drives)
+
+
+def check(case, runner, scratch):
+    problems = []
+    proc, registry, files = runner.run(case, scratch)
+    expected_stdout = case.stdout.replace(MODULE, runner.module).replace(
+        STORE, str(scratch / "registry.reg").encode())
+    if proc.stdout != expected_stdout:
+        problems.append(f"stdout differs:\n  expected {expected_stdout!r}\n  got      {proc.stdout!r}")
+    if proc.stderr:
+        problems.append(f"stderr is not empty: {proc.stderr!r}")
+    if proc.returncode != case.exit_code:
+        problems.append(f"exit code {proc.returncode}, expected {case.exit_code}")
+    if case.store_text is not None and case.registry_after is None:
+        if registry is not None:
+            problems.append("the store file changed")
+    else:
+        expected = upper_names(case.registry_after if case.registry_after is not None
+                               else case.registry)
+        if registry != expected:
+            problems.append(f"registry differs:\n  expected {expected!r}\n  got      {registry!r}")
+    expected_files = {k: dict(v) for k, v in case.drives.items()}
+    for letter, changed in (case.drives_after or {}).items():
+        expected_files.setdefault(letter, {}).update(changed)
+    expected_files = {k: v for k, v in expected_files.items() if v}
+    if files != expected_files:
+        problems.append(f"drive files differ:\n  expected {summarise(expected_files)}\n"
+                        f"  got      {summarise(files)}")
+    return problems
+
+
+def summarise(files):
+    return {letter: {path: (len(data), data[:48]) for path, data in inner.items()}
+            for letter, inner in files.items()}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--only", help="run the cases whose name holds this text")
+    options = parser.parse_args()
+    runner = NativeRunner(options.program)
+    passed = failed = skipped = 0
+    for case in load_cases():
+        if options.only and options.only not in case.name:
+            continue
+        if not runner.applies(case):
+            skipped += 1
+            continue
+        scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-case-"))
+        try:
+            problems = check(case, runner, scratch)
+        except Exception as error:  # a broken case is a failed case
+            problems = [f"{type(error).__name__}: {error}"]
+        finally:
+            for path in scratch.rglob("*"):
+                if not path.is_symlink():
+                    path.chmod(path.stat().st_mode | stat.S_IWUSR | stat.S_IRUSR | stat.S_IXUSR)
+            shutil.rmtree(scratch, ignore_errors=True)
+        if problems:
+            failed += 1
+            print(f"FAIL [{runner.name}] {case.name}")
+            for problem in problems:
+                print("    " + problem)
+        else:
+            passed += 1
+            print(f"ok   [{runner.name}] {case.name}")
+    print(f"acceptance: {passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
