@@ -7,6 +7,7 @@
 #include "app/arguments.h"
 #include "app/console_stream.h"
 #include "app/failure_report.h"
+#include "company/company_stamp.h"
 #include "platform/error.h"
 #include "settings/installation_values.h"
 
@@ -67,6 +68,11 @@ void RunSequence(const RunPlatform& platform, ConsoleStream& out) {
   WriteNewValues(out, values, options);
   WriteSettingsValues(platform.registry, ChooseHive(options), values.drive, values.inst_path,
                       values.local_drive, options.practice_relief);
+
+  if (!options.version_text.empty()) {
+    StampCompanyFile(options.version_text, ChooseHive(options), platform.registry, platform.files,
+                     out);
+  }
 
   out.Prompt("Any key to quit...");
   out.ReadLine();

@@ -3,6 +3,7 @@
 #define VENDREL_APP_RUN_H_
 
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 
@@ -11,6 +12,7 @@ namespace vendrel {
 // The platform a run works on; the real one is made only in main.
 struct RunPlatform {
   platform::Registry& registry;
+  platform::Files& files;
   platform::Console& console;
   platform::Process& process;
 };

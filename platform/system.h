@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/console.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 
@@ -18,6 +19,7 @@ class System {
   static std::unique_ptr<System> Create(int argc, char** argv);
 
   virtual Registry& registry() = 0;
+  virtual Files& files() = 0;
   virtual Console& console() = 0;
   virtual Process& process() = 0;
 

@@ -15,8 +15,8 @@ export VENDREL_DRIVES="$work/sample/drives"
 
 echo "== registry store before =="
 cat "$VENDREL_REGISTRY"
-echo "== vendrel F -v6/7 -pY =="
-echo | build/linux/app/vendrel F -v6/7 -pY
+echo "== vendrel F -v6/7 -w2.10 -pY =="
+echo | build/linux/app/vendrel F -v6/7 -w2.10 -pY
 echo
 echo "== registry store after =="
 cat "$VENDREL_REGISTRY"

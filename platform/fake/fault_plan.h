@@ -10,6 +10,9 @@
 
 namespace vendrel::platform {
 
+// Planned for a read or a write: it succeeds with half of the bytes.
+constexpr WinCode kShortTransfer = 0xFFFFFFFF;
+
 class FaultPlan {
  public:
   // The nth call (counted from 1) of the operation fails with the code.

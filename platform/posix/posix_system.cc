@@ -3,7 +3,9 @@
 
 #include <cstdlib>
 
+#include "platform/posix/drive_map.h"
 #include "platform/posix/posix_console.h"
+#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_process.h"
 #include "platform/posix/store_registry.h"
 #include "platform/system.h"
@@ -15,16 +17,21 @@ class PosixSystem : public System {
  public:
   PosixSystem(int argc, char** argv)
       : registry_(StoreRegistry::DefaultStorePath()),
+        drives_(DriveMap::DefaultFolder()),
+        files_(drives_),
         console_(STDOUT_FILENO, STDIN_FILENO),
         process_(argc, argv) {}
 
   Registry& registry() override { return registry_; }
+  Files& files() override { return files_; }
   Console& console() override { return console_; }
   Process& process() override { return process_; }
   [[noreturn]] void Exit(int exit_code) override { std::exit(exit_code); }
 
  private:
   StoreRegistry registry_;
+  DriveMap drives_;
+  PosixFiles files_;
   PosixConsole console_;
   PosixProcess process_;
 };

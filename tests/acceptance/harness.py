@@ -140,3 +140,31 @@ def with_values(base: Registry, hive: str, **changes: Value) -> Registry:
     out = {h: dict(v) for h, v in base.items()}
     out.setdefault(hive, {}).update(changes)
     return out
+
+
+RECORD_SIZE = 359
+
+
+def record(index: int, name: bytes = b"", name_length=None, version=b"\x03old") -> bytes:
+    """A company record whose opaque bytes differ from record to record, so a
+    byte written at a wrong place shows."""
+    body = bytearray((index * 7 + i * 13) % 251 for i in range(RECORD_SIZE))
+    body[0] = len(name) if name_length is None else name_length
+    body[1:1 + len(name)] = name
+    body[122:122 + len(version)] = version
+    return bytes(body)
+
+
+def stamped(data: bytes, stamp: bytes) -> bytes:
+    body = bytearray(data)
+    body[122] = len(stamp)
+    body[123:123 + len(stamp)] = stamp
+    return bytes(body)
+
+
+def working_dir(text) -> bytes:
+    return lines(b"working dir: " + (text.encode("latin-1") if isinstance(text, str) else text))
+
+
+def updated(index: int, name: bytes) -> bytes:
+    return lines(b"Updated TARVEL" + str(index).encode() + b": " + name)

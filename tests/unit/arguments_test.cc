@@ -9,7 +9,10 @@ using Words = std::vector<std::string>;
 
 TEST(SplitCommandLineTest, SeparatorsQuotesAndTouchingPieces) {
   EXPECT_EQ(SplitCommandLine("vendrel F -p\"Y N\""), (Words{"vendrel", "F", "-pY N"}));
-  EXPECT_EQ(SplitCommandLine("  a\t\x01 b\x1f" "\x20" "c  "), (Words{"a", "b", "c"}));
+  EXPECT_EQ(SplitCommandLine("  a\t\x01 b\x1f"
+                             "\x20"
+                             "c  "),
+            (Words{"a", "b", "c"}));
   EXPECT_EQ(SplitCommandLine("a\"b c\"d e"), (Words{"ab cd", "e"}));
   EXPECT_EQ(SplitCommandLine("\"unclosed quote"), (Words{"unclosed quote"}));
   EXPECT_EQ(SplitCommandLine("no \"\"escape\\\" here"), (Words{"no", "escape\\ here"}));
@@ -69,9 +72,7 @@ TEST(FinishDriveTextTest, ArgumentOneReplacesTheScannedDrive) {
 }
 
 TEST(ChooseHiveTest, A6OrA7AnywhereMeansTheMachineHive) {
-  auto hive = [](const std::string& argument) {
-    return ChooseHive(ScanArguments({argument}));
-  };
+  auto hive = [](const std::string& argument) { return ChooseHive(ScanArguments({argument})); };
   EXPECT_EQ(hive("-v6/7"), platform::RootKey::kLocalMachine);
   EXPECT_EQ(hive("-v7"), platform::RootKey::kLocalMachine);
   EXPECT_EQ(hive("-v16"), platform::RootKey::kLocalMachine);

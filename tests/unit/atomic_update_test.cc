@@ -33,8 +33,7 @@ TEST(AtomicUpdateTest, CreatesAMissingFileOnlyWhenAskedTo) {
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kCreate, Append("x")), 0);
   EXPECT_EQ(ReadFile(path), "x");
-  EXPECT_EQ(UpdateFileAtomically(dir / "no/such/f.ini", WhenMissing::kCreate, Append("x")),
-            ENOENT);
+  EXPECT_EQ(UpdateFileAtomically(dir / "no/such/f.ini", WhenMissing::kCreate, Append("x")), ENOENT);
 }
 
 TEST(AtomicUpdateTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
@@ -151,9 +150,9 @@ TEST(StoreRegistryTest, AStoreThatBecameUnreadableIsNeverRewritten) {
   WriteFile(path, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n\"A\"=\"1\"\n");
   StoreRegistry registry(path);
   KeyHandle key = 0;
-  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess,
-                             &key),
-            kSuccess);
+  ASSERT_EQ(
+      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
+      kSuccess);
   const std::string broken = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\nbroken\n";
   WriteFile(path, broken);
   const auto* data = reinterpret_cast<const std::uint8_t*>("x");
@@ -167,9 +166,9 @@ TEST(StoreRegistryTest, AKeyDeletedMeanwhileIsNotRecreated) {
   WriteFile(path, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n");
   StoreRegistry registry(path);
   KeyHandle key = 0;
-  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess,
-                             &key),
-            kSuccess);
+  ASSERT_EQ(
+      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
+      kSuccess);
   WriteFile(path, "REGEDIT4\n");
   const auto* data = reinterpret_cast<const std::uint8_t*>("x");
   EXPECT_EQ(registry.SetValue(key, "A", kRegSz, data, 2), kKeyDeleted);

@@ -57,8 +57,7 @@ TEST(RegDocumentTest, AFileWithoutAFinalLineEndGainsOneBeforeANewLine) {
 }
 
 TEST(RegDocumentTest, ControlCharactersAndOddTextsUseTheHexForm) {
-  EXPECT_EQ(RegDocument::FormatValueLine("V", Text("a\r\nb")),
-            "\"V\"=hex(1):61,0d,0a,62,00");
+  EXPECT_EQ(RegDocument::FormatValueLine("V", Text("a\r\nb")), "\"V\"=hex(1):61,0d,0a,62,00");
   EXPECT_EQ(RegDocument::FormatValueLine("V", RegValue{1, "ab"}), "\"V\"=hex(1):61,62");
   EXPECT_EQ(RegDocument::FormatValueLine("V", RegValue{1, std::string("a\0b\0", 4)}),
             "\"V\"=hex(1):61,00,62,00");
@@ -69,9 +68,14 @@ TEST(RegDocumentTest, ControlCharactersAndOddTextsUseTheHexForm) {
 }
 
 TEST(RegDocumentTest, EveryValueReadsBackAsWritten) {
-  std::vector<RegValue> values = {Text(""), Text("plain"), Text("tab\there"), RegValue{1, ""},
-                                  RegValue{3, ""}, RegValue{2, std::string("%x%\0", 4)},
-                                  RegValue{4, std::string(4, '\0')}, RegValue{4, "abc"},
+  std::vector<RegValue> values = {Text(""),
+                                  Text("plain"),
+                                  Text("tab\there"),
+                                  RegValue{1, ""},
+                                  RegValue{3, ""},
+                                  RegValue{2, std::string("%x%\0", 4)},
+                                  RegValue{4, std::string(4, '\0')},
+                                  RegValue{4, "abc"},
                                   RegValue{11, std::string(300, '\xff')}};
   RegDocument doc = RegDocument::Parse("REGEDIT4\n[" + std::string(kLm) + "]\n");
   for (std::size_t i = 0; i < values.size(); ++i) doc.Set(kLm, "v" + std::to_string(i), values[i]);

@@ -52,9 +52,9 @@ class RegistryContractTest : public ::testing::Test {
     std::uint32_t size = 0;
     EXPECT_EQ(registry_->QueryValue(key, name, type, nullptr, &size), kSuccess);
     std::string data(size, '\0');
-    EXPECT_EQ(registry_->QueryValue(key, name, type, reinterpret_cast<std::uint8_t*>(data.data()),
-                                    &size),
-              kSuccess);
+    EXPECT_EQ(
+        registry_->QueryValue(key, name, type, reinterpret_cast<std::uint8_t*>(data.data()), &size),
+        kSuccess);
     data.resize(size);
     return data;
   }
@@ -69,9 +69,9 @@ TYPED_TEST_SUITE(RegistryContractTest, Implementations);
 TYPED_TEST(RegistryContractTest, OpensOnlyExistingKeysWhateverTheirCase) {
   KeyHandle key = 0;
   EXPECT_NE(this->registry_->OpenKey(RootKey::kCurrentUser, kKey, kKeyAllAccess, &key), kSuccess);
-  EXPECT_NE(this->registry_->OpenKey(RootKey::kLocalMachine, "Software\\Other", kKeyAllAccess,
-                                     &key),
-            kSuccess);
+  EXPECT_NE(
+      this->registry_->OpenKey(RootKey::kLocalMachine, "Software\\Other", kKeyAllAccess, &key),
+      kSuccess);
   ASSERT_EQ(this->registry_->OpenKey(RootKey::kLocalMachine, "SOFTWARE\\tarvel global",
                                      kKeyAllAccess, &key),
             kSuccess);
@@ -106,9 +106,9 @@ TYPED_TEST(RegistryContractTest, SetValueIsSeenAtOnceAndByALaterOpen) {
   ASSERT_EQ(this->registry_->SetValue(key, "drive", kRegSz,
                                       reinterpret_cast<const std::uint8_t*>(text.data()), 10),
             kSuccess);
-  ASSERT_EQ(this->registry_->SetValue(key, "New", kRegSz,
-                                      reinterpret_cast<const std::uint8_t*>(""), 1),
-            kSuccess);
+  ASSERT_EQ(
+      this->registry_->SetValue(key, "New", kRegSz, reinterpret_cast<const std::uint8_t*>(""), 1),
+      kSuccess);
   std::uint32_t type = 0;
   EXPECT_EQ(this->Data(key, "Drive", &type), text);
   EXPECT_EQ(this->registry_->FlushKey(key), kSuccess);

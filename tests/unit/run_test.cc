@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/fake/faulty_files.h"
 #include "platform/fake/faulty_registry.h"
 #include "platform/fake/fixed_process.h"
 #include "platform/fake/memory_console.h"
+#include "platform/fake/memory_files.h"
 #include "platform/fake/memory_registry.h"
 
 namespace vendrel {
@@ -38,7 +40,8 @@ class RunTest : public ::testing::Test {
     platform::MemoryConsole console(std::move(input));
     console.set_fault_plan(&plan_);
     platform::FixedProcess process(std::move(arguments));
-    int exit_code = RunProgram(RunPlatform{registry, console, process});
+    platform::FaultyFiles files(files_, plan_);
+    int exit_code = RunProgram(RunPlatform{registry, files, console, process});
     return {exit_code, console.output()};
   }
 
@@ -48,6 +51,7 @@ class RunTest : public ::testing::Test {
   }
 
   platform::MemoryRegistry memory_;
+  platform::MemoryFiles files_;
   FaultPlan plan_;
 };
 
@@ -101,19 +105,18 @@ TEST_P(RunFaultTest, EndsInTheReportWithNothingAfterTheFailure) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCall, RunFaultTest,
-    ::testing::Values(
-        FaultRow{"RegQueryValueExA(data)", 1, platform::kFileNotFound,
-                 "Failed to get data for 'Drive'.", Sz("C:"), "<absent>"},
-        FaultRow{"RegSetValueExA", 1, platform::kAccessDenied, "Failed to set data for 'Drive'.",
-                 Sz("C:"), "<absent>"},
-        FaultRow{"RegSetValueExA", 2, platform::kAccessDenied,
-                 "Failed to set data for 'InstPath'.", Sz("F:"), "<absent>"},
-        FaultRow{"RegSetValueExA", 3, platform::kDiskFull, "Failed to set data for 'LocalDrive'.",
-                 Sz("F:"), "<absent>"},
-        FaultRow{"RegSetValueExA", 4, platform::kAccessDenied,
-                 "Failed to set data for 'PracticeRelief'.", Sz("F:"), Sz("F:")},
-        FaultRow{"ReadFile(stdin)", 1, platform::kAccessDenied, "File access denied.", Sz("C:"),
-                 "<absent>", true}));
+    ::testing::Values(FaultRow{"RegQueryValueExA(data)", 1, platform::kFileNotFound,
+                               "Failed to get data for 'Drive'.", Sz("C:"), "<absent>"},
+                      FaultRow{"RegSetValueExA", 1, platform::kAccessDenied,
+                               "Failed to set data for 'Drive'.", Sz("C:"), "<absent>"},
+                      FaultRow{"RegSetValueExA", 2, platform::kAccessDenied,
+                               "Failed to set data for 'InstPath'.", Sz("F:"), "<absent>"},
+                      FaultRow{"RegSetValueExA", 3, platform::kDiskFull,
+                               "Failed to set data for 'LocalDrive'.", Sz("F:"), "<absent>"},
+                      FaultRow{"RegSetValueExA", 4, platform::kAccessDenied,
+                               "Failed to set data for 'PracticeRelief'.", Sz("F:"), Sz("F:")},
+                      FaultRow{"ReadFile(stdin)", 1, platform::kAccessDenied, "File access denied.",
+                               Sz("C:"), "<absent>", true}));
 
 TEST_F(RunTest, AFailedConsoleWriteEndsTheRunWithExitCode1) {
   plan_.Fail("WriteFile(stdout)", 1, platform::kNoData);

@@ -1,0 +1,82 @@
+#include "platform/posix/posix_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+#include "platform/posix/win_error_map.h"
+
+namespace vendrel::platform {
+
+WinCode PosixFiles::OpenExisting(const std::string& name, FileHandle* file) {
+  std::string host;
+  if (WinCode code = drives_.Resolve(name, PathUse::kExisting, &host)) return code;
+  struct stat st;
+  if (stat(host.c_str(), &st) != 0) return WinCodeFromErrno(errno);
+  // Windows opens neither a folder nor a device as a record file, and a file
+  // without any write bit is read-only for every user, root included.
+  if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) return kAccessDenied;
+  UniqueFd fd(open(host.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return WinCodeFromErrno(errno);
+  *file = next_handle_++;
+  open_.emplace(*file, std::move(fd));
+  return kSuccess;
+}
+
+int PosixFiles::Descriptor(FileHandle file) const {
+  auto found = open_.find(file);
+  return found == open_.end() ? -1 : found->second.get();
+}
+
+WinCode PosixFiles::GetSize(FileHandle file, std::uint64_t* size) {
+  struct stat st;
+  if (fstat(Descriptor(file), &st) != 0) return WinCodeFromErrno(errno);
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return kSuccess;
+}
+
+WinCode PosixFiles::SetPosition(FileHandle file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return kNegativeSeek;
+  }
+  if (lseek(Descriptor(file), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    return WinCodeFromErrno(errno);
+  }
+  return kSuccess;
+}
+
+WinCode PosixFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+  *done = 0;
+  ssize_t got;
+  do {
+    got = read(Descriptor(file), buffer, size);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) return WinCodeFromErrno(errno);
+  *done = static_cast<std::uint32_t>(got);
+  return kSuccess;
+}
+
+WinCode PosixFiles::Write(FileHandle file, const void* data, std::uint32_t size,
+                          std::uint32_t* done) {
+  *done = 0;
+  ssize_t wrote;
+  do {
+    wrote = write(Descriptor(file), data, size);
+  } while (wrote < 0 && errno == EINTR);
+  if (wrote < 0) return WinCodeFromErrno(errno);
+  *done = static_cast<std::uint32_t>(wrote);
+  return kSuccess;
+}
+
+WinCode PosixFiles::Close(FileHandle file) {
+  auto found = open_.find(file);
+  if (found == open_.end()) return kInvalidHandle;
+  int error = found->second.Close();
+  open_.erase(found);
+  return WinCodeFromErrno(error);
+}
+
+}  // namespace vendrel::platform

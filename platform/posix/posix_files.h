@@ -1,0 +1,36 @@
+#ifndef VENDREL_PLATFORM_POSIX_POSIX_FILES_H_
+#define VENDREL_PLATFORM_POSIX_POSIX_FILES_H_
+
+#include <map>
+
+#include "platform/files.h"
+#include "platform/posix/drive_map.h"
+#include "platform/posix/unique_fd.h"
+
+namespace vendrel::platform {
+
+// Files by drive-letter path. Each call is one system call on the open
+// descriptor; nothing is buffered here.
+class PosixFiles : public Files {
+ public:
+  explicit PosixFiles(const DriveMap& drives) : drives_(drives) {}
+
+  WinCode OpenExisting(const std::string& name, FileHandle* file) override;
+  WinCode GetSize(FileHandle file, std::uint64_t* size) override;
+  WinCode SetPosition(FileHandle file, std::uint64_t offset) override;
+  WinCode Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  WinCode Write(FileHandle file, const void* data, std::uint32_t size,
+                std::uint32_t* done) override;
+  WinCode Close(FileHandle file) override;
+
+ private:
+  int Descriptor(FileHandle file) const;
+
+  const DriveMap& drives_;
+  std::map<FileHandle, UniqueFd> open_;
+  FileHandle next_handle_ = 0x300;
+};
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_POSIX_POSIX_FILES_H_
