@@ -4,6 +4,7 @@
 int main(int argc, char** argv) {
   auto system = vendrel::platform::System::Create(argc, argv);
   int exit_code = vendrel::RunProgram(vendrel::RunPlatform{system->registry(), system->files(),
-                                                           system->console(), system->process()});
+                                                           system->profile(), system->console(),
+                                                           system->process()});
   system->Exit(exit_code);
 }

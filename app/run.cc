@@ -9,7 +9,9 @@
 #include "app/failure_report.h"
 #include "company/company_stamp.h"
 #include "platform/error.h"
+#include "scramble/scramble_name.h"
 #include "settings/installation_values.h"
+#include "settings/shared_settings_file.h"
 
 namespace vendrel {
 namespace {
@@ -72,6 +74,10 @@ void RunSequence(const RunPlatform& platform, ConsoleStream& out) {
   if (!options.version_text.empty()) {
     StampCompanyFile(options.version_text, ChooseHive(options), platform.registry, platform.files,
                      out);
+  }
+  if (!options.database_name.empty()) {
+    ScrambleGenerator generator;
+    StoreDatabaseName(values.drive, options.database_name, platform.profile, generator, out);
   }
 
   out.Prompt("Any key to quit...");

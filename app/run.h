@@ -5,6 +5,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 
 namespace vendrel {
@@ -13,6 +14,7 @@ namespace vendrel {
 struct RunPlatform {
   platform::Registry& registry;
   platform::Files& files;
+  platform::ProfileWriter& profile;
   platform::Console& console;
   platform::Process& process;
 };

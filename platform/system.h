@@ -8,6 +8,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "platform/registry.h"
 
 namespace vendrel::platform {
@@ -20,6 +21,7 @@ class System {
 
   virtual Registry& registry() = 0;
   virtual Files& files() = 0;
+  virtual ProfileWriter& profile() = 0;
   virtual Console& console() = 0;
   virtual Process& process() = 0;
 

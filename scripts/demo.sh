@@ -15,8 +15,13 @@ export VENDREL_DRIVES="$work/sample/drives"
 
 echo "== registry store before =="
 cat "$VENDREL_REGISTRY"
-echo "== vendrel F -v6/7 -w2.10 -pY =="
-echo | build/linux/app/vendrel F -v6/7 -w2.10 -pY
+settings="$VENDREL_DRIVES/f:/KOVA/kelvarini.dat"
+echo "== settings file before =="
+cat "$settings"
+echo "== vendrel F -v6/7 -w2.10 -dclinic -pY =="
+echo | build/linux/app/vendrel F -v6/7 -w2.10 -dclinic -pY
 echo
 echo "== registry store after =="
 cat "$VENDREL_REGISTRY"
+echo "== settings file after =="
+cat "$settings"

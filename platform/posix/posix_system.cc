@@ -7,6 +7,7 @@
 #include "platform/posix/posix_console.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_process.h"
+#include "platform/posix/posix_profile.h"
 #include "platform/posix/store_registry.h"
 #include "platform/system.h"
 
@@ -19,11 +20,13 @@ class PosixSystem : public System {
       : registry_(StoreRegistry::DefaultStorePath()),
         drives_(DriveMap::DefaultFolder()),
         files_(drives_),
+        profile_(drives_),
         console_(STDOUT_FILENO, STDIN_FILENO),
         process_(argc, argv) {}
 
   Registry& registry() override { return registry_; }
   Files& files() override { return files_; }
+  ProfileWriter& profile() override { return profile_; }
   Console& console() override { return console_; }
   Process& process() override { return process_; }
   [[noreturn]] void Exit(int exit_code) override { std::exit(exit_code); }
@@ -32,6 +35,7 @@ class PosixSystem : public System {
   StoreRegistry registry_;
   DriveMap drives_;
   PosixFiles files_;
+  PosixProfileWriter profile_;
   PosixConsole console_;
   PosixProcess process_;
 };

@@ -168,3 +168,37 @@ def working_dir(text) -> bytes:
 
 def updated(index: int, name: bytes) -> bytes:
     return lines(b"Updated TARVEL" + str(index).encode() + b": " + name)
+
+
+def scrambled(name: bytes) -> bytes:
+    """The stored form of a database name, computed here on its own so the
+    program's result is checked against a second implementation."""
+    working = (b"Am" + name)[:255]
+    working = (working + b"mD1dH9")[:255]
+    selectors = {"digit": (3, 7, 0, 5), "upper": (4, 8, 1, 7, 6), "lower": (5, 8, 1)}
+    out = bytearray()
+    for k, c in enumerate(working, start=1):
+        if 48 <= c <= 57:
+            base, size, n = 48, 10, selectors["digit"][k % 4]
+        elif 65 <= c <= 90:
+            base, size, n = 65, 26, selectors["upper"][k % 5]
+        elif 97 <= c <= 122:
+            base, size, n = 97, 26, selectors["lower"][k % 3]
+        else:
+            out.append(c)
+            continue
+        numerator, denominator = (10 * k, 7) if n % 2 else (100 * k, 13)
+        text = str(numerator // denominator) + "."
+        remainder = numerator % denominator
+        while len(text) < 20:
+            remainder *= 10
+            text += str(remainder // denominator)
+            remainder %= denominator
+        ch = text[max(n, 1) - 1]
+        shift = int(ch) if ch.isdigit() else 4
+        out.append(base + (c - base + shift) % size)
+    return bytes(out)
+
+
+def postgres_line(name) -> bytes:
+    return lines(b"Setting Postgres DB: " + (name.encode("latin-1") if isinstance(name, str) else name))

@@ -7,6 +7,7 @@
 #include "platform/fake/fixed_process.h"
 #include "platform/fake/memory_console.h"
 #include "platform/fake/memory_files.h"
+#include "platform/fake/memory_profile.h"
 #include "platform/fake/memory_registry.h"
 
 namespace vendrel {
@@ -41,7 +42,8 @@ class RunTest : public ::testing::Test {
     console.set_fault_plan(&plan_);
     platform::FixedProcess process(std::move(arguments));
     platform::FaultyFiles files(files_, plan_);
-    int exit_code = RunProgram(RunPlatform{registry, files, console, process});
+    profile_.set_fault_plan(&plan_);
+    int exit_code = RunProgram(RunPlatform{registry, files, profile_, console, process});
     return {exit_code, console.output()};
   }
 
@@ -52,6 +54,7 @@ class RunTest : public ::testing::Test {
 
   platform::MemoryRegistry memory_;
   platform::MemoryFiles files_;
+  platform::MemoryProfile profile_;
   FaultPlan plan_;
 };
 

@@ -1,0 +1,66 @@
+#include "platform/fake/memory_profile.h"
+
+#include <algorithm>
+
+#include "platform/text.h"
+
+namespace vendrel::platform {
+
+void MemoryProfile::AddFolder(const std::string& folder) { folders_.push_back(UpperCase(folder)); }
+
+void MemoryProfile::Put(const std::string& file, Sections sections) {
+  files_[UpperCase(file)] = std::move(sections);
+}
+
+std::optional<MemoryProfile::Sections> MemoryProfile::Get(const std::string& file) const {
+  auto found = files_.find(UpperCase(file));
+  if (found == files_.end()) return std::nullopt;
+  return found->second;
+}
+
+bool MemoryProfile::WriteEntry(const std::optional<std::string>& section,
+                               const std::optional<std::string>& key,
+                               const std::optional<std::string>& value,
+                               const std::string& file_name) {
+  const char* operation = !section ? "WritePrivateProfileStringA(flush)"
+                          : value  ? "WritePrivateProfileStringA(write)"
+                                   : "WritePrivateProfileStringA(delete)";
+  if (plan_ != nullptr && plan_->Next(operation) != kSuccess) return false;
+  if (!section) return true;
+  if (!key) return false;
+  const std::string name = UpperCase(file_name);
+  auto file = files_.find(name);
+  if (!value) {
+    if (file == files_.end()) return false;
+    for (auto& [section_name, entries] : file->second) {
+      if (!EqualsIgnoringCase(section_name, *section)) continue;
+      auto entry = std::find_if(entries.begin(), entries.end(),
+                                [&](const auto& e) { return EqualsIgnoringCase(e.first, *key); });
+      if (entry != entries.end()) {
+        entries.erase(entry);
+        return true;
+      }
+    }
+    return true;
+  }
+  if (file == files_.end()) {
+    const std::string folder = name.substr(0, name.find_last_of('\\'));
+    if (std::find(folders_.begin(), folders_.end(), folder) == folders_.end()) return false;
+    file = files_.emplace(name, Sections{}).first;
+  }
+  for (auto& [section_name, entries] : file->second) {
+    if (!EqualsIgnoringCase(section_name, *section)) continue;
+    for (auto& entry : entries) {
+      if (EqualsIgnoringCase(entry.first, *key)) {
+        entry.second = *value;
+        return true;
+      }
+    }
+    entries.emplace_back(*key, *value);
+    return true;
+  }
+  file->second.push_back({*section, Entries{{*key, *value}}});
+  return true;
+}
+
+}  // namespace vendrel::platform

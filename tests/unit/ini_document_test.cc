@@ -1,0 +1,106 @@
+#include "platform/posix/ini_document.h"
+
+#include <gtest/gtest.h>
+
+namespace vendrel::platform {
+namespace {
+
+struct Edit {
+  bool write;  // write (section, key, value) or delete (section, key)
+  const char* section;
+  const char* key;
+  const char* value;
+};
+
+struct IniCase {
+  const char* name;
+  const char* before;
+  std::vector<Edit> edits;
+  const char* after;
+};
+
+void PrintTo(const IniCase& c, std::ostream* out) { *out << c.name; }
+
+class IniDocumentTest : public ::testing::TestWithParam<IniCase> {};
+
+TEST_P(IniDocumentTest, EditsTouchOnlyTheirOwnLines) {
+  const IniCase& c = GetParam();
+  IniDocument document(c.before);
+  for (const Edit& edit : c.edits) {
+    if (edit.write) {
+      document.Write(edit.section, edit.key, edit.value);
+    } else {
+      document.Delete(edit.section, edit.key);
+    }
+  }
+  EXPECT_EQ(document.Serialize(), c.after);
+}
+
+Edit W(const char* section, const char* key, const char* value) {
+  return {true, section, key, value};
+}
+Edit D(const char* section, const char* key) { return {false, section, key, nullptr}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IniDocumentTest,
+    ::testing::Values(
+        IniCase{"new file", "", {W("S", "k", "v")}, "[S]\r\nk=v\r\n"},
+        IniCase{"value replaced, spelling and blanks kept",
+                "[s]\r\n  KEY  =  old  \r\n",
+                {W("S", "key", "new")},
+                "[s]\r\n  KEY  =  new\r\n"},
+        IniCase{
+            "key without equals gains one", "[S]\nflag\n", {W("S", "FLAG", "1")}, "[S]\nflag=1\n"},
+        IniCase{"new key after the last non-blank line, comments included",
+                "[S]\r\na=1\r\n;c\r\n\r\n\r\n[T]\r\n",
+                {W("S", "b", "2")},
+                "[S]\r\na=1\r\n;c\r\nb=2\r\n\r\n\r\n[T]\r\n"},
+        IniCase{"section names ignore case and blanks, Ctrl-Z too",
+                "[ s \x1a]\r\na=1\r\n",
+                {W("S", "a", "2")},
+                "[ s \x1a]\r\na=2\r\n"},
+        IniCase{"CR-only file keeps its line end",
+                "[X]\rk=v\r",
+                {W("S", "a", "1")},
+                "[X]\rk=v\r[S]\ra=1\r"},
+        IniCase{"mixed line ends: new lines take the first line's",
+                "[S]\na=1\r\nb=2\r",
+                {W("S", "c", "3")},
+                "[S]\na=1\r\nb=2\rc=3\n"},
+        IniCase{"no final line end", "[S]\r\na=1", {W("S", "b", "2")}, "[S]\r\na=1\r\nb=2\r\n"},
+        IniCase{"keys before the first section are not in it",
+                "database=x\r\n[S]\r\n",
+                {W("S", "database", "y")},
+                "database=x\r\n[S]\r\ndatabase=y\r\n"},
+        IniCase{"duplicate keys: the first is written, the first is deleted",
+                "[S]\r\nk=1\r\nk=2\r\n",
+                {W("S", "k", "3"), D("S", "K")},
+                "[S]\r\nk=2\r\n"},
+        IniCase{"delete searches every matching section",
+                "[S]\r\na=1\r\n[T]\r\nk=1\r\n[s]\r\nk=2\r\n",
+                {D("S", "k")},
+                "[S]\r\na=1\r\n[T]\r\nk=1\r\n[s]\r\n"},
+        IniCase{"delete of an absent key or section changes nothing",
+                "[S]\r\na=1\r\n",
+                {D("S", "b"), D("T", "a")},
+                "[S]\r\na=1\r\n"},
+        IniCase{"comment lines are never keys",
+                "[S]\r\n;k=1\r\n",
+                {D("S", ";k"), D("S", "k")},
+                "[S]\r\n;k=1\r\n"},
+        IniCase{"byte-order mark before the first section",
+                "\xEF\xBB\xBF[S]\r\nk=1\r\n",
+                {W("S", "k", "2")},
+                "\xEF\xBB\xBF[S]\r\nk=2\r\n"},
+        IniCase{"bytes above 127 pass through",
+                "[S]\r\n\xe9=\xff\r\n",
+                {W("S", "d", "\xe0")},
+                "[S]\r\n\xe9=\xff\r\nd=\xe0\r\n"}));
+
+TEST(IniDocumentUtf16Test, RecognisesTheMark) {
+  EXPECT_TRUE(IniDocument::IsUtf16(std::string("\xFF\xFE[\0S\0", 6)));
+  EXPECT_FALSE(IniDocument::IsUtf16("[S]"));
+}
+
+}  // namespace
+}  // namespace vendrel::platform
