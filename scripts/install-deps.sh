@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev libgmock-dev python3)
+packages=(g++ make cmake libgtest-dev libgmock-dev python3 clang-format clang-tidy)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -6,3 +6,4 @@ scripts/install-deps.sh
 cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
+scripts/lint.sh

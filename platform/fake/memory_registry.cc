@@ -1,6 +1,6 @@
 #include "platform/fake/memory_registry.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "platform/text.h"
 
@@ -64,7 +64,7 @@ WinCode MemoryRegistry::QueryValue(KeyHandle key, const std::string& name, std::
     *size = needed;
     return kMoreData;
   }
-  std::memcpy(data, stored.data.data(), stored.data.size());
+  std::copy(stored.data.begin(), stored.data.end(), data);
   *size = needed;
   return kSuccess;
 }

@@ -122,7 +122,8 @@ int ResolveLinks(const std::string& path, std::string* resolved) {
     ssize_t length = readlink(current.c_str(), target.data(), PATH_MAX);
     if (length < 0) return errno;
     std::string next(target.data(), static_cast<std::size_t>(length));
-    current = (!next.empty() && next[0] == '/') ? next : DirectoryOf(current) + "/" + next;
+    if (next.empty() || next[0] != '/') next = DirectoryOf(current).append("/").append(next);
+    current = next;
   }
   return ELOOP;
 }

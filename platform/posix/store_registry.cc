@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -100,7 +101,7 @@ WinCode StoreRegistry::QueryValue(KeyHandle key, const std::string& name, std::u
     *size = needed;
     return kMoreData;
   }
-  std::memcpy(data, bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), data);
   *size = needed;
   return kSuccess;
 }
