@@ -46,6 +46,14 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   return words;
 }
 
+std::vector<std::string> ProgramArguments(platform::Process& process) {
+  std::optional<std::string> text = process.CommandLineText();
+  if (!text) return process.SplitArguments();
+  std::vector<std::string> words = SplitCommandLine(*text);
+  if (!words.empty()) words.erase(words.begin());
+  return words;
+}
+
 RunOptions ScanArguments(const std::vector<std::string>& arguments) {
   RunOptions options;
   for (const std::string& argument : arguments) {

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace vendrel {
@@ -31,6 +32,10 @@ struct NewValues {
 // Codes 1 to 32 separate; double quotes group and are dropped; a pair of
 // quotes at the start of a word is skipped.
 std::vector<std::string> SplitCommandLine(std::string_view command_line);
+
+// The arguments after the program's name: the platform's own split where it
+// splits them, else the command line split by the rules above.
+std::vector<std::string> ProgramArguments(platform::Process& process);
 
 // Scans the arguments after the program's name into options.
 RunOptions ScanArguments(const std::vector<std::string>& arguments);

@@ -50,7 +50,7 @@ void WriteNewValues(ConsoleStream& out, const NewValues& values, const RunOption
 
 void RunSequence(const RunPlatform& platform, ConsoleStream& out) {
   WriteBanner(out);
-  std::vector<std::string> arguments = platform.process.Arguments();
+  std::vector<std::string> arguments = ProgramArguments(platform.process);
   RunOptions options = ScanArguments(arguments);
 
   platform::RootKey hive = ChooseHive(options);

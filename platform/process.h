@@ -2,6 +2,7 @@
 #ifndef VENDREL_PLATFORM_PROCESS_H_
 #define VENDREL_PLATFORM_PROCESS_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,13 @@ class Process {
  public:
   virtual ~Process() = default;
 
-  // The arguments after the program's own name, split into words.
-  virtual std::vector<std::string> Arguments() = 0;
+  // The whole command line as one text, on a platform that keeps it so
+  // (GetCommandLineA); the program splits it by its own rules.
+  virtual std::optional<std::string> CommandLineText() = 0;
+
+  // The arguments after the program's name, on a platform that hands them
+  // over already split into words.
+  virtual std::vector<std::string> SplitArguments() = 0;
 
   // The full path of the program file (GetModuleFileNameA).
   virtual std::string ModuleFileName() = 0;

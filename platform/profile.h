@@ -14,7 +14,8 @@ class ProfileWriter {
   // WritePrivateProfileStringA(section, key, value, file_name):
   // with all three given, writes the entry (creating the file and the
   // section as needed); with no value, deletes the entry; with nothing but
-  // the file name, flushes any copy kept in memory. False means failure.
+  // the file name, flushes any copy kept in memory and answers false, as
+  // the platform's flush always does. Otherwise false means failure.
   virtual bool WriteEntry(const std::optional<std::string>& section,
                           const std::optional<std::string>& key,
                           const std::optional<std::string>& value,

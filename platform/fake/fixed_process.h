@@ -16,7 +16,8 @@ class FixedProcess : public Process {
                         std::string module = "C:\\Tools\\Vendrel.exe")
       : arguments_(std::move(arguments)), module_(std::move(module)) {}
 
-  std::vector<std::string> Arguments() override { return arguments_; }
+  std::optional<std::string> CommandLineText() override { return std::nullopt; }
+  std::vector<std::string> SplitArguments() override { return arguments_; }
   std::string ModuleFileName() override { return module_; }
 
  private:

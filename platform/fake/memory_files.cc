@@ -7,9 +7,21 @@
 
 namespace vendrel::platform {
 
+namespace {
+
+std::string FolderOf(const std::string& name) {
+  std::size_t slash = name.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
+}  // namespace
+
 void MemoryFiles::Put(const std::string& name, std::string content, bool read_only) {
   files_[UpperCase(name)] = Stored{std::move(content), read_only};
+  AddFolder(FolderOf(name));
 }
+
+void MemoryFiles::AddFolder(const std::string& folder) { folders_.insert(UpperCase(folder)); }
 
 std::string MemoryFiles::Content(const std::string& name) const {
   auto found = files_.find(UpperCase(name));
@@ -18,7 +30,9 @@ std::string MemoryFiles::Content(const std::string& name) const {
 
 WinCode MemoryFiles::OpenExisting(const std::string& name, FileHandle* file) {
   auto found = files_.find(UpperCase(name));
-  if (found == files_.end()) return kFileNotFound;
+  if (found == files_.end()) {
+    return folders_.count(UpperCase(FolderOf(name))) != 0 ? kFileNotFound : kPathNotFound;
+  }
   if (found->second.read_only) return kAccessDenied;
   *file = next_handle_++;
   open_[*file] = Open{found->first, 0};

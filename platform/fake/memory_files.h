@@ -3,6 +3,7 @@
 #define VENDREL_PLATFORM_FAKE_MEMORY_FILES_H_
 
 #include <map>
+#include <set>
 #include <string>
 
 #include "platform/files.h"
@@ -11,7 +12,10 @@ namespace vendrel::platform {
 
 class MemoryFiles : public Files {
  public:
+  // A file, and its folder with it.
   void Put(const std::string& name, std::string content, bool read_only = false);
+  // A folder that holds no file yet.
+  void AddFolder(const std::string& folder);
   // The content of a file, empty when there is none.
   std::string Content(const std::string& name) const;
   int open_files() const { return static_cast<int>(open_.size()); }
@@ -35,6 +39,7 @@ class MemoryFiles : public Files {
   };
 
   std::map<std::string, Stored> files_;  // by upper-cased name
+  std::set<std::string> folders_;        // upper-cased
   std::map<FileHandle, Open> open_;
   FileHandle next_handle_ = 0x400;
 };

@@ -26,7 +26,7 @@ bool MemoryProfile::WriteEntry(const std::optional<std::string>& section,
                           : value  ? "WritePrivateProfileStringA(write)"
                                    : "WritePrivateProfileStringA(delete)";
   if (plan_ != nullptr && plan_->Next(operation) != kSuccess) return false;
-  if (!section) return true;
+  if (!section) return false;  // a flush always answers false
   if (!key) return false;
   const std::string name = UpperCase(file_name);
   auto file = files_.find(name);

@@ -12,7 +12,7 @@ PosixProcess::PosixProcess(int argc, char** argv) {
   }
 }
 
-std::vector<std::string> PosixProcess::Arguments() { return arguments_; }
+std::vector<std::string> PosixProcess::SplitArguments() { return arguments_; }
 
 std::string PosixProcess::ModuleFileName() {
   char path[PATH_MAX];

@@ -14,7 +14,8 @@ class PosixProcess : public Process {
 
   // The words the shell split, less empty ones: a Windows command line can
   // never hold an empty word, and the two builds must agree.
-  std::vector<std::string> Arguments() override;
+  std::optional<std::string> CommandLineText() override { return std::nullopt; }
+  std::vector<std::string> SplitArguments() override;
   std::string ModuleFileName() override;
 
  private:

@@ -16,7 +16,9 @@ bool PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
                                     const std::optional<std::string>& key,
                                     const std::optional<std::string>& value,
                                     const std::string& file_name) {
-  if (!section && !key && !value) return true;  // a flush: nothing is held in memory
+  // A flush: nothing is held in memory. It answers false, as the platform's
+  // flush always does.
+  if (!section && !key && !value) return false;
   // Whole sections are never deleted or listed here.
   if (!section || !key) return false;
   // A line break inside a name or value would end its line early and let

@@ -86,6 +86,7 @@ TEST_F(CompanyStampTest, StampValueAndWorkingDirRules) {
 
 TEST_F(CompanyStampTest, AnOpenFailureWaitsForEnterThenAborts) {
   stored_ = platform::MemoryFiles();
+  stored_.AddFolder("F:\\KOVA");
   try {
     Stamp("2.10", "typed\r\nnext\r\n");
     FAIL() << "no error";

@@ -11,7 +11,7 @@
 
 #include "platform/error.h"
 #include "platform/posix/store_registry.h"
-#include "test_dir.h"
+#include "posix/test_dir.h"
 
 namespace vendrel::platform {
 namespace {

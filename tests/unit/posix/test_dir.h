@@ -1,6 +1,6 @@
 // A scratch folder that is removed with everything in it.
-#ifndef VENDREL_TESTS_UNIT_TEST_DIR_H_
-#define VENDREL_TESTS_UNIT_TEST_DIR_H_
+#ifndef VENDREL_TESTS_UNIT_POSIX_TEST_DIR_H_
+#define VENDREL_TESTS_UNIT_POSIX_TEST_DIR_H_
 
 #include <filesystem>
 #include <fstream>
@@ -45,4 +45,4 @@ inline std::string ReadFile(const std::string& path) {
 
 }  // namespace vendrel::testing
 
-#endif  // VENDREL_TESTS_UNIT_TEST_DIR_H_
+#endif  // VENDREL_TESTS_UNIT_POSIX_TEST_DIR_H_

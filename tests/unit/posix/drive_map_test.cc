@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "test_dir.h"
+#include "posix/test_dir.h"
 
 namespace vendrel::platform {
 namespace {

@@ -1,0 +1,34 @@
+#include <windows.h>
+
+#include "platform/system.h"
+#include "platform/win32/win32_console.h"
+#include "platform/win32/win32_files.h"
+#include "platform/win32/win32_process.h"
+#include "platform/win32/win32_profile.h"
+#include "platform/win32/win32_registry.h"
+
+namespace vendrel::platform {
+namespace {
+
+class Win32System : public System {
+ public:
+  Registry& registry() override { return registry_; }
+  Files& files() override { return files_; }
+  ProfileWriter& profile() override { return profile_; }
+  Console& console() override { return console_; }
+  Process& process() override { return process_; }
+  [[noreturn]] void Exit(int exit_code) override { ExitProcess(static_cast<UINT>(exit_code)); }
+
+ private:
+  Win32Registry registry_;
+  Win32Files files_;
+  Win32ProfileWriter profile_;
+  Win32Console console_;
+  Win32Process process_;
+};
+
+}  // namespace
+
+std::unique_ptr<System> System::Create(int, char**) { return std::make_unique<Win32System>(); }
+
+}  // namespace vendrel::platform
