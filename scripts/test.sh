@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds the Linux program and both Windows
+# programs, and runs every test: natively, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake --preset linux
-cmake --build --preset linux
-ctest --preset linux
+for preset in linux windows-x86 windows-x64; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+done
+for preset in linux windows-x86 windows-x64; do
+  ctest --preset "$preset"
+done
 scripts/lint.sh

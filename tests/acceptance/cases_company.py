@@ -1,7 +1,7 @@
 """The -w option: the company file found through the stored Drive, every
 record but the first stamped, and the ways its opening can fail."""
 
-from harness import (FINAL_PROMPT, HKLM, SITE_COMPANY_ABORT, Case, banner, current, lines,
+from harness import (FINAL_PROMPT, HKLM, SITE_COMPANY_ABORT, WINE_ROOT_READ_ONLY, Case, banner, current, lines,
                      new_values, reading, record, report, specified, stamped, sz, updated,
                      with_values, working_dir)
 
@@ -34,11 +34,11 @@ def stamp_case(name, content, expected, shown, version_arg="-w2.10", version_tex
 
 
 def open_failure(name, drive_arg, registry_drive, file_name, code, drives=None, read_only=(),
-                 folders=()):
+                 folders=(), wine=None):
     composed = drive_arg + ":" if len(drive_arg) != 3 else drive_arg[0] + ":"
     return Case(name, args=[drive_arg, "-v7", "-w2.10", "-dclinic"], stdin=b"\r\nnever read\r\n",
                 registry=BEFORE, drives=drives or {}, read_only=list(read_only),
-                folders=list(folders),
+                folders=list(folders), wine=wine,
                 stdout=run_head(drive_arg, "2.10", composed, composed + "\\kova32", composed)
                 + working_dir(registry_drive + "\\KOVA\\"[:10 - len(registry_drive)])
                 + lines(f"Error: could not open {file_name}  error {code}.  Program will abort.")
@@ -47,6 +47,11 @@ def open_failure(name, drive_arg, registry_drive, file_name, code, drives=None, 
                 registry_after=after(registry_drive, registry_drive + "\\KOVA32",
                                      registry_drive))
 
+
+ABCD_UNDER_WINE = (
+    run_head("ABCD", "2.10", "ABCD:", "ABCD:\\kova32", "ABCD:") + working_dir("ABCD:\\KOVA")
+    + lines("Error: could not open ABCD:\\KOVAdromfile.dat  error 3.  Program will abort.")
+    + report("EAbort", SITE_COMPANY_ABORT, "Operation aborted"))
 
 CASES = [
     stamp_case("company file of 0 bytes is left as it is", b"", b"", b""),
@@ -82,20 +87,24 @@ CASES = [
          drives_after={"f": {"kova/DROMFILE.DAT": R0 + stamped(R1, b"2.10")}}),
     Case("settings key absent: the working directory's dromfile.dat",
          args=["f", "-v6", "-w2.10"], stdin=b"\n", registry={},
-         drives={"c": {"work/dromfile.dat": R0 + R1}}, cwd="c:work",
+         drives={"g": {"work/dromfile.dat": R0 + R1}}, cwd="g:work",
          stdout=banner() + reading(HKLM) + current() + specified("f")
          + new_values("f:", "f:\\kova32", "f:", "", "2.10") + working_dir("")
          + updated(1, b"Alpha") + FINAL_PROMPT,
-         drives_after={"c": {"work/dromfile.dat": R0 + stamped(R1, b"2.10")}}),
-    open_failure("company file missing in an existing folder: error 2", "C", "C:",
-                 "C:\\KOVA\\dromfile.dat", 2, folders=["c:KOVA"]),
-    open_failure("company folder missing: error 3", "C", "C:", "C:\\KOVA\\dromfile.dat", 3,
-                 folders=["c:other"]),
+         drives_after={"g": {"work/dromfile.dat": R0 + stamped(R1, b"2.10")}}),
+    open_failure("company file missing in an existing folder: error 2", "G", "G:",
+                 "G:\\KOVA\\dromfile.dat", 2, folders=["g:KOVA"]),
+    open_failure("company folder missing: error 3", "G", "G:", "G:\\KOVA\\dromfile.dat", 3,
+                 folders=["g:other"]),
     open_failure("drive missing: error 3", "Q", "Q:", "Q:\\KOVA\\dromfile.dat", 3),
-    open_failure("read-only company file: error 5", "C", "C:", "C:\\KOVA\\dromfile.dat", 5,
-                 drives={"c": {FILE: R0 + R1}}, read_only=["c:" + FILE]),
-    open_failure("a folder in the company file's place: error 5", "C", "C:",
-                 "C:\\KOVA\\dromfile.dat", 5, folders=["c:KOVA/dromfile.dat"]),
+    open_failure("read-only company file: error 5", "G", "G:", "G:\\KOVA\\dromfile.dat", 5,
+                 drives={"g": {FILE: R0 + R1}}, read_only=["g:" + FILE],
+                 wine=WINE_ROOT_READ_ONLY),
+    open_failure("a folder in the company file's place: error 5", "G", "G:",
+                 "G:\\KOVA\\dromfile.dat", 5, folders=["g:KOVA/dromfile.dat"]),
     open_failure("a Drive of five characters runs into the file name: error 123", "ABCD",
-                 "ABCD:", "ABCD:\\KOVAdromfile.dat", 123),
+                 "ABCD:", "ABCD:\\KOVAdromfile.dat", 123, wine={
+                     "reason": "Wine reports a colon inside a name as a missing path (3); "
+                               "Windows, and the Linux layer with it, as an invalid name (123)",
+                     "stdout": ABCD_UNDER_WINE}),
 ]

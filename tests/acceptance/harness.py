@@ -123,17 +123,31 @@ class Case:
     # Files afterwards, as drives; files not named must be as before.
     drives_after: Optional[Dict[str, Dict[str, bytes]]] = None
     # The working directory: "" for a scratch folder outside every drive,
-    # or a drive letter and a path inside it ("c:/KOVA").
+    # or a drive letter and a path inside it ("g:KOVA"). Cases never use the
+    # letters c and z, which Wine keeps for itself.
     cwd: str = ""
     # A native-only store text that replaces the one made from `registry`.
     store_text: Optional[bytes] = None
     store_mode: Optional[int] = None
     # Why a case runs on one platform only (None: on both).
     native_only: Optional[str] = None
+    # Where Windows answers otherwise than the Linux layer: "reason" and the
+    # fields (stdout, exit_code, registry_after, drives_after) as they are
+    # under Wine.
+    wine: Optional[dict] = None
     # Paths inside drives made read-only before the run ("c:KOVA/dromfile.dat").
     read_only: List[str] = field(default_factory=list)
     # Folders to create empty, as "c:kova".
     folders: List[str] = field(default_factory=list)
+
+
+# Wine runs the tests as root, and root writes a file whatever its
+# permission bits say, so Wine cannot show the read-only attribute at work.
+WINE_ROOT_READ_ONLY = {
+    "skip": True,
+    "reason": "under Wine as root the read-only attribute is not enforced; Windows refuses "
+              "the write with code 5, as the Linux layer does",
+}
 
 
 def with_values(base: Registry, hive: str, **changes: Value) -> Registry:

@@ -3,6 +3,7 @@
 output byte for byte, its exit code, the registry and the drive files after."""
 
 import argparse
+import dataclasses
 import importlib
 import os
 import pathlib
@@ -15,7 +16,7 @@ import tempfile
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-from harness import MODULE, STORE  # noqa: E402
+from harness import HKCU, HKLM, MODULE, STORE  # noqa: E402
 import regedit4  # noqa: E402
 
 
@@ -104,6 +105,81 @@ class NativeRunner:
         return proc, registry, snapshot_drives(drives)
 
 
+class WineRunner:
+    """Runs the Windows build under Wine: the registry seeded and read back
+    through regtool.exe, drives mapped in the prefix's dosdevices."""
+    name = "wine"
+    HIVES = {HKLM: "HKLM", HKCU: "HKCU"}
+
+    def __init__(self, wrapper, program, regtool):
+        self.wrapper = str(pathlib.Path(wrapper).resolve())
+        self.program = str(pathlib.Path(program).resolve())
+        self.regtool = str(pathlib.Path(regtool).resolve())
+        self.module = pathlib.Path(program).name.encode()
+        prefix = os.environ.get("VENDREL_WINEPREFIX") or \
+            f"{os.environ.get('TMPDIR', '/tmp')}/vendrel-wine-{os.getuid()}"
+        self.dosdevices = pathlib.Path(prefix) / "dosdevices"
+        self.mapped = set()
+
+    def applies(self, case):
+        return case.native_only is None
+
+    def wine(self, args, **kwargs):
+        return subprocess.run([self.wrapper] + args, capture_output=True, timeout=120, **kwargs)
+
+    def seed(self, registry, scratch):
+        spec = []
+        for hive, short in self.HIVES.items():
+            if hive not in registry:
+                spec.append(f"nokey {short}")
+                continue
+            spec.append(f"key {short}")
+            for name, (kind, data) in registry[hive].items():
+                spec.append(f"value {short} {name.encode('latin-1').hex() or '-'} {kind} "
+                            f"{data.hex() or '-'}")
+        (scratch / "seed.txt").write_text("\n".join(spec) + "\n")
+        done = self.wine([self.regtool, "apply", str(scratch / "seed.txt")])
+        assert done.returncode == 0, f"regtool apply failed: {done.returncode} {done.stderr!r}"
+
+    def dump(self):
+        done = self.wine([self.regtool, "dump"])
+        assert done.returncode == 0, f"regtool dump failed: {done.stderr!r}"
+        registry = {}
+        names = {v: k for k, v in self.HIVES.items()}
+        for line in done.stdout.decode().splitlines():
+            words = line.split()
+            if words[0] == "key":
+                registry[names[words[1]]] = {}
+            elif words[0] == "value":
+                name = b"" if words[2] == "-" else bytes.fromhex(words[2])
+                data = b"" if words[4] == "-" else bytes.fromhex(words[4])
+                registry[names[words[1]]][name.decode("latin-1").upper()] = (int(words[3]), data)
+        return registry
+
+    def map_drives(self, drives, letters):
+        for letter in self.mapped | set(letters):
+            (self.dosdevices / f"{letter}:").unlink(missing_ok=True)
+        self.mapped = set()
+        for letter in letters:
+            (self.dosdevices / f"{letter}:").symlink_to(drives / f"{letter}:")
+            self.mapped.add(letter)
+
+    def run(self, case, scratch: pathlib.Path):
+        self.seed(case.registry, scratch)
+        drives = scratch / "drives"
+        drives.mkdir()
+        place_drives(drives, case)
+        letters = sorted({p.name[0] for p in drives.iterdir()} | {"q"})
+        self.map_drives(drives, [l for l in letters if l != "q"])
+        (self.dosdevices / "q:").unlink(missing_ok=True)
+        args = [a.decode("latin-1") if isinstance(a, bytes) else a for a in case.args]
+        proc = self.wine([self.program] + args, input=case.stdin,
+                         cwd=working_dir(scratch, drives, case))
+        registry = self.dump()
+        self.map_drives(drives, [])
+        return proc, registry, snapshot_drives(drives)
+
+
 def check(case, runner, scratch):
     problems = []
     proc, registry, files = runner.run(case, scratch)
@@ -133,7 +209,12 @@ def check(case, runner, scratch):
     return problems
 
 
+FULL_FILES = False
+
+
 def summarise(files):
+    if FULL_FILES:
+        return files
     return {letter: {path: (len(data), data[:48]) for path, data in inner.items()}
             for letter, inner in files.items()}
 
@@ -142,15 +223,33 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--program", required=True)
     parser.add_argument("--only", help="run the cases whose name holds this text")
+    parser.add_argument("--wine", metavar="WRAPPER",
+                        help="run the Windows build under Wine through this wrapper")
+    parser.add_argument("--regtool", help="the Windows registry tool, with --wine")
+    parser.add_argument("--full-files", action="store_true",
+                        help="show whole files, not their starts, when they differ")
     options = parser.parse_args()
-    runner = NativeRunner(options.program)
+    global FULL_FILES
+    FULL_FILES = options.full_files
+    if options.wine:
+        runner = WineRunner(options.wine, options.program, options.regtool)
+    else:
+        runner = NativeRunner(options.program)
     passed = failed = skipped = 0
     for case in load_cases():
         if options.only and options.only not in case.name:
             continue
         if not runner.applies(case):
             skipped += 1
+            print(f"skip [{runner.name}] {case.name}: {case.native_only}")
             continue
+        if runner.name == "wine" and case.wine:
+            if case.wine.get("skip"):
+                skipped += 1
+                print(f"skip [{runner.name}] {case.name}: {case.wine['reason']}")
+                continue
+            overrides = {k: v for k, v in case.wine.items() if k != "reason"}
+            case = dataclasses.replace(case, **overrides)
         scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-case-"))
         try:
             problems = check(case, runner, scratch)
