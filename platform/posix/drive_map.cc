@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/posix/config_path.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/text.h"
 
@@ -107,19 +108,7 @@ bool IsValidWindowsName(std::string_view name) {
 
 DriveMap::DriveMap(std::string drives_folder) : drives_folder_(std::move(drives_folder)) {}
 
-std::string DriveMap::DefaultFolder() {
-  if (const char* path = std::getenv("VENDREL_DRIVES"); path != nullptr && *path != '\0') {
-    return path;
-  }
-  std::string config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
-    config = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    config = std::string(home != nullptr ? home : "") + "/.config";
-  }
-  return config + "/vendrel/drives";
-}
+std::string DriveMap::DefaultFolder() { return ConfigPath("VENDREL_DRIVES", "drives"); }
 
 bool DriveMap::DriveOfWorkingDirectory(std::string* drive_root, std::string* below) const {
   std::string cwd = RealPath(".");

@@ -1,5 +1,6 @@
 #include "platform/posix/ini_document.h"
 
+#include "platform/posix/text_lines.h"
 #include "platform/text.h"
 
 namespace vendrel::platform {
@@ -16,11 +17,6 @@ std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-std::string_view WithoutLineEnd(std::string_view raw) {
-  while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
-  return raw;
 }
 
 }  // namespace
@@ -52,18 +48,8 @@ IniDocument::Line IniDocument::Classify(std::string raw, bool first) {
 }
 
 IniDocument::IniDocument(std::string_view text) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      end = text.size();
-    } else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
-      end += 2;
-    } else {
-      end += 1;
-    }
-    lines_.push_back(Classify(std::string(text.substr(start, end - start)), lines_.empty()));
-    start = end;
+  for (std::string_view line : SplitKeepingLineEnds(text)) {
+    lines_.push_back(Classify(std::string(line), lines_.empty()));
   }
   if (!lines_.empty()) {
     std::string_view first = lines_.front().raw;

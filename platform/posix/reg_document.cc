@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/posix/text_lines.h"
 #include "platform/text.h"
 
 namespace vendrel::platform {
@@ -10,11 +11,6 @@ namespace {
 constexpr std::string_view kSignature = "REGEDIT4";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view StripLineEnd(std::string_view raw) {
-  while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) raw.remove_suffix(1);
-  return raw;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -165,25 +161,11 @@ RegDocument::RegDocument() {
 }
 
 RegDocument RegDocument::Parse(std::string_view text) {
-  // Physical lines, each with its own line end (CR LF, LF or a lone CR).
-  std::vector<std::string_view> physical;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      end = text.size();
-    } else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
-      end += 2;
-    } else {
-      end += 1;
-    }
-    physical.push_back(text.substr(start, end - start));
-    start = end;
-  }
+  std::vector<std::string_view> physical = SplitKeepingLineEnds(text);
 
   RegDocument doc;
   doc.lines_.clear();
-  if (physical.empty() || TrimBlanks(StripLineEnd(physical[0])) != kSignature) {
+  if (physical.empty() || TrimBlanks(WithoutLineEnd(physical[0])) != kSignature) {
     throw RegParseError(1, "the first line is not REGEDIT4");
   }
   std::string_view first_end = LineEndOf(std::string(physical[0]));
@@ -194,7 +176,7 @@ RegDocument RegDocument::Parse(std::string_view text) {
     const std::size_t line_number = i + 1;
     Line line;
     line.raw = std::string(physical[i]);
-    std::string_view content = TrimBlanks(StripLineEnd(physical[i]));
+    std::string_view content = TrimBlanks(WithoutLineEnd(physical[i]));
     if (i == 0 || content.empty() || content.front() == ';') {
       doc.lines_.push_back(std::move(line));
       continue;
@@ -219,7 +201,7 @@ RegDocument RegDocument::Parse(std::string_view text) {
       joined.pop_back();
       ++i;
       line.raw += physical[i];
-      joined += TrimBlanks(StripLineEnd(physical[i]));
+      joined += TrimBlanks(WithoutLineEnd(physical[i]));
     }
     std::size_t pos = 0;
     if (joined.front() == '@') {
@@ -247,7 +229,7 @@ std::string RegDocument::Serialize() const {
 
 std::string_view RegDocument::LineEndOf(const std::string& raw) {
   std::string_view view(raw);
-  return view.substr(StripLineEnd(view).size());
+  return view.substr(WithoutLineEnd(view).size());
 }
 
 bool RegDocument::HasKey(std::string_view key_path) const {

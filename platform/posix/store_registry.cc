@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/error.h"
 #include "platform/posix/atomic_update.h"
+#include "platform/posix/config_path.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/text.h"
@@ -31,17 +31,7 @@ Error StoreError(const std::string& path, const std::string& problem) {
 StoreRegistry::StoreRegistry(std::string store_path) : store_path_(std::move(store_path)) {}
 
 std::string StoreRegistry::DefaultStorePath() {
-  if (const char* path = std::getenv("VENDREL_REGISTRY"); path != nullptr && *path != '\0') {
-    return path;
-  }
-  std::string config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg != '\0') {
-    config = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    config = std::string(home != nullptr ? home : "") + "/.config";
-  }
-  return config + "/vendrel/registry.reg";
+  return ConfigPath("VENDREL_REGISTRY", "registry.reg");
 }
 
 RegDocument StoreRegistry::Load(const std::string& content) const {

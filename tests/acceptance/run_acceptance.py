@@ -106,7 +106,7 @@ class NativeRunner:
 
 
 class WineRunner:
-    """Runs the Windows build under Wine: the registry seeded and read back
+    """Runs the Windows build under Wine: the registry loaded and read back
     through regtool.exe, drives mapped in the prefix's dosdevices."""
     name = "wine"
     HIVES = {HKLM: "HKLM", HKCU: "HKCU"}
@@ -127,18 +127,18 @@ class WineRunner:
     def wine(self, args, **kwargs):
         return subprocess.run([self.wrapper] + args, capture_output=True, timeout=120, **kwargs)
 
-    def seed(self, registry, scratch):
-        spec = []
+    def load_registry(self, registry, scratch):
+        plan = []
         for hive, short in self.HIVES.items():
             if hive not in registry:
-                spec.append(f"nokey {short}")
+                plan.append(f"nokey {short}")
                 continue
-            spec.append(f"key {short}")
+            plan.append(f"key {short}")
             for name, (kind, data) in registry[hive].items():
-                spec.append(f"value {short} {name.encode('latin-1').hex() or '-'} {kind} "
+                plan.append(f"value {short} {name.encode('latin-1').hex() or '-'} {kind} "
                             f"{data.hex() or '-'}")
-        (scratch / "seed.txt").write_text("\n".join(spec) + "\n")
-        done = self.wine([self.regtool, "apply", str(scratch / "seed.txt")])
+        (scratch / "registry.txt").write_text("\n".join(plan) + "\n")
+        done = self.wine([self.regtool, "apply", str(scratch / "registry.txt")])
         assert done.returncode == 0, f"regtool apply failed: {done.returncode} {done.stderr!r}"
 
     def dump(self):
@@ -165,7 +165,7 @@ class WineRunner:
             self.mapped.add(letter)
 
     def run(self, case, scratch: pathlib.Path):
-        self.seed(case.registry, scratch)
+        self.load_registry(case.registry, scratch)
         drives = scratch / "drives"
         drives.mkdir()
         place_drives(drives, case)

@@ -45,7 +45,7 @@ struct MemoryProfileImpl {
   ProfileWriter& writer() { return profile; }
   std::string File() { return "F:\\kova\\kelvarini.dat"; }
   void MakeFolder() { profile.AddFolder("F:\\kova"); }
-  void Seed(const Sections& sections) { profile.Put(File(), sections); }
+  void Prepare(const Sections& sections) { profile.Put(File(), sections); }
   std::optional<Sections> Read() { return profile.Get(File()); }
 };
 INSTANTIATE_TYPED_TEST_SUITE_P(Memory, ProfileContract, MemoryProfileImpl);

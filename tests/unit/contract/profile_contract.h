@@ -3,7 +3,7 @@
 //   ProfileWriter& writer();
 //   std::string File();                 the settings file's name
 //   void MakeFolder();                  creates the file's folder
-//   void Seed(const Sections&);         writes a file holding these
+//   void Prepare(const Sections&);         writes a file holding these
 //   std::optional<Sections> Read();     the file as sections, none if missing
 #ifndef VENDREL_TESTS_UNIT_CONTRACT_PROFILE_CONTRACT_H_
 #define VENDREL_TESTS_UNIT_CONTRACT_PROFILE_CONTRACT_H_
@@ -78,7 +78,7 @@ TYPED_TEST_P(ProfileContract, AWriteNeedsTheFolderAndCreatesTheFile) {
 }
 
 TYPED_TEST_P(ProfileContract, WritesAndDeletesMatchWithoutRegardToCase) {
-  this->impl_.Seed({{"General", {{"langver", "9"}}},
+  this->impl_.Prepare({{"General", {{"langver", "9"}}},
                     {"postgres_server", {{"Host", "db"}, {"LangVer", "1"}, {"DATABASE", "old"}}},
                     {"Other", {{"ccffl", "2"}}}});
   EXPECT_TRUE(this->Write("POSTGRES_SERVER", "database", "new"));

@@ -54,7 +54,7 @@ struct PosixProfileImpl {
   ProfileWriter& writer() { return profile; }
   std::string File() { return "F:\\kova\\kelvarini.dat"; }
   void MakeFolder() { std::filesystem::create_directories(dir / "f:/kova"); }
-  void Seed(const Sections& sections) {
+  void Prepare(const Sections& sections) {
     MakeFolder();
     testing::WriteFile(dir / "f:/kova/kelvarini.dat", WriteSections(sections));
   }

@@ -126,7 +126,7 @@ struct Win32ProfileImpl {
   ProfileWriter& writer() { return profile; }
   std::string File() { return dir / "kova\\kelvarini.dat"; }
   void MakeFolder() { CreateDirectoryA((dir / "kova").c_str(), nullptr); }
-  void Seed(const Sections& sections) {
+  void Prepare(const Sections& sections) {
     MakeFolder();
     Put(File(), WriteSections(sections));
   }
