@@ -13,9 +13,14 @@ ConsoleStream::ConsoleStream(platform::Console& console)
     : console_(console), immediate_(console.OutputIsConsole()) {}
 
 void ConsoleStream::WriteLine(std::string_view text) {
-  std::string line(text);
-  line += "\r\n";
-  Write(line);
+  if (immediate_) {
+    std::string line(text);
+    line += "\r\n";
+    Write(line);  // one write, so a line reaches the console whole
+    return;
+  }
+  Write(text);
+  Write("\r\n");
 }
 
 void ConsoleStream::Prompt(std::string_view text) {
@@ -29,13 +34,17 @@ void ConsoleStream::Write(std::string_view text) {
     return;
   }
   pending_output_.append(text);
-  std::size_t full = pending_output_.size() - pending_output_.size() % kBlockSize;
-  if (full == 0) return;
-  std::string blocks = pending_output_.substr(0, full);
-  pending_output_.erase(0, full);
-  for (std::size_t at = 0; at < blocks.size(); at += kBlockSize) {
-    WriteThrough(blocks.data() + at, kBlockSize);
+  const std::size_t full = pending_output_.size() - pending_output_.size() % kBlockSize;
+  std::size_t written = 0;
+  try {
+    for (; written < full; written += kBlockSize) {
+      WriteThrough(pending_output_.data() + written, kBlockSize);
+    }
+  } catch (const Error&) {
+    pending_output_.erase(0, written);
+    throw;
   }
+  pending_output_.erase(0, full);
 }
 
 void ConsoleStream::Flush() {

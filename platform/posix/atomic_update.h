@@ -10,9 +10,9 @@
 
 namespace vendrel::platform {
 
-// Given the file's content (null when it does not exist), returns the new
-// content, or nothing to leave the file untouched.
-using FileEdit = std::function<std::optional<std::string>(const std::string* old_content)>;
+// Given the file's content (null when it does not exist; the edit may take
+// it over), returns the new content, or nothing to leave the file untouched.
+using FileEdit = std::function<std::optional<std::string>(std::string* old_content)>;
 
 enum class WhenMissing { kFail, kCreate };
 

@@ -19,134 +19,153 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-}  // namespace
+enum class Kind { kBlank, kComment, kSection, kKey };
 
-bool IniDocument::IsUtf16(std::string_view text) {
-  return text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE';
-}
+// One line of the text: where it stands, and what it is.
+struct Line {
+  std::size_t begin = 0;
+  std::size_t end = 0;       // past its line end
+  std::string_view content;  // without the line end
+  Kind kind = Kind::kBlank;
+  std::string_view name;  // the section's or the key's, trimmed
+};
 
-IniDocument::Line IniDocument::Classify(std::string raw, bool first) {
-  Line line;
-  line.raw = std::move(raw);
-  std::string_view content = WithoutLineEnd(line.raw);
-  if (first && content.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
-    content.remove_prefix(kUtf8Mark.size());
-  }
-  content = TrimBlanks(content);
-  if (content.empty() || content.front() == ';') return line;
-  if (content.front() == '[') {
-    std::size_t close = content.rfind(']');
-    if (close != std::string_view::npos) {
-      line.is_section = true;
-      line.name = std::string(TrimBlanks(content.substr(1, close - 1)));
-      return line;
+class LineReader {
+ public:
+  explicit LineReader(std::string_view text) : text_(text) {}
+
+  bool Next(Line* line) {
+    if (at_ >= text_.size()) return false;
+    std::size_t end = FindLineBreak(text_, at_);
+    if (end == std::string_view::npos) {
+      end = text_.size();
+    } else if (text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n') {
+      end += 2;
+    } else {
+      end += 1;
     }
-  }
-  line.is_key = true;
-  line.name = std::string(TrimBlanks(content.substr(0, content.find('='))));
-  return line;
-}
-
-IniDocument::IniDocument(std::string_view text) {
-  for (std::string_view line : SplitKeepingLineEnds(text)) {
-    lines_.push_back(Classify(std::string(line), lines_.empty()));
-  }
-  if (!lines_.empty()) {
-    std::string_view first = lines_.front().raw;
-    std::string_view end = first.substr(WithoutLineEnd(first).size());
-    if (!end.empty()) line_end_ = std::string(end);
-  }
-}
-
-std::string IniDocument::Serialize() const {
-  std::string out;
-  for (const Line& line : lines_) out += line.raw;
-  return out;
-}
-
-void IniDocument::EndLastLine() {
-  if (lines_.empty()) return;
-  std::string& raw = lines_.back().raw;
-  if (WithoutLineEnd(raw).size() == raw.size()) raw += line_end_;
-}
-
-void IniDocument::Write(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string_view wanted_section = TrimBlanks(section);
-  const std::string_view wanted_key = TrimBlanks(key);
-  // Lines before the first header form the nameless section.
-  bool found = wanted_section.empty();
-  bool in_section = found;
-  std::size_t insert_at = 0;
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    Line& line = lines_[i];
-    if (line.is_section) {
-      if (in_section) break;  // only the first matching section is written
-      in_section = EqualsIgnoringCase(line.name, wanted_section);
-      if (in_section) {
-        found = true;
-        insert_at = i + 1;
-      }
-      continue;
+    line->begin = at_;
+    line->end = end;
+    line->content = WithoutLineEnd(text_.substr(at_, end - at_));
+    std::string_view content = line->content;
+    if (at_ == 0 && content.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+      content.remove_prefix(kUtf8Mark.size());
     }
-    if (!in_section) continue;
-    if (!TrimBlanks(WithoutLineEnd(line.raw)).empty()) insert_at = i + 1;
-    if (line.is_key && EqualsIgnoringCase(line.name, wanted_key)) {
-      ReplaceValue(line, value);
-      return;
+    at_ = end;
+    content = TrimBlanks(content);
+    line->name = {};
+    if (content.empty()) {
+      line->kind = Kind::kBlank;
+    } else if (content.front() == ';') {
+      line->kind = Kind::kComment;
+    } else if (content.front() == '[' && content.rfind(']') != std::string_view::npos) {
+      line->kind = Kind::kSection;
+      line->name = TrimBlanks(content.substr(1, content.rfind(']') - 1));
+    } else {
+      line->kind = Kind::kKey;
+      line->name = TrimBlanks(content.substr(0, content.find('=')));
     }
+    return true;
   }
-  Line entry;
-  entry.is_key = true;
-  entry.name = std::string(wanted_key);
-  entry.raw = std::string(key) + "=" + std::string(value) + line_end_;
-  if (!found) {
-    EndLastLine();
-    Line head;
-    head.is_section = true;
-    head.name = std::string(wanted_section);
-    head.raw = "[" + std::string(section) + "]" + line_end_;
-    lines_.push_back(std::move(head));
-    insert_at = lines_.size();
-  }
-  if (insert_at == lines_.size()) EndLastLine();
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(entry));
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+std::string_view LineEndOf(std::string_view text) {
+  LineReader reader(text);
+  Line first;
+  if (!reader.Next(&first)) return "\r\n";
+  std::string_view end = text.substr(first.content.size(), first.end - first.content.size());
+  return end.empty() ? std::string_view("\r\n") : end;
+}
+
+bool EndsWithLineEnd(std::string_view text) {
+  return !text.empty() && (text.back() == '\n' || text.back() == '\r');
 }
 
 // The key keeps its own spelling and the blanks around its "="; only the
 // value after them changes.
-void IniDocument::ReplaceValue(Line& line, std::string_view value) {
-  std::string_view content = WithoutLineEnd(line.raw);
-  std::string end(std::string_view(line.raw).substr(content.size()));
+std::string ReplacedValue(std::string_view content, std::string_view value) {
   std::size_t equals = content.find('=');
-  std::string kept;
-  if (equals == std::string_view::npos) {
-    kept = std::string(content) + "=";
-  } else {
-    std::size_t value_at = equals + 1;
-    while (value_at < content.size() && (content[value_at] == ' ' || content[value_at] == '\t')) {
-      ++value_at;
-    }
-    kept = std::string(content.substr(0, value_at));
+  if (equals == std::string_view::npos) return std::string(content) + "=" + std::string(value);
+  std::size_t value_at = equals + 1;
+  while (value_at < content.size() && (content[value_at] == ' ' || content[value_at] == '\t')) {
+    ++value_at;
   }
-  line.raw = kept + std::string(value) + end;
+  return std::string(content.substr(0, value_at)) + std::string(value);
 }
 
-bool IniDocument::Delete(std::string_view section, std::string_view key) {
+std::string Splice(std::string_view text, std::size_t from, std::size_t to,
+                   std::string_view insert) {
+  std::string out;
+  out.reserve(text.size() - (to - from) + insert.size());
+  out.append(text.substr(0, from));
+  out.append(insert);
+  out.append(text.substr(to));
+  return out;
+}
+
+}  // namespace
+
+bool IsUtf16(std::string_view text) {
+  return text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE';
+}
+
+std::string IniWrite(std::string_view text, std::string_view section, std::string_view key,
+                     std::string_view value) {
+  const std::string_view wanted_section = TrimBlanks(section);
+  const std::string_view wanted_key = TrimBlanks(key);
+  const std::string line_end(LineEndOf(text));
+  // Lines before the first header form the nameless section.
+  bool found = wanted_section.empty();
+  bool in_section = found;
+  std::size_t insert_at = 0;
+  LineReader reader(text);
+  Line line;
+  while (reader.Next(&line)) {
+    if (line.kind == Kind::kSection) {
+      if (in_section) break;  // only the first matching section is written
+      in_section = EqualsIgnoringCase(line.name, wanted_section);
+      if (in_section) {
+        found = true;
+        insert_at = line.end;
+      }
+      continue;
+    }
+    if (!in_section) continue;
+    if (line.kind != Kind::kBlank) insert_at = line.end;
+    if (line.kind == Kind::kKey && EqualsIgnoringCase(line.name, wanted_key)) {
+      return Splice(text, line.begin, line.begin + line.content.size(),
+                    ReplacedValue(line.content, value));
+    }
+  }
+  std::string entry = std::string(key) + "=" + std::string(value) + line_end;
+  if (!found) {
+    std::string tail = EndsWithLineEnd(text) || text.empty() ? "" : line_end;
+    tail += "[" + std::string(section) + "]" + line_end + entry;
+    return Splice(text, text.size(), text.size(), tail);
+  }
+  if (insert_at > 0 && !EndsWithLineEnd(text.substr(0, insert_at))) entry = line_end + entry;
+  return Splice(text, insert_at, insert_at, entry);
+}
+
+std::optional<std::string> IniDelete(std::string_view text, std::string_view section,
+                                     std::string_view key) {
   const std::string_view wanted_section = TrimBlanks(section);
   const std::string_view wanted_key = TrimBlanks(key);
   bool in_section = wanted_section.empty();
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    const Line& line = lines_[i];
-    if (line.is_section) {
+  LineReader reader(text);
+  Line line;
+  while (reader.Next(&line)) {
+    if (line.kind == Kind::kSection) {
       in_section = EqualsIgnoringCase(line.name, wanted_section);
-      continue;
-    }
-    if (in_section && line.is_key && EqualsIgnoringCase(line.name, wanted_key)) {
-      lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
-      return true;
+    } else if (in_section && line.kind == Kind::kKey && EqualsIgnoringCase(line.name, wanted_key)) {
+      return Splice(text, line.begin, line.end, "");
     }
   }
-  return false;
+  return std::nullopt;
 }
 
 }  // namespace vendrel::platform

@@ -21,14 +21,16 @@ WinCode PosixFiles::OpenExisting(const std::string& name, FileHandle* file) {
   if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) return kAccessDenied;
   UniqueFd fd(open(host.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
   if (!fd) return WinCodeFromErrno(errno);
-  *file = next_handle_++;
-  open_.emplace(*file, std::move(fd));
+  *file = static_cast<FileHandle>(fd.get());
+  open_.push_back(std::move(fd));
   return kSuccess;
 }
 
 int PosixFiles::Descriptor(FileHandle file) const {
-  auto found = open_.find(file);
-  return found == open_.end() ? -1 : found->second.get();
+  for (const UniqueFd& fd : open_) {
+    if (static_cast<FileHandle>(fd.get()) == file) return fd.get();
+  }
+  return -1;
 }
 
 WinCode PosixFiles::GetSize(FileHandle file, std::uint64_t* size) {
@@ -72,11 +74,13 @@ WinCode PosixFiles::Write(FileHandle file, const void* data, std::uint32_t size,
 }
 
 WinCode PosixFiles::Close(FileHandle file) {
-  auto found = open_.find(file);
-  if (found == open_.end()) return kInvalidHandle;
-  int error = found->second.Close();
-  open_.erase(found);
-  return WinCodeFromErrno(error);
+  for (auto it = open_.begin(); it != open_.end(); ++it) {
+    if (static_cast<FileHandle>(it->get()) != file) continue;
+    int error = it->Close();
+    open_.erase(it);
+    return WinCodeFromErrno(error);
+  }
+  return kInvalidHandle;
 }
 
 }  // namespace vendrel::platform

@@ -1,7 +1,7 @@
 #ifndef VENDREL_PLATFORM_POSIX_POSIX_FILES_H_
 #define VENDREL_PLATFORM_POSIX_POSIX_FILES_H_
 
-#include <map>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/posix/drive_map.h"
@@ -24,11 +24,13 @@ class PosixFiles : public Files {
   WinCode Close(FileHandle file) override;
 
  private:
+  // The descriptor of an open handle, -1 for any other. A handle is its
+  // descriptor's number; a run holds one file open at a time, so a short
+  // list serves better than a map on this per-record path.
   int Descriptor(FileHandle file) const;
 
   const DriveMap& drives_;
-  std::map<FileHandle, UniqueFd> open_;
-  FileHandle next_handle_ = 0x300;
+  std::vector<UniqueFd> open_;
 };
 
 }  // namespace vendrel::platform

@@ -30,22 +30,19 @@ bool PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
   if (drives_.Resolve(file_name, PathUse::kNewOrOld, &host) != kSuccess) return false;
 
   bool refused = false;
-  int error = UpdateFileAtomically(
-      host, value ? WhenMissing::kCreate : WhenMissing::kFail,
-      [&](const std::string* old) -> std::optional<std::string> {
-        std::string_view text = old != nullptr ? std::string_view(*old) : std::string_view();
-        if (IniDocument::IsUtf16(text)) {
-          refused = true;
-          return std::nullopt;
-        }
-        IniDocument document(text);
-        if (value) {
-          document.Write(*section, *key, *value);
-        } else if (!document.Delete(*section, *key)) {
-          return std::nullopt;  // nothing to delete: the file is not rewritten
-        }
-        return document.Serialize();
-      });
+  int error = UpdateFileAtomically(host, value ? WhenMissing::kCreate : WhenMissing::kFail,
+                                   [&](std::string* old) -> std::optional<std::string> {
+                                     std::string_view text = old != nullptr ? std::string_view(*old)
+                                                                            : std::string_view();
+                                     if (IsUtf16(text)) {
+                                       refused = true;
+                                       return std::nullopt;
+                                     }
+                                     // Nothing to delete leaves the file as it is: it is not
+                                     // rewritten.
+                                     if (!value) return IniDelete(text, *section, *key);
+                                     return IniWrite(text, *section, *key, *value);
+                                   });
   return error == 0 && !refused;
 }
 

@@ -31,9 +31,8 @@ bool KeyIsWithin(std::string_view path, std::string_view key) {
 }
 
 // Reads the text between double quotes at text[*pos], undoing the \\ and \"
-// escapes; *pos ends after the closing quote.
-std::string ReadQuoted(std::string_view text, std::size_t* pos, std::size_t line) {
-  std::string out;
+// escapes, into out unless it is null; *pos ends after the closing quote.
+void ReadQuoted(std::string_view text, std::size_t* pos, std::size_t line, std::string* out) {
   std::size_t i = *pos + 1;
   for (;;) {
     if (i >= text.size()) throw RegParseError(line, "a quoted text has no closing quote");
@@ -45,20 +44,25 @@ std::string ReadQuoted(std::string_view text, std::size_t* pos, std::size_t line
       }
       c = text[i++];
     }
-    out += c;
+    if (out != nullptr) *out += c;
   }
   *pos = i;
+}
+
+std::string ReadQuoted(std::string_view text, std::size_t* pos, std::size_t line) {
+  std::string out;
+  ReadQuoted(text, pos, line, &out);
   return out;
 }
 
-std::string ReadHexBytes(std::string_view text, std::size_t line) {
-  std::string out;
+// Reads comma-separated hexadecimal bytes into out unless it is null.
+void ReadHexBytes(std::string_view text, std::size_t line, std::string* out) {
   std::size_t i = 0;
   auto skip_blanks = [&] {
     while (i < text.size() && IsBlank(text[i])) ++i;
   };
   skip_blanks();
-  if (i == text.size()) return out;
+  if (i == text.size()) return;
   for (;;) {
     skip_blanks();
     int high = i < text.size() ? HexDigit(text[i]) : -1;
@@ -66,23 +70,25 @@ std::string ReadHexBytes(std::string_view text, std::size_t line) {
     ++i;
     int value = high;
     if (i < text.size() && HexDigit(text[i]) >= 0) value = value * 16 + HexDigit(text[i++]);
-    out += static_cast<char>(value);
+    if (out != nullptr) *out += static_cast<char>(value);
     skip_blanks();
-    if (i == text.size()) return out;
+    if (i == text.size()) return;
     if (text[i] != ',') throw RegParseError(line, "hexadecimal data is malformed");
     ++i;
   }
 }
 
-std::optional<RegValue> ParseData(std::string_view data, std::size_t line) {
+// Reads a value's data; with keep false it only checks it, building nothing.
+std::optional<RegValue> ParseData(std::string_view data, std::size_t line, bool keep = true) {
   data = TrimBlanks(data);
   if (data == "-") return std::nullopt;
   RegValue value;
+  std::string* sink = keep ? &value.data : nullptr;
   if (!data.empty() && data.front() == '"') {
     std::size_t pos = 0;
     value.type = 1;
-    value.data = ReadQuoted(data, &pos, line);
-    value.data += '\0';
+    ReadQuoted(data, &pos, line, sink);
+    if (keep) value.data += '\0';
     if (!TrimBlanks(data.substr(pos)).empty()) {
       throw RegParseError(line, "text follows a quoted value");
     }
@@ -103,7 +109,7 @@ std::optional<RegValue> ParseData(std::string_view data, std::size_t line) {
   }
   if (data.substr(0, 4) == "hex:") {
     value.type = 3;
-    value.data = ReadHexBytes(data.substr(4), line);
+    ReadHexBytes(data.substr(4), line, sink);
     return value;
   }
   if (data.substr(0, 4) == "hex(") {
@@ -118,7 +124,7 @@ std::optional<RegValue> ParseData(std::string_view data, std::size_t line) {
       type = type * 16 + static_cast<std::uint32_t>(d);
     }
     value.type = type;
-    value.data = ReadHexBytes(data.substr(close + 2), line);
+    ReadHexBytes(data.substr(close + 2), line, sink);
     return value;
   }
   throw RegParseError(line, "a value's data is malformed");
@@ -154,112 +160,124 @@ bool PlainText(const RegValue& value) {
 
 }  // namespace
 
-RegDocument::RegDocument() {
-  Line first;
-  first.raw = std::string(kSignature) + line_end_;
-  lines_.push_back(first);
-}
+RegDocument::RegDocument() { text_ = std::string(kSignature) + line_end_; }
 
-RegDocument RegDocument::Parse(std::string_view text) {
-  std::vector<std::string_view> physical = SplitKeepingLineEnds(text);
-
-  RegDocument doc;
-  doc.lines_.clear();
-  if (physical.empty() || TrimBlanks(WithoutLineEnd(physical[0])) != kSignature) {
+RegDocument::KeyIndex RegDocument::Index(std::string_view text, std::string_view key) {
+  KeyIndex index;
+  index.key = std::string(key);
+  LineCursor lines(text);
+  std::string_view physical;
+  if (!lines.Next(&physical) || TrimBlanks(WithoutLineEnd(physical)) != kSignature) {
     throw RegParseError(1, "the first line is not REGEDIT4");
   }
-  std::string_view first_end = LineEndOf(std::string(physical[0]));
-  if (!first_end.empty()) doc.line_end_ = std::string(first_end);
-
-  std::string current_key;
-  for (std::size_t i = 0; i < physical.size(); ++i) {
-    const std::size_t line_number = i + 1;
-    Line line;
-    line.raw = std::string(physical[i]);
-    std::string_view content = TrimBlanks(WithoutLineEnd(physical[i]));
-    if (i == 0 || content.empty() || content.front() == ';') {
-      doc.lines_.push_back(std::move(line));
-      continue;
-    }
+  bool have_section = false;
+  bool in_key = false;
+  for (std::size_t line_number = 2; lines.Next(&physical); ++line_number) {
+    const std::size_t begin = lines.offset() - physical.size();
+    std::string_view content = TrimBlanks(WithoutLineEnd(physical));
+    if (content.empty() || content.front() == ';') continue;
     if (content.front() == '[') {
       if (content.back() != ']' || content.size() < 3 || content[1] == '-') {
         throw RegParseError(line_number, "a key line is malformed");
       }
-      current_key = std::string(content.substr(1, content.size() - 2));
-      line.kind = LineKind::kHeader;
-      line.key = current_key;
-      doc.lines_.push_back(std::move(line));
+      std::string_view section = content.substr(1, content.size() - 2);
+      have_section = true;
+      in_key = !key.empty() && EqualsIgnoringCase(section, key);
+      if (in_key) {
+        index.has_section = true;
+        index.insert_at = lines.offset();
+      }
+      index.exists = index.exists || in_key || (!key.empty() && KeyIsWithin(section, key));
       continue;
     }
     if (content.front() != '"' && content.front() != '@') {
       throw RegParseError(line_number, "a line is neither a key nor a value");
     }
-    if (current_key.empty()) throw RegParseError(line_number, "a value stands before any key");
+    if (!have_section) throw RegParseError(line_number, "a value stands before any key");
     // A value's data may go on over lines that end in a backslash.
-    std::string joined(content);
-    while (!joined.empty() && joined.back() == '\\' && i + 1 < physical.size()) {
+    std::string joined;
+    std::string_view whole = content;
+    while (!whole.empty() && whole.back() == '\\' && lines.Next(&physical)) {
+      if (joined.empty()) joined = std::string(whole);
       joined.pop_back();
-      ++i;
-      line.raw += physical[i];
-      joined += TrimBlanks(WithoutLineEnd(physical[i]));
+      ++line_number;
+      joined += TrimBlanks(WithoutLineEnd(physical));
+      whole = joined;
     }
     std::size_t pos = 0;
-    if (joined.front() == '@') {
+    std::string name;
+    if (whole.front() == '@') {
       pos = 1;
     } else {
-      line.name = ReadQuoted(joined, &pos, line_number);
+      ReadQuoted(whole, &pos, line_number, in_key ? &name : nullptr);
     }
-    std::string_view rest = TrimBlanks(std::string_view(joined).substr(pos));
+    std::string_view rest = TrimBlanks(whole.substr(pos));
     if (rest.empty() || rest.front() != '=') {
       throw RegParseError(line_number, "a value line has no '='");
     }
-    line.value = ParseData(rest.substr(1), line_number);
-    line.kind = LineKind::kValue;
-    line.key = current_key;
-    doc.lines_.push_back(std::move(line));
+    ParseData(rest.substr(1), line_number, /*keep=*/false);
+    if (in_key) {
+      index.values.push_back(ValueLine{begin, lines.offset(), std::move(name)});
+      index.insert_at = lines.offset();
+    }
   }
+  return index;
+}
+
+RegDocument RegDocument::Parse(std::string text, std::string_view focus_key) {
+  RegDocument doc;
+  doc.index_ = Index(text, focus_key);
+  doc.index_valid_ = true;
+  doc.text_ = std::move(text);
+  std::vector<std::string_view> first = SplitKeepingLineEnds(
+      std::string_view(doc.text_).substr(0, doc.text_.find_first_of("\r\n") + 2));
+  std::string_view end =
+      first.empty() ? std::string_view() : first[0].substr(WithoutLineEnd(first[0]).size());
+  if (!end.empty()) doc.line_end_ = std::string(end);
   return doc;
 }
 
-std::string RegDocument::Serialize() const {
-  std::string out;
-  for (const Line& line : lines_) out += line.raw;
-  return out;
-}
-
-std::string_view RegDocument::LineEndOf(const std::string& raw) {
-  std::string_view view(raw);
-  return view.substr(WithoutLineEnd(view).size());
-}
-
-bool RegDocument::HasKey(std::string_view key_path) const {
-  for (const Line& line : lines_) {
-    if (line.kind != LineKind::kHeader) continue;
-    if (EqualsIgnoringCase(line.key, key_path) || KeyIsWithin(line.key, key_path)) return true;
+const RegDocument::KeyIndex& RegDocument::IndexOf(std::string_view key_path) const {
+  if (!index_valid_ || !EqualsIgnoringCase(index_.key, key_path)) {
+    index_ = Index(text_, key_path);
+    index_valid_ = true;
   }
-  return false;
+  return index_;
 }
+
+bool RegDocument::HasKey(std::string_view key_path) const { return IndexOf(key_path).exists; }
 
 std::optional<RegValue> RegDocument::Find(std::string_view key_path, std::string_view name) const {
-  std::optional<RegValue> found;
-  for (const Line& line : lines_) {
-    if (line.kind == LineKind::kValue && EqualsIgnoringCase(line.name, name) &&
-        EqualsIgnoringCase(line.key, key_path)) {
-      found = line.value;  // a later line overrides an earlier one
-    }
-  }
-  return found;
+  std::map<std::string, RegValue> values = ValuesOf(key_path);
+  auto found = values.find(UpperCase(std::string(name)));
+  if (found == values.end()) return std::nullopt;
+  return found->second;
 }
 
 std::map<std::string, RegValue> RegDocument::ValuesOf(std::string_view key_path) const {
   std::map<std::string, RegValue> values;
-  for (const Line& line : lines_) {
-    if (line.kind != LineKind::kValue || !EqualsIgnoringCase(line.key, key_path)) continue;
-    std::string name = UpperCase(line.name);
-    if (line.value) {
-      values[name] = *line.value;
+  for (const ValueLine& line : IndexOf(key_path).values) {
+    // The line was validated when indexed; read again, it gives its data.
+    std::string content;
+    for (std::string_view part :
+         SplitKeepingLineEnds(std::string_view(text_).substr(line.begin, line.end - line.begin))) {
+      std::string_view piece = TrimBlanks(WithoutLineEnd(part));
+      if (!content.empty() && content.back() == '\\') content.pop_back();
+      content += piece;
+    }
+    std::size_t pos = 0;
+    if (content.front() == '@') {
+      pos = 1;
     } else {
-      values.erase(name);
+      ReadQuoted(content, &pos, 0);
+    }
+    std::string_view rest = TrimBlanks(std::string_view(content).substr(pos));
+    std::optional<RegValue> value = ParseData(rest.substr(1), 0);
+    std::string upper = UpperCase(line.name);
+    if (value) {
+      values[upper] = *value;  // a later line overrides an earlier one
+    } else {
+      values.erase(upper);
     }
   }
   return values;
@@ -289,61 +307,36 @@ std::string RegDocument::FormatValueLine(std::string_view name, const RegValue& 
 }
 
 void RegDocument::Set(std::string_view key_path, std::string_view name, const RegValue& value) {
-  Line line;
-  line.kind = LineKind::kValue;
-  line.key = std::string(key_path);
-  line.name = std::string(name);
-  line.value = value;
-  std::string text = FormatValueLine(name, value);
-
-  for (std::size_t i = lines_.size(); i-- > 0;) {
-    Line& old = lines_[i];
-    if (old.kind == LineKind::kValue && EqualsIgnoringCase(old.key, key_path) &&
-        EqualsIgnoringCase(old.name, name)) {
-      std::string_view end = LineEndOf(old.raw);
-      // A value's own name keeps the spelling it has in the file.
-      line.name = old.name;
-      line.key = old.key;
-      line.raw = FormatValueLine(old.name, value) + std::string(end);
-      old = std::move(line);
-      return;
+  const KeyIndex& index = IndexOf(key_path);
+  std::size_t from = 0;
+  std::size_t to = 0;
+  std::string insert;
+  const ValueLine* last = nullptr;
+  for (const ValueLine& line : index.values) {
+    if (EqualsIgnoringCase(line.name, name)) last = &line;
+  }
+  if (last != nullptr) {
+    // The value keeps the spelling of its name and its line end.
+    std::string_view old(text_.data() + last->begin, last->end - last->begin);
+    std::string_view end = old.substr(WithoutLineEnd(old).size());
+    from = last->begin;
+    to = last->end;
+    insert = FormatValueLine(last->name, value) + std::string(end);
+  } else {
+    std::string line = FormatValueLine(name, value) + line_end_;
+    if (index.has_section) {
+      from = to = index.insert_at;
+    } else {
+      // The key exists through a sub-key only: it gets a section of its own.
+      from = to = text_.size();
+      line = line_end_ + "[" + std::string(key_path) + "]" + line_end_ + line;
     }
+    std::string_view before(text_.data(), from);
+    if (!before.empty() && WithoutLineEnd(before).size() == before.size()) line = line_end_ + line;
+    insert = std::move(line);
   }
-
-  // A new value goes after the last value of the key's last section.
-  std::optional<std::size_t> insert_at;
-  bool in_section = false;
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind == LineKind::kHeader) {
-      in_section = EqualsIgnoringCase(lines_[i].key, key_path);
-      if (in_section) {
-        insert_at = i + 1;
-        line.key = lines_[i].key;
-      }
-    } else if (in_section && lines_[i].kind == LineKind::kValue) {
-      insert_at = i + 1;
-    }
-  }
-  auto end_previous_line = [this](std::size_t before) {
-    if (before > 0 && LineEndOf(lines_[before - 1].raw).empty())
-      lines_[before - 1].raw += line_end_;
-  };
-  if (!insert_at) {
-    // The key exists through a sub-key only: it gets a section of its own.
-    end_previous_line(lines_.size());
-    Line blank;
-    blank.raw = line_end_;
-    lines_.push_back(blank);
-    Line header;
-    header.kind = LineKind::kHeader;
-    header.key = std::string(key_path);
-    header.raw = "[" + header.key + "]" + line_end_;
-    lines_.push_back(header);
-    insert_at = lines_.size();
-  }
-  end_previous_line(*insert_at);
-  line.raw = text + line_end_;
-  lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*insert_at), std::move(line));
+  text_.replace(from, to - from, insert);
+  index_valid_ = false;
 }
 
 }  // namespace vendrel::platform

@@ -31,14 +31,21 @@ class RegParseError : public std::runtime_error {
   std::size_t line_;
 };
 
+// The store's text, validated as a whole when parsed, and edited by
+// splicing: nothing is kept per line, so a store of a million values costs
+// little more than its own bytes.
 class RegDocument {
  public:
-  // Throws RegParseError.
-  static RegDocument Parse(std::string_view text);
+  // Throws RegParseError. The focus key is indexed while the text is
+  // validated, so that the queries and edits of that key need no second
+  // pass over the text.
+  static RegDocument Parse(std::string text, std::string_view focus_key = {});
   // An empty store, as a new file would hold it.
   RegDocument();
 
-  std::string Serialize() const;
+  const std::string& Serialize() const { return text_; }
+  // The text, given up by a document that is done with.
+  std::string TakeText() && { return std::move(text_); }
 
   // Key paths begin with the hive's full name ("HKEY_LOCAL_MACHINE\...").
   // A key exists when it has a section of its own or a sub-key does.
@@ -46,25 +53,35 @@ class RegDocument {
   std::optional<RegValue> Find(std::string_view key_path, std::string_view name) const;
   // All values of one key, by upper-cased name.
   std::map<std::string, RegValue> ValuesOf(std::string_view key_path) const;
+  // Rewrites the value's line, or adds one after the key's last value.
   void Set(std::string_view key_path, std::string_view name, const RegValue& value);
 
   // One value line in the store's own format, without a line end.
   static std::string FormatValueLine(std::string_view name, const RegValue& value);
 
  private:
-  enum class LineKind { kOther, kHeader, kValue };
-  struct Line {
-    LineKind kind = LineKind::kOther;
-    std::string raw;  // exactly as in the file, line ends included
-    std::string key;  // the section it stands in (or names)
+  struct ValueLine {
+    std::size_t begin = 0;
+    std::size_t end = 0;  // past its line end, continuation lines included
     std::string name;
-    std::optional<RegValue> value;  // empty for a "=-" deletion line
+  };
+  // Where one key's lines stand in the text.
+  struct KeyIndex {
+    std::string key;
+    bool exists = false;
+    bool has_section = false;
+    std::vector<ValueLine> values;  // in file order
+    std::size_t insert_at = 0;      // after the last value of its last section
   };
 
-  static std::string_view LineEndOf(const std::string& raw);
+  // Validates the whole text and indexes one key; throws RegParseError.
+  static KeyIndex Index(std::string_view text, std::string_view key);
+  const KeyIndex& IndexOf(std::string_view key_path) const;
 
-  std::vector<Line> lines_;
+  std::string text_;
   std::string line_end_ = "\r\n";
+  mutable KeyIndex index_;
+  mutable bool index_valid_ = false;
 };
 
 }  // namespace vendrel::platform

@@ -34,9 +34,9 @@ std::string StoreRegistry::DefaultStorePath() {
   return ConfigPath("VENDREL_REGISTRY", "registry.reg");
 }
 
-RegDocument StoreRegistry::Load(const std::string& content) const {
+RegDocument StoreRegistry::Load(std::string content, std::string_view key_path) const {
   try {
-    return RegDocument::Parse(content);
+    return RegDocument::Parse(std::move(content), key_path);
   } catch (const RegParseError& error) {
     throw StoreError(store_path_, "cannot be read at line " + std::to_string(error.line()) + ": " +
                                       error.what());
@@ -65,8 +65,8 @@ WinCode StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::ui
     if (got == 0) break;
     content.append(buffer, static_cast<std::size_t>(got));
   }
-  RegDocument document = Load(content);
   std::string path = std::string(HiveName(root)) + "\\" + sub_key;
+  RegDocument document = Load(std::move(content), path);
   if (!document.HasKey(path)) return kFileNotFound;
   *key = next_handle_++;
   keys_[*key] = OpenedKey{path, document.ValuesOf(path)};
@@ -104,15 +104,17 @@ WinCode StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uin
   WinCode result = kSuccess;
   std::map<std::string, RegValue> updated;
   int error = UpdateFileAtomically(store_path_, WhenMissing::kFail,
-                                   [&](const std::string* old) -> std::optional<std::string> {
-                                     RegDocument document = Load(*old);
-                                     if (!document.HasKey(opened->second.path)) {
+                                   [&](std::string* old) -> std::optional<std::string> {
+                                     const std::string& path = opened->second.path;
+                                     RegDocument document = Load(std::move(*old), path);
+                                     if (!document.HasKey(path)) {
                                        result = kKeyDeleted;
                                        return std::nullopt;
                                      }
-                                     document.Set(opened->second.path, name, value);
-                                     updated = document.ValuesOf(opened->second.path);
-                                     return document.Serialize();
+                                     updated = document.ValuesOf(path);
+                                     updated[UpperCase(name)] = value;
+                                     document.Set(path, name, value);
+                                     return std::move(document).TakeText();
                                    });
   if (error != 0) return WinCodeFromErrno(error);
   if (result == kSuccess) opened->second.values = std::move(updated);

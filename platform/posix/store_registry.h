@@ -34,7 +34,7 @@ class StoreRegistry : public Registry {
   };
 
   // Parses the store; a store that is not in the format ends the run.
-  RegDocument Load(const std::string& content) const;
+  RegDocument Load(std::string content, std::string_view key_path) const;
 
   std::string store_path_;
   std::map<KeyHandle, OpenedKey> keys_;

@@ -8,21 +8,50 @@
 
 namespace vendrel::platform {
 
-inline std::vector<std::string_view> SplitKeepingLineEnds(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
+// Where the next CR or LF stands, or npos. A plain loop: find_first_of with
+// a set of two calls memchr on the set for every byte of the text.
+inline std::size_t FindLineBreak(std::string_view text, std::size_t from) {
+  const char* data = text.data();
+  for (std::size_t i = from; i < text.size(); ++i) {
+    if (data[i] == '\n' || data[i] == '\r') return i;
+  }
+  return std::string_view::npos;
+}
+
+// Hands out the lines of a text one by one, each with its line end, without
+// keeping a list of them.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : text_(text) {}
+
+  bool Next(std::string_view* line) {
+    if (at_ >= text_.size()) return false;
+    std::size_t end = FindLineBreak(text_, at_);
     if (end == std::string_view::npos) {
-      end = text.size();
-    } else if (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+      end = text_.size();
+    } else if (text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n') {
       end += 2;
     } else {
       end += 1;
     }
-    lines.push_back(text.substr(start, end - start));
-    start = end;
+    *line = text_.substr(at_, end - at_);
+    at_ = end;
+    return true;
   }
+
+  // Where the next line begins.
+  std::size_t offset() const { return at_; }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+inline std::vector<std::string_view> SplitKeepingLineEnds(std::string_view text) {
+  std::vector<std::string_view> lines;
+  LineCursor cursor(text);
+  std::string_view line;
+  while (cursor.Next(&line)) lines.push_back(line);
   return lines;
 }
 

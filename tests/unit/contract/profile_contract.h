@@ -79,8 +79,8 @@ TYPED_TEST_P(ProfileContract, AWriteNeedsTheFolderAndCreatesTheFile) {
 
 TYPED_TEST_P(ProfileContract, WritesAndDeletesMatchWithoutRegardToCase) {
   this->impl_.Prepare({{"General", {{"langver", "9"}}},
-                    {"postgres_server", {{"Host", "db"}, {"LangVer", "1"}, {"DATABASE", "old"}}},
-                    {"Other", {{"ccffl", "2"}}}});
+                       {"postgres_server", {{"Host", "db"}, {"LangVer", "1"}, {"DATABASE", "old"}}},
+                       {"Other", {{"ccffl", "2"}}}});
   EXPECT_TRUE(this->Write("POSTGRES_SERVER", "database", "new"));
   EXPECT_TRUE(this->Write("POSTGRES_SERVER", "port", "5432"));
   EXPECT_TRUE(this->Write("Added", "k", "v"));

@@ -21,7 +21,7 @@ using testing::TestDir;
 using testing::WriteFile;
 
 FileEdit Append(const std::string& text) {
-  return [text](const std::string* old) -> std::optional<std::string> {
+  return [text](std::string* old) -> std::optional<std::string> {
     return (old != nullptr ? *old : std::string()) + text;
   };
 }
@@ -80,12 +80,12 @@ TEST(AtomicUpdateTest, AnEditThatThrowsOrDeclinesLeavesTheFile) {
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   EXPECT_THROW(UpdateFileAtomically(path, WhenMissing::kFail,
-                                    [](const std::string*) -> std::optional<std::string> {
+                                    [](std::string*) -> std::optional<std::string> {
                                       throw std::runtime_error("bad");
                                     }),
                std::runtime_error);
   EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail,
-                                 [](const std::string*) { return std::optional<std::string>(); }),
+                                 [](std::string*) { return std::optional<std::string>(); }),
             0);
   EXPECT_EQ(ReadFile(path), "a");
 }

@@ -25,15 +25,15 @@ class IniDocumentTest : public ::testing::TestWithParam<IniCase> {};
 
 TEST_P(IniDocumentTest, EditsTouchOnlyTheirOwnLines) {
   const IniCase& c = GetParam();
-  IniDocument document(c.before);
+  std::string text = c.before;
   for (const Edit& edit : c.edits) {
     if (edit.write) {
-      document.Write(edit.section, edit.key, edit.value);
+      text = IniWrite(text, edit.section, edit.key, edit.value);
     } else {
-      document.Delete(edit.section, edit.key);
+      text = IniDelete(text, edit.section, edit.key).value_or(text);
     }
   }
-  EXPECT_EQ(document.Serialize(), c.after);
+  EXPECT_EQ(text, c.after);
 }
 
 Edit W(const char* section, const char* key, const char* value) {
@@ -97,9 +97,14 @@ INSTANTIATE_TEST_SUITE_P(
                 {W("S", "d", "\xe0")},
                 "[S]\r\n\xe9=\xff\r\nd=\xe0\r\n"}));
 
+TEST(IniDocumentTest, NothingToDeleteIsNoChange) {
+  EXPECT_FALSE(IniDelete("[S]\r\na=1\r\n", "S", "b"));
+  EXPECT_FALSE(IniDelete("", "S", "b"));
+}
+
 TEST(IniDocumentUtf16Test, RecognisesTheMark) {
-  EXPECT_TRUE(IniDocument::IsUtf16(std::string("\xFF\xFE[\0S\0", 6)));
-  EXPECT_FALSE(IniDocument::IsUtf16("[S]"));
+  EXPECT_TRUE(IsUtf16(std::string("\xFF\xFE[\0S\0", 6)));
+  EXPECT_FALSE(IsUtf16("[S]"));
 }
 
 }  // namespace

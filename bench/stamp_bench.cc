@@ -1,0 +1,90 @@
+// Stamping a company file against a bare loop making the same system calls.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/console_stream.h"
+#include "bench_files.h"
+#include "company/company_stamp.h"
+#include "platform/fake/memory_registry.h"
+#include "platform/posix/drive_map.h"
+#include "platform/posix/posix_files.h"
+
+namespace vendrel::bench {
+namespace {
+
+constexpr std::size_t kRecord = 359;
+
+class NullConsole : public platform::Console {
+ public:
+  bool OutputIsConsole() override { return false; }
+  platform::WinCode WriteOutput(const char*, std::size_t size, std::size_t* written) override {
+    *written = size;
+    return platform::kSuccess;
+  }
+  platform::WinCode ReadInput(char*, std::size_t, std::size_t* read) override {
+    *read = 0;
+    return platform::kSuccess;
+  }
+};
+
+std::string MakeCompanyFile(const ScratchDir& dir, std::int64_t records) {
+  std::filesystem::create_directories(dir / "f:/KOVA");
+  std::string path = dir / "f:/KOVA/dromfile.dat";
+  std::string record(kRecord, 'r');
+  record[0] = 8;
+  std::ofstream out(path, std::ios::binary);
+  for (std::int64_t i = 0; i < records; ++i) out << record;
+  return path;
+}
+
+void BM_StampCompanyFile(benchmark::State& state) {
+  ScratchDir dir;
+  MakeCompanyFile(dir, state.range(0));
+  platform::MemoryRegistry registry;
+  registry.PutText(platform::RootKey::kLocalMachine, "Software\\Tarvel Global", "Drive", "F:");
+  platform::DriveMap drives(dir.path());
+  platform::PosixFiles files(drives);
+  NullConsole console;
+  for (auto _ : state) {
+    ConsoleStream out(console);
+    StampCompanyFile("2.10", platform::RootKey::kLocalMachine, registry, files, out);
+    out.Flush();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+// The floor: per record a size query and a positioned read and write.
+void BM_StampBaseline(benchmark::State& state) {
+  ScratchDir dir;
+  std::string path = MakeCompanyFile(dir, state.range(0));
+  char buffer[kRecord];
+  for (auto _ : state) {
+    int fd = open(path.c_str(), O_RDWR);
+    for (std::int64_t index = 1;; ++index) {
+      struct stat st;
+      fstat(fd, &st);
+      if (index >= st.st_size / static_cast<off_t>(kRecord)) break;
+      lseek(fd, index * static_cast<off_t>(kRecord), SEEK_SET);
+      if (read(fd, buffer, kRecord) != static_cast<ssize_t>(kRecord)) std::abort();
+      buffer[122] = 4;
+      lseek(fd, index * static_cast<off_t>(kRecord), SEEK_SET);
+      if (write(fd, buffer, kRecord) != static_cast<ssize_t>(kRecord)) std::abort();
+    }
+    close(fd);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+}  // namespace
+
+BENCHMARK(BM_StampCompanyFile)
+    ->RangeMultiplier(10)
+    ->Range(100, 100000)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StampBaseline)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace vendrel::bench
