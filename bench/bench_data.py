@@ -4,7 +4,7 @@ in-process benchmarks shape them."""
 
 def settings_file(size: int) -> bytes:
     lines = []
-    sections = max(size // 1540, 2)
+    sections = max(size // 1175, 2)
     for s in range(sections):
         lines.append(f"[SECTION{s}]")
         lines += [f"key{k}=value number {k} of {s}" for k in range(40)]

@@ -60,7 +60,7 @@ inline void ReadCopyFlushRename(const std::string& path) {
 // middle holding all four keys the database step removes.
 inline std::string SettingsFile(std::size_t bytes) {
   std::string text;
-  const std::size_t sections = std::max<std::size_t>(bytes / 1540, 2);
+  const std::size_t sections = std::max<std::size_t>(bytes / 1175, 2);
   for (std::size_t s = 0; s < sections; ++s) {
     text += "[SECTION" + std::to_string(s) + "]\r\n";
     for (int k = 0; k < 40; ++k) {
