@@ -10,8 +10,9 @@ if ! clang-format --dry-run --Werror $sources; then
   exit 1
 fi
 
-# The tests are left out: GoogleTest's macros trip checks meant for program code.
-program=$(git ls-files -co --exclude-standard '*.cc' | grep -v '^tests/' | grep -v '/win32/')
+# The tests and benchmarks are left out: the macros of GoogleTest and Google
+# Benchmark trip checks meant for program code.
+program=$(git ls-files -co --exclude-standard '*.cc' | grep -vE '^(tests|bench)/' | grep -v '/win32/')
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 echo "$program" | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet >"$log" 2>&1 || true
