@@ -14,9 +14,9 @@ ConsoleStream::ConsoleStream(platform::Console& console)
 
 void ConsoleStream::WriteLine(std::string_view text) {
   if (immediate_) {
-    std::string line(text);
-    line += "\r\n";
-    Write(line);  // one write, so a line reaches the console whole
+    // One write, so that a line reaches the console whole.
+    const std::string line = std::string(text) + "\r\n";
+    WriteThrough(line.data(), line.size());
     return;
   }
   Write(text);

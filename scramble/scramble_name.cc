@@ -90,7 +90,8 @@ std::string ShiftAll(std::string_view text, int direction) {
 
 std::uint32_t RandomDraw(ScrambleGenerator& generator, std::uint32_t range) {
   generator.state = generator.state * 134775813u + 1u;
-  return static_cast<std::uint32_t>((std::uint64_t{range} * generator.state) >> 32);
+  const std::uint64_t product = static_cast<std::uint64_t>(range) * generator.state;
+  return static_cast<std::uint32_t>(product >> 32);
 }
 
 std::string FillerText(std::uint32_t draw) {

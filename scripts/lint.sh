@@ -20,4 +20,11 @@ if grep -E 'warning:|error:' "$log"; then
   echo "lint: clang-tidy found the problems above" >&2
   exit 1
 fi
+# cppcheck over the program built here (the win32 files need windows.h).
+if ! cppcheck --enable=warning,performance,portability --std=c++17 --quiet --inline-suppr \
+    --error-exitcode=1 -I . app settings company scramble platform/posix platform/fake \
+    platform/*.cc; then
+  echo "lint: cppcheck found the problems above" >&2
+  exit 1
+fi
 echo "lint: clean"
