@@ -28,20 +28,6 @@ std::string BaseNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int ReadAll(int fd, std::string* content) {
-  content->clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (got == 0) return 0;
-    content->append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
 int WriteAll(int fd, const std::string& content) {
   std::size_t done = 0;
   while (done < content.size()) {
@@ -152,7 +138,7 @@ int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, cons
     if (!S_ISREG(held.st_mode)) return EINVAL;
     if ((held.st_mode & 0222) == 0) return EACCES;
     std::string old_content;
-    if (int error = ReadAll(fd.get(), &old_content); error != 0) return error;
+    if (int error = ReadToEnd(fd.get(), &old_content); error != 0) return error;
     std::optional<std::string> content = edit(&old_content);
     if (!content) return 0;
     std::string temp;

@@ -30,28 +30,21 @@ struct Line {
   std::string_view name;  // the section's or the key's, trimmed
 };
 
+// Hands out the lines of the text, each classified.
 class LineReader {
  public:
-  explicit LineReader(std::string_view text) : text_(text) {}
+  explicit LineReader(std::string_view text) : cursor_(text) {}
 
   bool Next(Line* line) {
-    if (at_ >= text_.size()) return false;
-    std::size_t end = FindLineBreak(text_, at_);
-    if (end == std::string_view::npos) {
-      end = text_.size();
-    } else if (text_[end] == '\r' && end + 1 < text_.size() && text_[end + 1] == '\n') {
-      end += 2;
-    } else {
-      end += 1;
-    }
-    line->begin = at_;
-    line->end = end;
-    line->content = WithoutLineEnd(text_.substr(at_, end - at_));
+    std::string_view raw;
+    line->begin = cursor_.offset();
+    if (!cursor_.Next(&raw)) return false;
+    line->end = cursor_.offset();
+    line->content = WithoutLineEnd(raw);
     std::string_view content = line->content;
-    if (at_ == 0 && content.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
+    if (line->begin == 0 && content.substr(0, kUtf8Mark.size()) == kUtf8Mark) {
       content.remove_prefix(kUtf8Mark.size());
     }
-    at_ = end;
     content = TrimBlanks(content);
     line->name = {};
     if (content.empty()) {
@@ -69,17 +62,8 @@ class LineReader {
   }
 
  private:
-  std::string_view text_;
-  std::size_t at_ = 0;
+  LineCursor cursor_;
 };
-
-std::string_view LineEndOf(std::string_view text) {
-  LineReader reader(text);
-  Line first;
-  if (!reader.Next(&first)) return "\r\n";
-  std::string_view end = text.substr(first.content.size(), first.end - first.content.size());
-  return end.empty() ? std::string_view("\r\n") : end;
-}
 
 bool EndsWithLineEnd(std::string_view text) {
   return !text.empty() && (text.back() == '\n' || text.back() == '\r');
@@ -117,7 +101,7 @@ std::string IniWrite(std::string_view text, std::string_view section, std::strin
                      std::string_view value) {
   const std::string_view wanted_section = TrimBlanks(section);
   const std::string_view wanted_key = TrimBlanks(key);
-  const std::string line_end(LineEndOf(text));
+  const std::string line_end(FirstLineEnd(text));
   // Lines before the first header form the nameless section.
   bool found = wanted_section.empty();
   bool in_section = found;

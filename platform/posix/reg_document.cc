@@ -49,12 +49,6 @@ void ReadQuoted(std::string_view text, std::size_t* pos, std::size_t line, std::
   *pos = i;
 }
 
-std::string ReadQuoted(std::string_view text, std::size_t* pos, std::size_t line) {
-  std::string out;
-  ReadQuoted(text, pos, line, &out);
-  return out;
-}
-
 // Reads comma-separated hexadecimal bytes into out unless it is null.
 void ReadHexBytes(std::string_view text, std::size_t line, std::string* out) {
   std::size_t i = 0;
@@ -130,6 +124,44 @@ std::optional<RegValue> ParseData(std::string_view data, std::size_t line, bool 
   throw RegParseError(line, "a value's data is malformed");
 }
 
+// A value line with the lines it goes on over (those before end in a
+// backslash) joined into one; *line_number ends at the last of them.
+std::string_view JoinContinuations(LineCursor& lines, std::string_view content,
+                                   std::size_t* line_number, std::string* joined) {
+  std::string_view physical;
+  while (!content.empty() && content.back() == '\\' && lines.Next(&physical)) {
+    if (joined->empty()) *joined = std::string(content);
+    joined->pop_back();
+    ++*line_number;
+    *joined += TrimBlanks(WithoutLineEnd(physical));
+    content = *joined;
+  }
+  return content;
+}
+
+struct ValueText {
+  std::string name;
+  std::optional<RegValue> value;  // empty for a "=-" deletion line
+};
+
+// Reads a joined value line; with keep false it only checks it, building
+// neither the name nor the data.
+ValueText ReadValueLine(std::string_view whole, std::size_t line_number, bool keep) {
+  ValueText read;
+  std::size_t pos = 0;
+  if (whole.front() == '@') {
+    pos = 1;
+  } else {
+    ReadQuoted(whole, &pos, line_number, keep ? &read.name : nullptr);
+  }
+  std::string_view rest = TrimBlanks(whole.substr(pos));
+  if (rest.empty() || rest.front() != '=') {
+    throw RegParseError(line_number, "a value line has no '='");
+  }
+  read.value = ParseData(rest.substr(1), line_number, keep);
+  return read;
+}
+
 void AppendHex(std::string& out, std::string_view bytes) {
   char digits[4];
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -160,7 +192,7 @@ bool PlainText(const RegValue& value) {
 
 }  // namespace
 
-RegDocument::RegDocument() { text_ = std::string(kSignature) + line_end_; }
+RegDocument::RegDocument() : text_(std::string(kSignature) + "\r\n") {}
 
 RegDocument::KeyIndex RegDocument::Index(std::string_view text, std::string_view key) {
   KeyIndex index;
@@ -194,30 +226,12 @@ RegDocument::KeyIndex RegDocument::Index(std::string_view text, std::string_view
       throw RegParseError(line_number, "a line is neither a key nor a value");
     }
     if (!have_section) throw RegParseError(line_number, "a value stands before any key");
-    // A value's data may go on over lines that end in a backslash.
     std::string joined;
-    std::string_view whole = content;
-    while (!whole.empty() && whole.back() == '\\' && lines.Next(&physical)) {
-      if (joined.empty()) joined = std::string(whole);
-      joined.pop_back();
-      ++line_number;
-      joined += TrimBlanks(WithoutLineEnd(physical));
-      whole = joined;
-    }
-    std::size_t pos = 0;
-    std::string name;
-    if (whole.front() == '@') {
-      pos = 1;
-    } else {
-      ReadQuoted(whole, &pos, line_number, in_key ? &name : nullptr);
-    }
-    std::string_view rest = TrimBlanks(whole.substr(pos));
-    if (rest.empty() || rest.front() != '=') {
-      throw RegParseError(line_number, "a value line has no '='");
-    }
-    ParseData(rest.substr(1), line_number, /*keep=*/false);
+    std::string_view whole = JoinContinuations(lines, content, &line_number, &joined);
+    // Only the key's own values are read; the rest are checked, not built.
+    ValueText read = ReadValueLine(whole, line_number, in_key);
     if (in_key) {
-      index.values.push_back(ValueLine{begin, lines.offset(), std::move(name)});
+      index.values.push_back(ValueLine{begin, lines.offset(), std::move(read.name)});
       index.insert_at = lines.offset();
     }
   }
@@ -229,11 +243,7 @@ RegDocument RegDocument::Parse(std::string text, std::string_view focus_key) {
   doc.index_ = Index(text, focus_key);
   doc.index_valid_ = true;
   doc.text_ = std::move(text);
-  std::vector<std::string_view> first = SplitKeepingLineEnds(
-      std::string_view(doc.text_).substr(0, doc.text_.find_first_of("\r\n") + 2));
-  std::string_view end =
-      first.empty() ? std::string_view() : first[0].substr(WithoutLineEnd(first[0]).size());
-  if (!end.empty()) doc.line_end_ = std::string(end);
+  doc.line_end_ = std::string(FirstLineEnd(doc.text_));
   return doc;
 }
 
@@ -257,22 +267,16 @@ std::optional<RegValue> RegDocument::Find(std::string_view key_path, std::string
 std::map<std::string, RegValue> RegDocument::ValuesOf(std::string_view key_path) const {
   std::map<std::string, RegValue> values;
   for (const ValueLine& line : IndexOf(key_path).values) {
-    // The line was validated when indexed; read again, it gives its data.
-    std::string content;
-    for (std::string_view part :
-         SplitKeepingLineEnds(std::string_view(text_).substr(line.begin, line.end - line.begin))) {
-      std::string_view piece = TrimBlanks(WithoutLineEnd(part));
-      if (!content.empty() && content.back() == '\\') content.pop_back();
-      content += piece;
-    }
-    std::size_t pos = 0;
-    if (content.front() == '@') {
-      pos = 1;
-    } else {
-      ReadQuoted(content, &pos, 0);
-    }
-    std::string_view rest = TrimBlanks(std::string_view(content).substr(pos));
-    std::optional<RegValue> value = ParseData(rest.substr(1), 0);
+    // The line was checked when indexed; read again, it gives its data.
+    LineCursor lines(std::string_view(text_).substr(line.begin, line.end - line.begin));
+    std::string_view first;
+    lines.Next(&first);
+    std::size_t line_number = 0;
+    std::string joined;
+    ValueText read = ReadValueLine(
+        JoinContinuations(lines, TrimBlanks(WithoutLineEnd(first)), &line_number, &joined),
+        line_number, /*keep=*/true);
+    const std::optional<RegValue>& value = read.value;
     std::string upper = UpperCase(line.name);
     if (value) {
       values[upper] = *value;  // a later line overrides an earlier one

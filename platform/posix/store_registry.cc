@@ -56,14 +56,8 @@ WinCode StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::ui
   UniqueFd fd(open(store_path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd) return WinCodeFromErrno(errno);
   std::string content;
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0)
-      throw StoreError(store_path_, std::string("cannot be read: ") + std::strerror(errno));
-    if (got == 0) break;
-    content.append(buffer, static_cast<std::size_t>(got));
+  if (int error = ReadToEnd(fd.get(), &content); error != 0) {
+    throw StoreError(store_path_, std::string("cannot be read: ") + std::strerror(error));
   }
   std::string path = std::string(HiveName(root)) + "\\" + sub_key;
   RegDocument document = Load(std::move(content), path);

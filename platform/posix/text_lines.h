@@ -1,10 +1,9 @@
-// Splitting a text file into its lines, each with its own line end (CR LF,
+// Reading a text file line by line, each line with its own line end (CR LF,
 // LF or a lone CR), so that a file can be put back together byte for byte.
 #ifndef VENDREL_PLATFORM_POSIX_TEXT_LINES_H_
 #define VENDREL_PLATFORM_POSIX_TEXT_LINES_H_
 
 #include <string_view>
-#include <vector>
 
 namespace vendrel::platform {
 
@@ -47,18 +46,20 @@ class LineCursor {
   std::size_t at_ = 0;
 };
 
-inline std::vector<std::string_view> SplitKeepingLineEnds(std::string_view text) {
-  std::vector<std::string_view> lines;
-  LineCursor cursor(text);
-  std::string_view line;
-  while (cursor.Next(&line)) lines.push_back(line);
-  return lines;
-}
-
 // The line without its line end.
 inline std::string_view WithoutLineEnd(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   return line;
+}
+
+// The line end of the text's first line: the one new lines take. CR LF when
+// the text has none.
+inline std::string_view FirstLineEnd(std::string_view text) {
+  LineCursor cursor(text);
+  std::string_view first;
+  if (!cursor.Next(&first)) return "\r\n";
+  std::string_view end = first.substr(WithoutLineEnd(first).size());
+  return end.empty() ? std::string_view("\r\n") : end;
 }
 
 }  // namespace vendrel::platform
