@@ -28,9 +28,11 @@ WinCode FaultyRegistry::FlushKey(KeyHandle key) {
   return inner_.FlushKey(key);
 }
 
+// The handle is gone either way, as with a failed CloseHandle.
 WinCode FaultyRegistry::CloseKey(KeyHandle key) {
+  WinCode inner_code = inner_.CloseKey(key);
   if (WinCode code = plan_.Next("RegCloseKey")) return code;
-  return inner_.CloseKey(key);
+  return inner_code;
 }
 
 }  // namespace vendrel::platform

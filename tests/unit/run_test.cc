@@ -72,55 +72,6 @@ TEST_F(RunTest, ACompleteRunEndsAtTheFinalPromptWithExitCode0) {
   EXPECT_EQ(Stored("PracticeRelief"), std::string("Y\0", 2));
 }
 
-// One row for every platform call of the run that can fail: what the report
-// says, and what was stored when the run ended.
-struct FaultRow {
-  const char* operation;
-  int nth;
-  platform::WinCode code;
-  const char* report;  // the report's last lines, after "at <site>."
-  std::string drive_after;
-  std::string local_drive_after;
-  bool typed_drive = false;  // the drive comes from the prompt, not argument 1
-};
-
-void PrintTo(const FaultRow& row, std::ostream* out) {
-  *out << row.operation << " call " << row.nth << " fails with " << row.code;
-}
-
-std::string Sz(const char* text) { return std::string(text) + std::string(1, '\0'); }
-
-class RunFaultTest : public RunTest, public ::testing::WithParamInterface<FaultRow> {};
-
-TEST_P(RunFaultTest, EndsInTheReportWithNothingAfterTheFailure) {
-  const FaultRow& row = GetParam();
-  plan_.Fail(row.operation, row.nth, row.code);
-  RunResult result = row.typed_drive ? Run({"-v6/7"}) : Run({"F", "-v6/7"});
-  EXPECT_EQ(result.exit_code, 1);
-  std::string tail = std::string(".\r\n") + row.report + "\r\n\r\n";
-  ASSERT_GE(result.output.size(), tail.size());
-  EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail) << result.output;
-  EXPECT_EQ(result.output.find("Any key to quit"), std::string::npos);
-  EXPECT_EQ(Stored("Drive"), row.drive_after);
-  EXPECT_EQ(Stored("LocalDrive"), row.local_drive_after);
-  EXPECT_EQ(memory_.open_handles(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EveryCall, RunFaultTest,
-    ::testing::Values(FaultRow{"RegQueryValueExA(data)", 1, platform::kFileNotFound,
-                               "Failed to get data for 'Drive'.", Sz("C:"), "<absent>"},
-                      FaultRow{"RegSetValueExA", 1, platform::kAccessDenied,
-                               "Failed to set data for 'Drive'.", Sz("C:"), "<absent>"},
-                      FaultRow{"RegSetValueExA", 2, platform::kAccessDenied,
-                               "Failed to set data for 'InstPath'.", Sz("F:"), "<absent>"},
-                      FaultRow{"RegSetValueExA", 3, platform::kDiskFull,
-                               "Failed to set data for 'LocalDrive'.", Sz("F:"), "<absent>"},
-                      FaultRow{"RegSetValueExA", 4, platform::kAccessDenied,
-                               "Failed to set data for 'PracticeRelief'.", Sz("F:"), Sz("F:")},
-                      FaultRow{"ReadFile(stdin)", 1, platform::kAccessDenied, "File access denied.",
-                               Sz("C:"), "<absent>", true}));
-
 TEST_F(RunTest, AFailedConsoleWriteEndsTheRunWithExitCode1) {
   plan_.Fail("WriteFile(stdout)", 1, platform::kNoData);
   plan_.Fail("WriteFile(stdout)", 2, platform::kNoData);
