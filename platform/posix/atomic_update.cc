@@ -9,6 +9,7 @@
 #include <climits>
 #include <vector>
 
+#include "platform/posix/crash_point.h"
 #include "platform/posix/unique_fd.h"
 
 namespace vendrel::platform {
@@ -32,6 +33,7 @@ int WriteAll(int fd, const std::string& content) {
   std::size_t done = 0;
   while (done < content.size()) {
     ssize_t wrote = write(fd, content.data() + done, content.size() - done);
+    CrashPointAfter("write");
     if (wrote < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -45,7 +47,9 @@ int WriteAll(int fd, const std::string& content) {
 int SyncDirectory(const std::string& directory) {
   UniqueFd dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) return errno;
-  if (fsync(dir.get()) != 0 && errno != EINVAL) return errno;
+  int synced = fsync(dir.get());
+  CrashPointAfter("fsync(directory)");
+  if (synced != 0 && errno != EINVAL) return errno;
   return 0;
 }
 
@@ -62,6 +66,7 @@ int WriteTemporary(const std::string& target, const std::string& content, const 
   std::vector<char> buffer(name.begin(), name.end());
   buffer.push_back('\0');
   UniqueFd fd(mkostemp(buffer.data(), O_CLOEXEC));
+  CrashPointAfter("mkostemp");
   if (!fd) return errno;
   *temp_path = buffer.data();
   int error = 0;
@@ -73,9 +78,15 @@ int WriteTemporary(const std::string& target, const std::string& content, const 
     error = errno;
   }
   if (error == 0) error = WriteAll(fd.get(), content);
-  if (error == 0 && fsync(fd.get()) != 0) error = errno;
+  if (error == 0) {
+    if (fsync(fd.get()) != 0) error = errno;
+    CrashPointAfter("fsync");
+  }
   if (error == 0) error = fd.Close();
-  if (error != 0) unlink(temp_path->c_str());
+  if (error != 0) {
+    unlink(temp_path->c_str());
+    CrashPointAfter("unlink");
+  }
   return error;
 }
 
@@ -89,7 +100,9 @@ int CreateNew(const std::string& target, const FileEdit& edit) {
   int error = WriteTemporary(target, *content, nullptr, &temp);
   if (error != 0) return error;
   if (link(temp.c_str(), target.c_str()) != 0) error = errno;
+  CrashPointAfter("link");
   unlink(temp.c_str());
+  CrashPointAfter("unlink");
   if (error != 0) return error;
   return SyncDirectory(DirectoryOf(target));
 }
@@ -143,10 +156,12 @@ int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, cons
     if (!content) return 0;
     std::string temp;
     if (int error = WriteTemporary(target, *content, &held, &temp); error != 0) return error;
-    if (rename(temp.c_str(), target.c_str()) != 0) {
-      int error = errno;
+    int renamed = rename(temp.c_str(), target.c_str());
+    int rename_error = errno;
+    CrashPointAfter("rename");
+    if (renamed != 0) {
       unlink(temp.c_str());
-      return error;
+      return rename_error;
     }
     return SyncDirectory(DirectoryOf(target));
   }

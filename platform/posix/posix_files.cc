@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "platform/posix/crash_point.h"
 #include "platform/posix/win_error_map.h"
 
 namespace vendrel::platform {
@@ -68,6 +69,7 @@ WinCode PosixFiles::Write(FileHandle file, const void* data, std::uint32_t size,
   do {
     wrote = write(Descriptor(file), data, size);
   } while (wrote < 0 && errno == EINTR);
+  CrashPointAfter("write");
   if (wrote < 0) return WinCodeFromErrno(errno);
   *done = static_cast<std::uint32_t>(wrote);
   return kSuccess;

@@ -37,6 +37,8 @@ def _unquote(text: bytes, pos: int):
     out = bytearray()
     pos += 1
     while text[pos:pos + 1] != b'"':
+        if pos >= len(text):
+            raise ValueError(f"unterminated quoted text in {text!r}")
         if text[pos:pos + 1] == b"\\":
             pos += 1
         out += text[pos:pos + 1]

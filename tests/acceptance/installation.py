@@ -1,0 +1,93 @@
+"""A product installation in a scratch folder for whole-program runs of the
+Linux build (a registry store and drive folders), and readers that check
+the stores afterwards without trusting the program's own parsers."""
+
+import os
+import pathlib
+import re
+
+import regedit4
+from harness import HKCU, HKLM, RECORD_SIZE, record, sz
+
+SETTINGS_SECTION = b"POSTGRES_SERVER"
+# The entries a run with -d writes or removes in that section.
+SETTINGS_KEYS = (b"database", b"langver", b"util_ver", b"fileupdates_ver", b"ccffl")
+
+REGISTRY = {
+    HKLM: {"Drive": sz("C:"), "InstPath": sz("C:\\KOVA32"), "LocalDrive": sz("C:"),
+           "cddir": sz("D:\\"), "PracticeRelief": sz("N")},
+    HKCU: {"Drive": sz("E:"), "InstPath": sz("E:\\KOVA32"), "PracticeRelief": sz("N")},
+}
+
+SETTINGS = (b"; shared by every workstation\r\n[GENERAL]\r\nPracticeName=Sample Practice\r\n\r\n"
+            b"[POSTGRES_SERVER]\r\nhost=db.sample.local\r\nport=5432\r\ndatabase=HofejnE5iQ0\r\n"
+            b"langver=12\r\nutil_ver=7\r\nfileupdates_ver=3\r\nccffl=1\r\n\r\n"
+            b"[PRINTING]\r\nqueue=front desk\r\n")
+
+COMPANY = b"".join(record(i, b"Practice %d" % i) for i in range(6)) + b"tail"
+
+
+class Installation:
+    """registry.reg and drives/share/KOVA, with each letter given a link to
+    the share, as several mapped drives of one server would be."""
+
+    def __init__(self, root: pathlib.Path, letters=("f",)):
+        self.root = root
+        self.store = root / "registry.reg"
+        self.drives = root / "drives"
+        self.kova = self.drives / "share" / "KOVA"
+        self.kova.mkdir(parents=True)
+        for letter in letters:
+            os.symlink("share", self.drives / f"{letter}:")
+        self.store.write_bytes(regedit4.write_store(REGISTRY))
+        self.settings.write_bytes(SETTINGS)
+        self.company.write_bytes(COMPANY)
+
+    @property
+    def settings(self):
+        return self.kova / "kelvarini.dat"
+
+    @property
+    def company(self):
+        return self.kova / "dromfile.dat"
+
+    def env(self, **extra):
+        return dict(os.environ, VENDREL_REGISTRY=str(self.store),
+                    VENDREL_DRIVES=str(self.drives), LANG="C", **extra)
+
+    def leftovers(self):
+        """Temporary files a stopped run may have left beside the stores."""
+        return sorted(p.name for folder in (self.root, self.kova)
+                      for p in folder.iterdir() if p.name.startswith("."))
+
+
+def read_settings(text: bytes):
+    """(every line outside the run's five entries, {entry: value or None}).
+    Raises ValueError on a line no profile reader would accept."""
+    others, entries, section = [], {key: None for key in SETTINGS_KEYS}, None
+    for line in re.split(rb"\r\n|\n", text):
+        stripped = line.strip()
+        if stripped.startswith(b"["):
+            if not stripped.endswith(b"]"):
+                raise ValueError(f"torn section line {line!r}")
+            section = stripped[1:-1]
+        elif section == SETTINGS_SECTION and b"=" in stripped:
+            key, _, value = stripped.partition(b"=")
+            if key.strip().lower() in entries:
+                if entries[key.strip().lower()] is not None:
+                    raise ValueError(f"entry {key!r} twice")
+                entries[key.strip().lower()] = value.strip()
+                continue
+        elif stripped and not stripped.startswith(b";") and b"=" not in stripped:
+            raise ValueError(f"torn line {line!r}")
+        others.append(line)
+    return others, entries
+
+
+def read_registry(text: bytes):
+    return {hive: {name.upper(): value for name, value in values.items()}
+            for hive, values in regedit4.read_store(text).items()}
+
+
+def records(text: bytes):
+    return [text[i:i + RECORD_SIZE] for i in range(0, len(text), RECORD_SIZE)]
