@@ -287,6 +287,10 @@ std::map<std::string, RegValue> RegDocument::ValuesOf(std::string_view key_path)
   return values;
 }
 
+bool RegDocument::CanHoldName(std::string_view name) {
+  return name.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 std::string RegDocument::FormatValueLine(std::string_view name, const RegValue& value) {
   std::string out = name.empty() ? std::string("@") : Quote(name);
   out += '=';

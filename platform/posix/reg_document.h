@@ -56,6 +56,9 @@ class RegDocument {
   // Rewrites the value's line, or adds one after the key's last value.
   void Set(std::string_view key_path, std::string_view name, const RegValue& value);
 
+  // A value name the format can write: a line break would end the line
+  // inside the quotes, and a NUL ends the name for the platform's callers.
+  static bool CanHoldName(std::string_view name);
   // One value line in the store's own format, without a line end.
   static std::string FormatValueLine(std::string_view name, const RegValue& value);
 

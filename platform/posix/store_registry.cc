@@ -94,6 +94,7 @@ WinCode StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uin
                                 const std::uint8_t* data, std::uint32_t size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
+  if (!RegDocument::CanHoldName(name)) return kInvalidParameter;
   RegValue value{type, std::string(reinterpret_cast<const char*>(data), size)};
   WinCode result = kSuccess;
   std::map<std::string, RegValue> updated;

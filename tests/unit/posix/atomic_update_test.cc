@@ -175,5 +175,25 @@ TEST(StoreRegistryTest, AKeyDeletedMeanwhileIsNotRecreated) {
   EXPECT_EQ(ReadFile(path), "REGEDIT4\n");
 }
 
+// Found by fuzzing: a name with a line break was written as it stood, and
+// the store no longer read back.
+TEST(StoreRegistryTest, ANameTheFormatCannotHoldIsRefusedAndTheStoreKept) {
+  TestDir dir;
+  std::string path = dir / "r.reg";
+  const std::string before = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n";
+  WriteFile(path, before);
+  StoreRegistry registry(path);
+  KeyHandle key = 0;
+  ASSERT_EQ(
+      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
+      kSuccess);
+  const auto* data = reinterpret_cast<const std::uint8_t*>("x");
+  for (const std::string& name :
+       {std::string("a\nb"), std::string("a\rb"), std::string("a\0b", 3)}) {
+    EXPECT_EQ(registry.SetValue(key, name, kRegSz, data, 2), kInvalidParameter);
+  }
+  EXPECT_EQ(ReadFile(path), before);
+}
+
 }  // namespace
 }  // namespace vendrel::platform
