@@ -52,8 +52,10 @@ class Installation:
         return self.kova / "dromfile.dat"
 
     def env(self, **extra):
-        return dict(os.environ, VENDREL_REGISTRY=str(self.store),
-                    VENDREL_DRIVES=str(self.drives), LANG="C", **extra)
+        env = dict(os.environ, VENDREL_REGISTRY=str(self.store),
+                   VENDREL_DRIVES=str(self.drives), LANG="C")
+        env.update(extra)
+        return env
 
     def leftovers(self):
         """Temporary files a stopped run may have left beside the stores."""
