@@ -1,12 +1,15 @@
 // The drive-path mapper: whatever path it is given, what it resolves to lies
 // inside the folder of the path's drive (or of the working directory's drive
 // for a path without one), also through "..", links and case folding.
+#include <fcntl.h>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -19,6 +22,30 @@ using vendrel::platform::DriveMap;
 using vendrel::platform::PathUse;
 
 std::string g_drives;
+std::string g_working_dir;  // inside d:
+
+// Relative paths resolve against the working directory, so each input runs
+// inside d:; the fuzzer's own one is kept for the corpus folders it writes.
+class InsideDriveD {
+ public:
+  InsideDriveD() : home_(open(".", O_RDONLY | O_DIRECTORY)) {
+    FUZZ_CHECK(chdir(g_working_dir.c_str()) == 0);
+  }
+  ~InsideDriveD() {
+    FUZZ_CHECK(fchdir(home_) == 0);
+    close(home_);
+  }
+  InsideDriveD(const InsideDriveD&) = delete;
+  InsideDriveD& operator=(const InsideDriveD&) = delete;
+
+ private:
+  int home_;
+};
+
+void RemoveDrives() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_drives, ignored);
+}
 
 void MakeFolder(const std::string& path) { mkdir(path.c_str(), 0755); }
 
@@ -45,11 +72,11 @@ std::string Landing(const std::string& host_path) {
 }  // namespace
 
 // Drives d: (a folder with mixed-case names and a link loop), e: (a link to
-// a folder inside d:) and l: (a link to itself); the working directory is
-// inside d:.
+// a folder inside d:) and l: (a link to itself).
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char pattern[] = "/tmp/vendrel-drive-fuzz-XXXXXX";
   g_drives = mkdtemp(pattern);
+  std::atexit(RemoveDrives);
   const std::string d = g_drives + "/d:";
   MakeFolder(d);
   MakeFolder(d + "/KOVA");
@@ -60,7 +87,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   symlink("KOVA/Sub", (d + "/inner").c_str());
   symlink("d:/KOVA", (g_drives + "/e:").c_str());
   symlink("l:", (g_drives + "/l:").c_str());
-  chdir((d + "/KOVA").c_str());
+  g_working_dir = d + "/KOVA";
   return 0;
 }
 
@@ -70,7 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string path = input.ConsumeRemainingBytesAsString();
   DriveMap map(g_drives);
   std::string host;
-  if (map.Resolve(path, use, &host) != vendrel::platform::kSuccess) return 0;
+  {
+    InsideDriveD inside;
+    if (map.Resolve(path, use, &host) != vendrel::platform::kSuccess) return 0;
+  }
   const bool has_drive = path.size() >= 2 && path[1] == ':';
   const char letter = has_drive ? static_cast<char>(path[0] | 0x20) : 'd';
   const std::string drive = Real(g_drives + "/" + letter + ":");
