@@ -86,19 +86,42 @@ def store_is_dev_null(program, inst):
     return outcome(result, "ERegistryException") + message_names(result, "/dev/null")
 
 
+def as_another_user(program, inst):
+    """Root reads any file, so a run that must be refused goes as nobody; the
+    program is copied in, as the checkout may lie where nobody cannot go."""
+    if os.geteuid() != 0:
+        return program, None
+    program = str(shutil.copy(program, inst.root / "vendrel"))
+    for path in [inst.root.parent, inst.root, *inst.root.rglob("*")]:
+        if not path.is_symlink() and path != inst.store:
+            path.chmod(0o777)
+    return program, 65534
+
+
 def store_is_unreadable(program, inst):
+    # As for a registry key the user may not open: the values read as empty
+    # and nothing is written, without a word.
     before = inst.store.read_bytes()
+    program, user = as_another_user(program, inst)
     inst.store.chmod(0)
-    # Root reads any file: the run then goes as another user.
-    user = 65534 if os.geteuid() == 0 else None
-    if user is not None:
-        for path in [inst.root, *inst.root.rglob("*")]:
-            if not path.is_symlink() and path != inst.store:
-                path.chmod(0o777)
     result = run(program, inst, ARGS, user=user)
     inst.store.chmod(0o644)
-    return (outcome(result, "ERegistryException") + message_names(result, inst.store) +
-            unchanged_store(inst, before))
+    problems = outcome(result, "ok") + unchanged_store(inst, before)
+    if b"Current values: \r\n  Drive:      \r\n" not in result.out:
+        problems.append(f"current values shown: {result.out[:400]!r}")
+    return problems
+
+
+def store_behind_a_closed_folder(program, inst):
+    closed = inst.root / "closed"
+    closed.mkdir()
+    store = closed / "registry.reg"
+    store.write_bytes(inst.store.read_bytes())
+    program, user = as_another_user(program, inst)
+    closed.chmod(0)
+    result = run(program, inst, ARGS, env=inst.env(VENDREL_REGISTRY=str(store)), user=user)
+    closed.chmod(0o755)
+    return outcome(result, "ERegistryException") + message_names(result, store)
 
 
 def message_names(result, path):
@@ -251,6 +274,7 @@ def every_byte_value(program, inst):
 IN_MEMORY = {company_file_past_2_gib, company_file_shrinking}
 
 SCENARIOS = [store_is_folder, store_is_fifo, store_is_dev_null, store_is_unreadable,
+             store_behind_a_closed_folder,
              store_of_a_million_values, drive_is_a_link_loop, a_megabyte_of_arguments,
              a_typed_line_of_10_mb, company_file_past_2_gib, company_file_shrinking,
              every_byte_value]
