@@ -90,7 +90,7 @@ def result(runner, case):
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-ini-"))
     try:
         proc, _, files = runner.run(case, scratch)
-        return proc.returncode, files.get("f", {}).get("kova/kelvarini.dat")
+        return proc.returncode, files.get("f", {}).get("kova/kelvarini.dat"), proc.stdout
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
@@ -111,6 +111,7 @@ def main():
         problems = []
         if ours[0] != theirs[0]:
             problems.append(f"exit codes differ: ours {ours[0]}, Windows {theirs[0]}")
+            problems.append(f"Windows output ends {theirs[2][-160:]!r}")
         if (ours[1] is None) != (theirs[1] is None):
             problems.append("one build left a file where the other did not")
         elif ours[1] is not None and structure(ours[1]) != structure(theirs[1]):
