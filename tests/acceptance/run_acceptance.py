@@ -126,10 +126,9 @@ class WineRunner:
 
     def wine(self, args, **kwargs):
         # About one full pass in fifteen, a program under Wine ends with exit
-        # code 1 before writing a byte, and nothing of its run happened (ours
-        # always writes its banner first; a test-only regtool run writes
-        # nothing, but also never fails). Such a launch is made again, and
-        # the output says so.
+        # code 1 before writing a byte and nothing of its run happened (ours
+        # writes its banner first). Such a launch is made again, and the
+        # output says so.
         for attempt in range(3):
             done = subprocess.run([self.wrapper] + args, capture_output=True, timeout=120,
                                   **kwargs)
