@@ -8,6 +8,7 @@ import re
 
 import regedit4
 from harness import HKCU, HKLM, RECORD_SIZE, record, sz
+from run_acceptance import upper_names
 
 SETTINGS_SECTION = b"POSTGRES_SERVER"
 # The entries a run with -d writes or removes in that section.
@@ -87,8 +88,7 @@ def read_settings(text: bytes):
 
 
 def read_registry(text: bytes):
-    return {hive: {name.upper(): value for name, value in values.items()}
-            for hive, values in regedit4.read_store(text).items()}
+    return upper_names(regedit4.read_store(text))
 
 
 def records(text: bytes):

@@ -144,15 +144,20 @@ TEST(StoreRegistryTest, StoresThatCannotBeUsedAreReportedOrQuiet) {
   }
 }
 
+KeyHandle OpenProductKey(StoreRegistry& registry) {
+  KeyHandle key = 0;
+  EXPECT_EQ(
+      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
+      kSuccess);
+  return key;
+}
+
 TEST(StoreRegistryTest, AStoreThatBecameUnreadableIsNeverRewritten) {
   TestDir dir;
   std::string path = dir / "r.reg";
   WriteFile(path, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n\"A\"=\"1\"\n");
   StoreRegistry registry(path);
-  KeyHandle key = 0;
-  ASSERT_EQ(
-      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
-      kSuccess);
+  KeyHandle key = OpenProductKey(registry);
   const std::string broken = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\nbroken\n";
   WriteFile(path, broken);
   const auto* data = reinterpret_cast<const std::uint8_t*>("x");
@@ -165,10 +170,7 @@ TEST(StoreRegistryTest, AKeyDeletedMeanwhileIsNotRecreated) {
   std::string path = dir / "r.reg";
   WriteFile(path, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n");
   StoreRegistry registry(path);
-  KeyHandle key = 0;
-  ASSERT_EQ(
-      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
-      kSuccess);
+  KeyHandle key = OpenProductKey(registry);
   WriteFile(path, "REGEDIT4\n");
   const auto* data = reinterpret_cast<const std::uint8_t*>("x");
   EXPECT_EQ(registry.SetValue(key, "A", kRegSz, data, 2), kKeyDeleted);
@@ -183,10 +185,7 @@ TEST(StoreRegistryTest, ANameTheFormatCannotHoldIsRefusedAndTheStoreKept) {
   const std::string before = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n";
   WriteFile(path, before);
   StoreRegistry registry(path);
-  KeyHandle key = 0;
-  ASSERT_EQ(
-      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
-      kSuccess);
+  KeyHandle key = OpenProductKey(registry);
   const auto* data = reinterpret_cast<const std::uint8_t*>("x");
   for (const std::string& name :
        {std::string("a\nb"), std::string("a\rb"), std::string("a\0b", 3)}) {
