@@ -1,6 +1,6 @@
 #include "app/arguments.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace vendrel {
 namespace {
@@ -68,13 +68,14 @@ RunOptions ScanArguments(const std::vector<std::string>& arguments) {
       options.version_text = ShortString(rest, kVersionTextMax);
     } else {
       options.drive_text = ShortString(argument);
+      options.drive_seen = true;
     }
   }
   return options;
 }
 
 bool FinishDriveText(RunOptions& options, const std::vector<std::string>& arguments) {
-  if (options.drive_text.empty() || arguments.empty()) return false;
+  if (!options.drive_seen || arguments.empty()) return false;
   options.drive_text = ShortString(arguments.front());
   return true;
 }
@@ -85,21 +86,6 @@ platform::RootKey ChooseHive(const RunOptions& options) {
     return platform::RootKey::kLocalMachine;
   }
   return platform::RootKey::kCurrentUser;
-}
-
-NewValues ComposeNewValues(std::string_view drive_text) {
-  NewValues values;
-  if (drive_text.size() == 3) {
-    values.drive = std::string(1, drive_text[0]) + ":";
-    values.inst_path = std::string(1, drive_text[1]) + ":\\kova32";
-    values.local_drive = std::string(1, drive_text[2]) + ":";
-  } else {
-    std::string text(drive_text);
-    values.drive = ShortString(text + ":");
-    values.inst_path = ShortString(text + ":\\kova32");
-    values.local_drive = ShortString(text + ":");
-  }
-  return values;
 }
 
 }  // namespace vendrel

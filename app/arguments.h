@@ -1,5 +1,5 @@
-// The command line: splitting it into words, the options it carries, the
-// hive they choose and the values a drive text turns into.
+// The command line: splitting it into words, the options it carries and the
+// hive they choose.
 #ifndef VENDREL_APP_ARGUMENTS_H_
 #define VENDREL_APP_ARGUMENTS_H_
 
@@ -20,12 +20,7 @@ struct RunOptions {
   std::string practice_relief;
   std::string version_text;  // at most kVersionTextMax bytes
   std::string drive_text;
-};
-
-struct NewValues {
-  std::string drive;
-  std::string inst_path;
-  std::string local_drive;
+  bool drive_seen = false;  // an argument that is no option was given
 };
 
 // Splits a Windows command line into words, the program's own name first.
@@ -46,8 +41,6 @@ bool FinishDriveText(RunOptions& options, const std::vector<std::string>& argume
 
 // The machine-wide hive when the version argument holds a '6' or a '7'.
 platform::RootKey ChooseHive(const RunOptions& options);
-
-NewValues ComposeNewValues(std::string_view drive_text);
 
 }  // namespace vendrel
 

@@ -1,6 +1,6 @@
 #include "app/console_stream.h"
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace vendrel {
 namespace {
@@ -10,7 +10,7 @@ constexpr std::size_t kReadChunk = 4096;
 }  // namespace
 
 ConsoleStream::ConsoleStream(platform::Console& console)
-    : console_(console), immediate_(console.OutputIsConsole()) {}
+    : console_(console), immediate_(console.OutputType() == platform::OutputKind::kConsole) {}
 
 void ConsoleStream::WriteLine(std::string_view text) {
   if (immediate_) {
@@ -57,8 +57,8 @@ void ConsoleStream::Flush() {
 void ConsoleStream::WriteThrough(const char* data, std::size_t size) {
   while (size > 0) {
     std::size_t written = 0;
-    platform::WinCode code = console_.WriteOutput(data, size, &written);
-    if (code != platform::kSuccess) throw InOutError(code, RaiseSite::kConsoleWrite);
+    Result wrote = console_.WriteOutput(data, size, &written);
+    if (!wrote.ok()) throw InOutError(wrote.code(), RaiseSite::kConsoleWrite);
     // A write that makes no progress is a full disk, as the runtime reports it.
     if (written == 0) throw InOutError(101, RaiseSite::kConsoleWrite);
     data += written;
@@ -73,12 +73,12 @@ bool ConsoleStream::FillInput() {
   std::size_t old_size = input_.size();
   input_.resize(old_size + kReadChunk);
   std::size_t read = 0;
-  platform::WinCode code = console_.ReadInput(&input_[old_size], kReadChunk, &read);
-  input_.resize(old_size + (code == platform::kSuccess ? read : 0));
-  if (code == platform::kBrokenPipe || code == platform::kHandleEof) {
-    code = platform::kSuccess;  // the writer went away: the end of input
+  WinCode code = console_.ReadInput(&input_[old_size], kReadChunk, &read).code();
+  input_.resize(old_size + (code == kSuccess ? read : 0));
+  if (code == kBrokenPipe || code == kHandleEof) {
+    code = kSuccess;  // the writer went away: the end of input
   }
-  if (code != platform::kSuccess) throw InOutError(code, RaiseSite::kConsoleRead);
+  if (code != kSuccess) throw InOutError(code, RaiseSite::kConsoleRead);
   if (read == 0) input_ended_ = true;
   return read > 0;
 }

@@ -6,11 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "base/dialogue.h"
 #include "platform/console.h"
 
 namespace vendrel {
 
-class ConsoleStream {
+class ConsoleStream : public Dialogue {
  public:
   // Output to a file or a pipe is collected in blocks of this size.
   static constexpr std::size_t kBlockSize = 128;
@@ -22,7 +23,7 @@ class ConsoleStream {
   ConsoleStream& operator=(const ConsoleStream&) = delete;
 
   // The text, then CR LF.
-  void WriteLine(std::string_view text);
+  void WriteLine(std::string_view text) override;
   // The text without a line end, then a flush.
   void Prompt(std::string_view text);
   // Writes whatever is held back.
@@ -30,7 +31,7 @@ class ConsoleStream {
 
   // Reads up to the next LF. CRs are dropped; at the end of input the text
   // is empty and no error arises.
-  std::string ReadLine();
+  std::string ReadLine() override;
 
  private:
   void Write(std::string_view text);

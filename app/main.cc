@@ -3,8 +3,5 @@
 
 int main(int argc, char** argv) {
   auto system = vendrel::platform::System::Create(argc, argv);
-  int exit_code = vendrel::RunProgram(vendrel::RunPlatform{system->registry(), system->files(),
-                                                           system->profile(), system->console(),
-                                                           system->process()});
-  system->Exit(exit_code);
+  system->Exit(vendrel::RunProgram(system->seams()));
 }

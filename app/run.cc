@@ -7,8 +7,8 @@
 #include "app/arguments.h"
 #include "app/console_stream.h"
 #include "app/failure_report.h"
+#include "base/error.h"
 #include "company/company_stamp.h"
-#include "platform/error.h"
 #include "scramble/scramble_name.h"
 #include "settings/installation_values.h"
 #include "settings/shared_settings_file.h"
@@ -48,12 +48,12 @@ void WriteNewValues(ConsoleStream& out, const NewValues& values, const RunOption
   out.WriteLine("");
 }
 
-void RunSequence(const RunPlatform& platform, ConsoleStream& out) {
+void RunSequence(const platform::Seams& platform, ConsoleStream& out) {
   WriteBanner(out);
   std::vector<std::string> arguments = ProgramArguments(platform.process);
   RunOptions options = ScanArguments(arguments);
 
-  platform::RootKey hive = ChooseHive(options);
+  const platform::RootKey hive = ChooseHive(options);
   out.WriteLine(hive == platform::RootKey::kLocalMachine ? "Reading from HKLM"
                                                          : "Reading from HKCU");
   SettingsValues current = ReadSettingsValues(platform.registry, hive);
@@ -68,11 +68,12 @@ void RunSequence(const RunPlatform& platform, ConsoleStream& out) {
 
   NewValues values = ComposeNewValues(options.drive_text);
   WriteNewValues(out, values, options);
-  WriteSettingsValues(platform.registry, ChooseHive(options), values.drive, values.inst_path,
-                      values.local_drive, options.practice_relief);
+  WriteSettingsValues(platform.registry, hive, values, options.practice_relief);
 
   if (!options.version_text.empty()) {
-    StampCompanyFile(options.version_text, ChooseHive(options), platform.registry, platform.files,
+    // The Drive stored now, not the one composed: the product's folder is
+    // where the registry says it is.
+    StampCompanyFile(options.version_text, ReadStoredDrive(platform.registry, hive), platform.files,
                      out);
   }
   if (!options.database_name.empty()) {
@@ -86,7 +87,7 @@ void RunSequence(const RunPlatform& platform, ConsoleStream& out) {
 
 }  // namespace
 
-int RunProgram(const RunPlatform& platform) {
+int RunProgram(const platform::Seams& platform) {
   ConsoleStream out(platform.console);
   try {
     try {

@@ -1,53 +1,31 @@
-// Scratch files for the benchmarks: a folder on the build's own disk (so
-// that flushing costs what it costs there), and the product files at a
-// given size.
+// Scratch files for the benchmarks, and the product files at a given size.
 #ifndef VENDREL_BENCH_BENCH_FILES_H_
 #define VENDREL_BENCH_BENCH_FILES_H_
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "support/scratch_folder.h"
 
 namespace vendrel::bench {
 
-class ScratchDir {
+// A scratch folder on the build's own disk (the benchmarks run there), so
+// that flushing costs what it costs there.
+class ScratchDir : public testing::ScratchFolder {
  public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::current_path() / "vendrel-bench-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  std::string path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
+  ScratchDir() : ScratchFolder(std::filesystem::current_path()) {}
 };
 
-inline void WriteWhole(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-inline std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 // What replacing a file safely costs at the least: read it, write a copy
 // beside it, flush the copy to disk, rename it over the file.
 inline void ReadCopyFlushRename(const std::string& path) {
-  std::string content = ReadWhole(path);
+  std::string content = ReadFile(path);
   std::string temp = path + ".copy";
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (write(fd, content.data(), content.size()) < 0) std::abort();

@@ -12,10 +12,10 @@ namespace {
 void BM_WriteStep(benchmark::State& state) {
   ScratchDir dir;
   const std::string path = dir / "registry.reg";
-  WriteWhole(path, RegistryStore(static_cast<std::size_t>(state.range(0))));
+  WriteFile(path, RegistryStore(static_cast<std::size_t>(state.range(0))));
   platform::StoreRegistry registry(path);
   for (auto _ : state) {
-    WriteSettingsValues(registry, platform::RootKey::kLocalMachine, "F:", "F:\\kova32", "F:", "");
+    WriteSettingsValues(registry, platform::RootKey::kLocalMachine, ComposeNewValues("F"), "");
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
@@ -23,7 +23,7 @@ void BM_WriteStep(benchmark::State& state) {
 void BM_WriteStepBaseline(benchmark::State& state) {
   ScratchDir dir;
   const std::string path = dir / "registry.reg";
-  WriteWhole(path, RegistryStore(static_cast<std::size_t>(state.range(0))));
+  WriteFile(path, RegistryStore(static_cast<std::size_t>(state.range(0))));
   for (auto _ : state) {
     for (int value = 0; value < 4; ++value) ReadCopyFlushRename(path);
   }

@@ -23,7 +23,7 @@ void BM_DatabaseStep(benchmark::State& state) {
   platform::PosixProfileWriter writer(drives);
   for (auto _ : state) {
     state.PauseTiming();
-    WriteWhole(path, original);
+    WriteFile(path, original);
     platform::MemoryConsole console;
     ConsoleStream out(console);
     ScrambleGenerator generator;
@@ -39,7 +39,7 @@ void BM_DatabaseStepBaseline(benchmark::State& state) {
   const std::string original = SettingsFile(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     state.PauseTiming();
-    WriteWhole(path, original);
+    WriteFile(path, original);
     state.ResumeTiming();
     for (int change = 0; change < 5; ++change) ReadCopyFlushRename(path);
   }

@@ -9,27 +9,14 @@
 #include "app/console_stream.h"
 #include "bench_files.h"
 #include "company/company_stamp.h"
-#include "platform/fake/memory_registry.h"
 #include "platform/posix/drive_map.h"
 #include "platform/posix/posix_files.h"
+#include "support/discarding_console.h"
 
 namespace vendrel::bench {
 namespace {
 
 constexpr std::size_t kRecord = 359;
-
-class NullConsole : public platform::Console {
- public:
-  bool OutputIsConsole() override { return false; }
-  platform::WinCode WriteOutput(const char*, std::size_t size, std::size_t* written) override {
-    *written = size;
-    return platform::kSuccess;
-  }
-  platform::WinCode ReadInput(char*, std::size_t, std::size_t* read) override {
-    *read = 0;
-    return platform::kSuccess;
-  }
-};
 
 std::string MakeCompanyFile(const ScratchDir& dir, std::int64_t records) {
   std::filesystem::create_directories(dir / "f:/KOVA");
@@ -51,14 +38,12 @@ std::string MakeCompanyFile(const ScratchDir& dir, std::int64_t records) {
 void BM_StampCompanyFile(benchmark::State& state) {
   ScratchDir dir;
   MakeCompanyFile(dir, state.range(0));
-  platform::MemoryRegistry registry;
-  registry.PutText(platform::RootKey::kLocalMachine, "Software\\Tarvel Global", "Drive", "F:");
   platform::DriveMap drives(dir.path());
   platform::PosixFiles files(drives);
-  NullConsole console;
+  testing::DiscardingConsole console;
   for (auto _ : state) {
     ConsoleStream out(console);
-    StampCompanyFile("2.10", platform::RootKey::kLocalMachine, registry, files, out);
+    StampCompanyFile("2.10", "F:", files, out);
     out.Flush();
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));

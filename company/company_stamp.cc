@@ -1,9 +1,8 @@
 #include "company/company_stamp.h"
 
+#include "base/error.h"
+#include "base/text.h"
 #include "company/company_record.h"
-#include "platform/error.h"
-#include "platform/text.h"
-#include "settings/installation_values.h"
 
 namespace vendrel {
 namespace {
@@ -15,7 +14,7 @@ class OpenCompanyFile {
   OpenCompanyFile(platform::Files& files, platform::FileHandle handle)
       : files_(files), handle_(handle) {}
   ~OpenCompanyFile() {
-    if (open_) files_.Close(handle_);
+    if (open_) files_.Close(handle_).IgnoreFailure();
   }
   OpenCompanyFile(const OpenCompanyFile&) = delete;
   OpenCompanyFile& operator=(const OpenCompanyFile&) = delete;
@@ -24,9 +23,8 @@ class OpenCompanyFile {
 
   void Close() {
     open_ = false;
-    if (platform::WinCode code = files_.Close(handle_)) {
-      throw InOutError(code, RaiseSite::kCompanyClose);
-    }
+    Result closed = files_.Close(handle_);
+    if (!closed.ok()) throw InOutError(closed.code(), RaiseSite::kCompanyClose);
   }
 
  private:
@@ -35,35 +33,34 @@ class OpenCompanyFile {
   bool open_ = true;
 };
 
-void Check(platform::WinCode code) {
-  if (code != platform::kSuccess) throw InOutError(code, RaiseSite::kCompanyIo);
+void Check(const Result& result) {
+  if (!result.ok()) throw InOutError(result.code(), RaiseSite::kCompanyIo);
 }
 
 }  // namespace
 
-std::string ReadWorkingDir(platform::Registry& registry, platform::RootKey hive) {
-  StoredDrive stored = ReadStoredDrive(registry, hive);
-  if (!stored.key_opened) return std::string();
-  return ShortString(stored.drive + "\\KOVA\\", kWorkingDirMax);
+std::string WorkingDir(const std::optional<std::string>& stored_drive) {
+  if (!stored_drive) return std::string();
+  return ShortString(*stored_drive + "\\KOVA\\", kWorkingDirMax);
 }
 
 std::string StampValue(const std::string& version_text) {
   return Trim(version_text).substr(0, kVersionMax);
 }
 
-void StampCompanyFile(const std::string& version_text, platform::RootKey hive,
-                      platform::Registry& registry, platform::Files& files,
-                      ConsoleStream& console) {
+void StampCompanyFile(const std::string& version_text,
+                      const std::optional<std::string>& stored_drive, platform::Files& files,
+                      Dialogue& dialogue) {
   const std::string stamp = StampValue(version_text);
-  const std::string working_dir = ReadWorkingDir(registry, hive);
-  console.WriteLine("working dir: " + working_dir);
+  const std::string working_dir = WorkingDir(stored_drive);
+  dialogue.WriteLine("working dir: " + working_dir);
 
   const std::string name = working_dir + "dromfile.dat";
   platform::FileHandle handle = 0;
-  if (platform::WinCode code = files.OpenExisting(name, &handle)) {
-    console.WriteLine("Error: could not open " + name + "  error " + std::to_string(code) +
-                      ".  Program will abort.");
-    console.ReadLine();
+  if (Result opened = files.OpenExisting(name, &handle); !opened.ok()) {
+    dialogue.WriteLine("Error: could not open " + name + "  error " +
+                       std::to_string(opened.code()) + ".  Program will abort.");
+    dialogue.ReadLine();
     throw Error(ErrorKind::kAbort, "Operation aborted", RaiseSite::kCompanyOpenAbort);
   }
   OpenCompanyFile file(files, handle);
@@ -87,7 +84,7 @@ void StampCompanyFile(const std::string& version_text, platform::RootKey hive,
     Check(files.Write(file.handle(), record.data(), kRecordSize, &done));
     if (done != kRecordSize) throw InOutError(101, RaiseSite::kCompanyIo);
 
-    console.WriteLine("Updated TARVEL" + std::to_string(index) + ": " + RecordName(record));
+    dialogue.WriteLine("Updated TARVEL" + std::to_string(index) + ": " + RecordName(record));
   }
   file.Close();
 }

@@ -5,24 +5,26 @@
 
 #include <cstddef>
 
-#include "platform/win_codes.h"
+#include "base/result.h"
 
 namespace vendrel::platform {
+
+enum class OutputKind { kConsole, kFileOrPipe };
 
 class Console {
  public:
   virtual ~Console() = default;
 
-  // True when standard output is a console (a terminal), false for a file
-  // or a pipe.
-  virtual bool OutputIsConsole() = 0;
+  // What standard output is, as GetFileType tells it: a console (a
+  // terminal) is written at once, a file or a pipe in blocks.
+  virtual OutputKind OutputType() = 0;
 
   // Writes size bytes to standard output; *written receives how many went.
-  virtual WinCode WriteOutput(const char* data, std::size_t size, std::size_t* written) = 0;
+  virtual Result WriteOutput(const char* data, std::size_t size, std::size_t* written) = 0;
 
   // Reads up to capacity bytes from standard input. At the end of input it
   // succeeds with *read set to 0.
-  virtual WinCode ReadInput(char* buffer, std::size_t capacity, std::size_t* read) = 0;
+  virtual Result ReadInput(char* buffer, std::size_t capacity, std::size_t* read) = 0;
 };
 
 }  // namespace vendrel::platform

@@ -1,12 +1,14 @@
 // The registry, as the ANSI registry functions of advapi32 offer it. Every
-// call returns a Windows error code, kSuccess when it worked.
+// call answers with a Result: kSuccess, or the Windows code of the failure.
+// A registry whose own storage is damaged or unreadable answers
+// kRegistryCorrupt or kRegistryIoFailed, with the detail in words.
 #ifndef VENDREL_PLATFORM_REGISTRY_H_
 #define VENDREL_PLATFORM_REGISTRY_H_
 
 #include <cstdint>
 #include <string>
 
-#include "platform/win_codes.h"
+#include "base/result.h"
 
 namespace vendrel::platform {
 
@@ -32,25 +34,25 @@ class Registry {
   virtual ~Registry() = default;
 
   // RegOpenKeyExA(root, sub_key, 0, access, key). Never creates the key.
-  virtual WinCode OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
-                          KeyHandle* key) = 0;
+  virtual Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                         KeyHandle* key) = 0;
 
   // RegQueryValueExA. With data null it is the size query: *type and *size
   // receive the value's type and byte count. Otherwise *size is the buffer's
   // size on entry and the data's size on return; a buffer that is too small
   // gives kMoreData.
-  virtual WinCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                             std::uint8_t* data, std::uint32_t* size) = 0;
+  virtual Result QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                            std::uint8_t* data, std::uint32_t* size) = 0;
 
   // RegSetValueExA(key, name, 0, type, data, size).
-  virtual WinCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                           const std::uint8_t* data, std::uint32_t size) = 0;
+  virtual Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                          const std::uint8_t* data, std::uint32_t size) = 0;
 
   // RegFlushKey: the key's values are on permanent storage when it returns.
-  virtual WinCode FlushKey(KeyHandle key) = 0;
+  virtual Result FlushKey(KeyHandle key) = 0;
 
   // RegCloseKey: releases the handle.
-  virtual WinCode CloseKey(KeyHandle key) = 0;
+  virtual Result CloseKey(KeyHandle key) = 0;
 };
 
 }  // namespace vendrel::platform

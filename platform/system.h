@@ -5,11 +5,7 @@
 
 #include <memory>
 
-#include "platform/console.h"
-#include "platform/files.h"
-#include "platform/process.h"
-#include "platform/profile.h"
-#include "platform/registry.h"
+#include "platform/seams.h"
 
 namespace vendrel::platform {
 
@@ -19,11 +15,7 @@ class System {
 
   static std::unique_ptr<System> Create(int argc, char** argv);
 
-  virtual Registry& registry() = 0;
-  virtual Files& files() = 0;
-  virtual ProfileWriter& profile() = 0;
-  virtual Console& console() = 0;
-  virtual Process& process() = 0;
+  virtual Seams seams() = 0;
 
   // Ends the process with the exit code.
   [[noreturn]] virtual void Exit(int exit_code) = 0;

@@ -1,6 +1,6 @@
 #include "scramble/scramble_name.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace vendrel {
 namespace {

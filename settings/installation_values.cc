@@ -1,9 +1,24 @@
 #include "settings/installation_values.h"
 
-#include "platform/text.h"
+#include "base/text.h"
 #include "settings/settings_key.h"
 
 namespace vendrel {
+
+NewValues ComposeNewValues(std::string_view drive_text) {
+  NewValues values;
+  if (drive_text.size() == 3) {
+    values.drive = std::string(1, drive_text[0]) + ":";
+    values.inst_path = std::string(1, drive_text[1]) + ":\\kova32";
+    values.local_drive = std::string(1, drive_text[2]) + ":";
+  } else {
+    std::string text(drive_text);
+    values.drive = ShortString(text + ":");
+    values.inst_path = ShortString(text + ":\\kova32");
+    values.local_drive = ShortString(text + ":");
+  }
+  return values;
+}
 
 SettingsValues ReadSettingsValues(platform::Registry& registry, platform::RootKey root) {
   SettingsValues values;
@@ -23,27 +38,25 @@ SettingsValues ReadSettingsValues(platform::Registry& registry, platform::RootKe
 }
 
 void WriteSettingsValues(platform::Registry& registry, platform::RootKey root,
-                         const std::string& drive, const std::string& inst_path,
-                         const std::string& local_drive, const std::string& practice_relief) {
+                         const NewValues& values, std::string_view practice_relief) {
   SettingsKey key(registry);
   key.SetRoot(root);
   key.SetLazyWrite(false);
   if (!key.Open(kSettingsKeyPath)) return;
-  key.WriteText("Drive", UpperCase(drive));
-  key.WriteText("InstPath", UpperCase(inst_path));
-  key.WriteText("LocalDrive", UpperCase(local_drive));
-  key.WriteText("PracticeRelief", UpperCase(practice_relief));
+  key.WriteText("Drive", UpperCase(values.drive));
+  key.WriteText("InstPath", UpperCase(values.inst_path));
+  key.WriteText("LocalDrive", UpperCase(values.local_drive));
+  key.WriteText("PracticeRelief", UpperCase(std::string(practice_relief)));
   key.Close();
 }
 
-StoredDrive ReadStoredDrive(platform::Registry& registry, platform::RootKey root) {
-  StoredDrive stored;
+std::optional<std::string> ReadStoredDrive(platform::Registry& registry, platform::RootKey root) {
+  std::optional<std::string> drive;
   SettingsKey key(registry);
   key.SetRoot(root);
-  stored.key_opened = key.Open(kSettingsKeyPath);
-  if (stored.key_opened) stored.drive = key.ReadText("Drive");
+  if (key.Open(kSettingsKeyPath)) drive = key.ReadText("Drive");
   key.Close();
-  return stored;
+  return drive;
 }
 
 }  // namespace vendrel

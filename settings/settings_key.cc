@@ -2,9 +2,21 @@
 
 #include <vector>
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace vendrel {
+namespace {
+
+// A registry whose storage is damaged or unreadable is no absent key: the
+// user has to hear of it, with the reason the registry gives.
+void RaiseIfRegistryDamaged(const Result& result) {
+  if (result.code() != kRegistryCorrupt && result.code() != kRegistryIoFailed) return;
+  std::string message = result.detail();
+  if (message.empty()) message = "Registry error " + std::to_string(result.code());
+  throw Error(ErrorKind::kRegistry, message, RaiseSite::kRegistryStore);
+}
+
+}  // namespace
 
 SettingsKey::SettingsKey(platform::Registry& registry) : registry_(registry) {}
 
@@ -19,7 +31,9 @@ void SettingsKey::SetRoot(platform::RootKey root) {
 bool SettingsKey::Open(const std::string& path) {
   std::string relative = path.substr(path.empty() ? 0 : 1);
   platform::KeyHandle handle = 0;
-  if (registry_.OpenKey(root_, relative, access_, &handle) != platform::kSuccess) return false;
+  Result opened = registry_.OpenKey(root_, relative, access_, &handle);
+  RaiseIfRegistryDamaged(opened);
+  if (!opened.ok()) return false;
   Close();
   key_ = handle;
   current_path_ = relative;
@@ -30,13 +44,13 @@ std::string SettingsKey::ReadText(const std::string& name) {
   if (!key_) return std::string();
   std::uint32_t type = platform::kRegNone;
   std::uint32_t size = 0;
-  if (registry_.QueryValue(*key_, name, &type, nullptr, &size) != platform::kSuccess || size == 0) {
+  if (!registry_.QueryValue(*key_, name, &type, nullptr, &size).ok() || size == 0) {
     return std::string();
   }
   // One NUL behind the buffer the platform fills, so that text without its
   // own terminator still ends.
   std::vector<std::uint8_t> buffer(std::size_t{size} + 1, 0);
-  if (registry_.QueryValue(*key_, name, &type, buffer.data(), &size) != platform::kSuccess) {
+  if (!registry_.QueryValue(*key_, name, &type, buffer.data(), &size).ok()) {
     throw Error(ErrorKind::kRegistry, "Failed to get data for '" + name + "'",
                 RaiseSite::kRegistryGetData);
   }
@@ -49,13 +63,14 @@ std::string SettingsKey::ReadText(const std::string& name) {
 }
 
 void SettingsKey::WriteText(const std::string& name, const std::string& text) {
-  platform::WinCode result = platform::kAccessDenied;
+  Result written = kAccessDenied;
   if (key_) {
-    result = registry_.SetValue(*key_, name, platform::kRegSz,
-                                reinterpret_cast<const std::uint8_t*>(text.c_str()),
-                                static_cast<std::uint32_t>(text.size() + 1));
+    written = registry_.SetValue(*key_, name, platform::kRegSz,
+                                 reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                 static_cast<std::uint32_t>(text.size() + 1));
   }
-  if (result != platform::kSuccess) {
+  RaiseIfRegistryDamaged(written);
+  if (!written.ok()) {
     throw Error(ErrorKind::kRegistry, "Failed to set data for '" + name + "'",
                 RaiseSite::kRegistrySetData);
   }
@@ -63,8 +78,8 @@ void SettingsKey::WriteText(const std::string& name, const std::string& text) {
 
 void SettingsKey::Close() {
   if (!key_) return;
-  if (!lazy_write_) registry_.FlushKey(*key_);
-  registry_.CloseKey(*key_);
+  if (!lazy_write_) registry_.FlushKey(*key_).IgnoreFailure();
+  registry_.CloseKey(*key_).IgnoreFailure();
   key_.reset();
   current_path_.clear();
 }

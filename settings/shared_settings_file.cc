@@ -1,6 +1,6 @@
 #include "settings/shared_settings_file.h"
 
-#include "platform/error.h"
+#include "base/error.h"
 
 namespace vendrel {
 namespace {
@@ -35,27 +35,30 @@ SharedSettingsFile::~SharedSettingsFile() { Flush(); }
 
 void SharedSettingsFile::WriteText(const std::string& section, const std::string& key,
                                    const std::string& value) {
-  if (!writer_.WriteEntry(section, key, value, path_)) {
-    throw Error(ErrorKind::kIniFile, "Unable to write to " + path_, RaiseSite::kIniFileWrite);
+  Result written = writer_.WriteEntry(section, key, value, path_);
+  if (!written.ok()) {
+    std::string message = "Unable to write to " + path_;
+    if (!written.detail().empty()) message += ": " + written.detail();
+    throw Error(ErrorKind::kIniFile, message, RaiseSite::kIniFileWrite);
   }
 }
 
 void SharedSettingsFile::DeleteKey(const std::string& section, const std::string& key) {
-  writer_.WriteEntry(section, key, std::nullopt, path_);
+  writer_.WriteEntry(section, key, std::nullopt, path_).IgnoreFailure();
 }
 
 void SharedSettingsFile::Flush() {
-  writer_.WriteEntry(std::nullopt, std::nullopt, std::nullopt, path_);
+  writer_.WriteEntry(std::nullopt, std::nullopt, std::nullopt, path_).IgnoreFailure();
 }
 
 void StoreDatabaseName(const std::string& new_drive, const std::string& database_name,
                        platform::ProfileWriter& writer, ScrambleGenerator& generator,
-                       ConsoleStream& console) {
+                       Dialogue& dialogue) {
   SharedSettingsFile file(writer, new_drive + "\\kova\\kelvarini.dat");
   CheckStorable(database_name, file.path());
   file.WriteText(kSection, "database", ScrambleName(database_name, 'E', generator));
   for (const char* key : kRemovedKeys) file.DeleteKey(kSection, key);
-  console.WriteLine("Setting Postgres DB: " + database_name);
+  dialogue.WriteLine("Setting Postgres DB: " + database_name);
 }
 
 }  // namespace vendrel

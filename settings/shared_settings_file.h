@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/console_stream.h"
+#include "base/dialogue.h"
 #include "platform/profile.h"
 #include "scramble/scramble_name.h"
 
@@ -18,7 +18,8 @@ class SharedSettingsFile {
   SharedSettingsFile(const SharedSettingsFile&) = delete;
   SharedSettingsFile& operator=(const SharedSettingsFile&) = delete;
 
-  // Raises EIniFileException "Unable to write to <path>" on failure.
+  // Raises EIniFileException "Unable to write to <path>" on failure, with
+  // the platform's reason behind it where it gives one.
   void WriteText(const std::string& section, const std::string& key, const std::string& value);
   // Never reports anything.
   void DeleteKey(const std::string& section, const std::string& key);
@@ -36,7 +37,7 @@ class SharedSettingsFile {
 // reports the name.
 void StoreDatabaseName(const std::string& new_drive, const std::string& database_name,
                        platform::ProfileWriter& writer, ScrambleGenerator& generator,
-                       ConsoleStream& console);
+                       Dialogue& dialogue);
 
 }  // namespace vendrel
 

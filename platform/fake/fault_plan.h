@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win_codes.h"
+#include "base/win_codes.h"
 
 namespace vendrel::platform {
 

@@ -2,22 +2,22 @@
 
 namespace vendrel::platform {
 
-WinCode FaultyFiles::OpenExisting(const std::string& name, FileHandle* file) {
+Result FaultyFiles::OpenExisting(const std::string& name, FileHandle* file) {
   if (WinCode code = plan_.Next("CreateFileA")) return code;
   return inner_.OpenExisting(name, file);
 }
 
-WinCode FaultyFiles::GetSize(FileHandle file, std::uint64_t* size) {
+Result FaultyFiles::GetSize(FileHandle file, std::uint64_t* size) {
   if (WinCode code = plan_.Next("GetFileSize")) return code;
   return inner_.GetSize(file, size);
 }
 
-WinCode FaultyFiles::SetPosition(FileHandle file, std::uint64_t offset) {
+Result FaultyFiles::SetPosition(FileHandle file, std::uint64_t offset) {
   if (WinCode code = plan_.Next("SetFilePointer")) return code;
   return inner_.SetPosition(file, offset);
 }
 
-WinCode FaultyFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+Result FaultyFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
   WinCode code = plan_.Next("ReadFile");
   if (code == kShortTransfer) return inner_.Read(file, buffer, size / 2, done);
   if (code != kSuccess) {
@@ -27,8 +27,8 @@ WinCode FaultyFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std
   return inner_.Read(file, buffer, size, done);
 }
 
-WinCode FaultyFiles::Write(FileHandle file, const void* data, std::uint32_t size,
-                           std::uint32_t* done) {
+Result FaultyFiles::Write(FileHandle file, const void* data, std::uint32_t size,
+                          std::uint32_t* done) {
   WinCode code = plan_.Next("WriteFile");
   if (code == kShortTransfer) return inner_.Write(file, data, size / 2, done);
   if (code != kSuccess) {
@@ -38,10 +38,11 @@ WinCode FaultyFiles::Write(FileHandle file, const void* data, std::uint32_t size
   return inner_.Write(file, data, size, done);
 }
 
-WinCode FaultyFiles::Close(FileHandle file) {
-  WinCode inner_code = inner_.Close(file);
+// The handle is gone either way, as with a failed CloseHandle.
+Result FaultyFiles::Close(FileHandle file) {
+  Result closed = inner_.Close(file);
   if (WinCode code = plan_.Next("CloseHandle")) return code;
-  return inner_code;
+  return closed;
 }
 
 }  // namespace vendrel::platform

@@ -13,14 +13,14 @@ class FaultyRegistry : public Registry {
  public:
   FaultyRegistry(Registry& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
 
-  WinCode OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
-                  KeyHandle* key) override;
-  WinCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                     std::uint8_t* data, std::uint32_t* size) override;
-  WinCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                   const std::uint8_t* data, std::uint32_t size) override;
-  WinCode FlushKey(KeyHandle key) override;
-  WinCode CloseKey(KeyHandle key) override;
+  Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                 KeyHandle* key) override;
+  Result QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size) override;
+  Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                  const std::uint8_t* data, std::uint32_t size) override;
+  Result FlushKey(KeyHandle key) override;
+  Result CloseKey(KeyHandle key) override;
 
  private:
   Registry& inner_;

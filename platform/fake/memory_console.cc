@@ -5,22 +5,16 @@
 
 namespace vendrel::platform {
 
-WinCode MemoryConsole::WriteOutput(const char* data, std::size_t size, std::size_t* written) {
+Result MemoryConsole::WriteOutput(const char* data, std::size_t size, std::size_t* written) {
   *written = 0;
-  if (plan_ != nullptr) {
-    if (WinCode code = plan_->Next("WriteFile(stdout)")) return code;
-  }
   output_.append(data, size);
   write_sizes_.push_back(size);
   *written = size;
   return kSuccess;
 }
 
-WinCode MemoryConsole::ReadInput(char* buffer, std::size_t capacity, std::size_t* read) {
+Result MemoryConsole::ReadInput(char* buffer, std::size_t capacity, std::size_t* read) {
   *read = 0;
-  if (plan_ != nullptr) {
-    if (WinCode code = plan_->Next("ReadFile(stdin)")) return code;
-  }
   std::size_t count = std::min({capacity, read_chunk_, input_.size() - input_pos_});
   std::memcpy(buffer, input_.data() + input_pos_, count);
   input_pos_ += count;

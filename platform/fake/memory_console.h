@@ -4,20 +4,18 @@
 #define VENDREL_PLATFORM_FAKE_MEMORY_CONSOLE_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/fake/fault_plan.h"
 
 namespace vendrel::platform {
 
-// Operation names for faults: "WriteFile(stdout)", "ReadFile(stdin)".
 class MemoryConsole : public Console {
  public:
   explicit MemoryConsole(std::string input = {}, bool is_console = false)
       : input_(std::move(input)), is_console_(is_console) {}
 
-  void set_fault_plan(FaultPlan* plan) { plan_ = plan; }
   // At most this many bytes per read, as a pipe may hand them out.
   void set_read_chunk(std::size_t chunk) { read_chunk_ = chunk; }
 
@@ -25,9 +23,11 @@ class MemoryConsole : public Console {
   const std::vector<std::size_t>& write_sizes() const { return write_sizes_; }
   std::size_t input_left() const { return input_.size() - input_pos_; }
 
-  bool OutputIsConsole() override { return is_console_; }
-  WinCode WriteOutput(const char* data, std::size_t size, std::size_t* written) override;
-  WinCode ReadInput(char* buffer, std::size_t capacity, std::size_t* read) override;
+  OutputKind OutputType() override {
+    return is_console_ ? OutputKind::kConsole : OutputKind::kFileOrPipe;
+  }
+  Result WriteOutput(const char* data, std::size_t size, std::size_t* written) override;
+  Result ReadInput(char* buffer, std::size_t capacity, std::size_t* read) override;
 
  private:
   std::string input_;
@@ -36,7 +36,6 @@ class MemoryConsole : public Console {
   std::size_t read_chunk_ = 1 << 20;
   std::string output_;
   std::vector<std::size_t> write_sizes_;
-  FaultPlan* plan_ = nullptr;
 };
 
 }  // namespace vendrel::platform

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace vendrel::platform {
 
@@ -28,7 +28,7 @@ std::string MemoryFiles::Content(const std::string& name) const {
   return found == files_.end() ? std::string() : found->second.content;
 }
 
-WinCode MemoryFiles::OpenExisting(const std::string& name, FileHandle* file) {
+Result MemoryFiles::OpenExisting(const std::string& name, FileHandle* file) {
   auto found = files_.find(UpperCase(name));
   if (found == files_.end()) {
     return folders_.count(UpperCase(FolderOf(name))) != 0 ? kFileNotFound : kPathNotFound;
@@ -39,21 +39,21 @@ WinCode MemoryFiles::OpenExisting(const std::string& name, FileHandle* file) {
   return kSuccess;
 }
 
-WinCode MemoryFiles::GetSize(FileHandle file, std::uint64_t* size) {
+Result MemoryFiles::GetSize(FileHandle file, std::uint64_t* size) {
   auto open = open_.find(file);
   if (open == open_.end()) return kInvalidHandle;
   *size = files_[open->second.key].content.size();
   return kSuccess;
 }
 
-WinCode MemoryFiles::SetPosition(FileHandle file, std::uint64_t offset) {
+Result MemoryFiles::SetPosition(FileHandle file, std::uint64_t offset) {
   auto open = open_.find(file);
   if (open == open_.end()) return kInvalidHandle;
   open->second.position = offset;
   return kSuccess;
 }
 
-WinCode MemoryFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+Result MemoryFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
   *done = 0;
   auto open = open_.find(file);
   if (open == open_.end()) return kInvalidHandle;
@@ -66,8 +66,8 @@ WinCode MemoryFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std
   return kSuccess;
 }
 
-WinCode MemoryFiles::Write(FileHandle file, const void* data, std::uint32_t size,
-                           std::uint32_t* done) {
+Result MemoryFiles::Write(FileHandle file, const void* data, std::uint32_t size,
+                          std::uint32_t* done) {
   *done = 0;
   auto open = open_.find(file);
   if (open == open_.end()) return kInvalidHandle;
@@ -80,7 +80,7 @@ WinCode MemoryFiles::Write(FileHandle file, const void* data, std::uint32_t size
   return kSuccess;
 }
 
-WinCode MemoryFiles::Close(FileHandle file) {
+Result MemoryFiles::Close(FileHandle file) {
   return open_.erase(file) != 0 ? kSuccess : kInvalidHandle;
 }
 

@@ -20,13 +20,12 @@ class MemoryFiles : public Files {
   std::string Content(const std::string& name) const;
   int open_files() const { return static_cast<int>(open_.size()); }
 
-  WinCode OpenExisting(const std::string& name, FileHandle* file) override;
-  WinCode GetSize(FileHandle file, std::uint64_t* size) override;
-  WinCode SetPosition(FileHandle file, std::uint64_t offset) override;
-  WinCode Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
-  WinCode Write(FileHandle file, const void* data, std::uint32_t size,
-                std::uint32_t* done) override;
-  WinCode Close(FileHandle file) override;
+  Result OpenExisting(const std::string& name, FileHandle* file) override;
+  Result GetSize(FileHandle file, std::uint64_t* size) override;
+  Result SetPosition(FileHandle file, std::uint64_t offset) override;
+  Result Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  Result Write(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* done) override;
+  Result Close(FileHandle file) override;
 
  private:
   struct Stored {

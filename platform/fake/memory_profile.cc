@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace vendrel::platform {
 
@@ -18,34 +18,33 @@ std::optional<MemoryProfile::Sections> MemoryProfile::Get(const std::string& fil
   return found->second;
 }
 
-bool MemoryProfile::WriteEntry(const std::optional<std::string>& section,
-                               const std::optional<std::string>& key,
-                               const std::optional<std::string>& value,
-                               const std::string& file_name) {
-  const char* operation = !section ? "WritePrivateProfileStringA(flush)"
-                          : value  ? "WritePrivateProfileStringA(write)"
-                                   : "WritePrivateProfileStringA(delete)";
-  if (plan_ != nullptr && plan_->Next(operation) != kSuccess) return false;
-  if (!section) return false;  // a flush always answers false
-  if (!key) return false;
+Result MemoryProfile::WriteEntry(const std::optional<std::string>& section,
+                                 const std::optional<std::string>& key,
+                                 const std::optional<std::string>& value,
+                                 const std::string& file_name) {
+  // The platform's flush answers a failure, whatever it did.
+  if (!section) return kInvalidParameter;
+  if (!key) return kInvalidParameter;
   const std::string name = UpperCase(file_name);
   auto file = files_.find(name);
   if (!value) {
-    if (file == files_.end()) return false;
+    if (file == files_.end()) return kFileNotFound;
     for (auto& [section_name, entries] : file->second) {
       if (!EqualsIgnoringCase(section_name, *section)) continue;
       auto entry = std::find_if(entries.begin(), entries.end(),
                                 [&](const auto& e) { return EqualsIgnoringCase(e.first, *key); });
       if (entry != entries.end()) {
         entries.erase(entry);
-        return true;
+        return kSuccess;
       }
     }
-    return true;
+    return kSuccess;
   }
   if (file == files_.end()) {
     const std::string folder = name.substr(0, name.find_last_of('\\'));
-    if (std::find(folders_.begin(), folders_.end(), folder) == folders_.end()) return false;
+    if (std::find(folders_.begin(), folders_.end(), folder) == folders_.end()) {
+      return kPathNotFound;
+    }
     file = files_.emplace(name, Sections{}).first;
   }
   for (auto& [section_name, entries] : file->second) {
@@ -53,14 +52,14 @@ bool MemoryProfile::WriteEntry(const std::optional<std::string>& section,
     for (auto& entry : entries) {
       if (EqualsIgnoringCase(entry.first, *key)) {
         entry.second = *value;
-        return true;
+        return kSuccess;
       }
     }
     entries.emplace_back(*key, *value);
-    return true;
+    return kSuccess;
   }
   file->second.push_back({*section, Entries{{*key, *value}}});
-  return true;
+  return kSuccess;
 }
 
 }  // namespace vendrel::platform

@@ -1,5 +1,5 @@
 // Profile files kept in memory for tests: sections and entries in order,
-// matched without regard to case, with faults a FaultPlan names.
+// matched without regard to case.
 #ifndef VENDREL_PLATFORM_FAKE_MEMORY_PROFILE_H_
 #define VENDREL_PLATFORM_FAKE_MEMORY_PROFILE_H_
 
@@ -9,30 +9,27 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fake/fault_plan.h"
 #include "platform/profile.h"
 
 namespace vendrel::platform {
 
-// Operation names: "WritePrivateProfileStringA(write)", "(delete)", "(flush)".
 class MemoryProfile : public ProfileWriter {
  public:
   using Entries = std::vector<std::pair<std::string, std::string>>;
   using Sections = std::vector<std::pair<std::string, Entries>>;
 
-  void set_fault_plan(FaultPlan* plan) { plan_ = plan; }
   // A folder where files may be created ("F:\kova", any case).
   void AddFolder(const std::string& folder);
   void Put(const std::string& file, Sections sections);
   std::optional<Sections> Get(const std::string& file) const;
 
-  bool WriteEntry(const std::optional<std::string>& section, const std::optional<std::string>& key,
-                  const std::optional<std::string>& value, const std::string& file_name) override;
+  Result WriteEntry(const std::optional<std::string>& section,
+                    const std::optional<std::string>& key, const std::optional<std::string>& value,
+                    const std::string& file_name) override;
 
  private:
   std::map<std::string, Sections> files_;  // by upper-cased name
   std::vector<std::string> folders_;       // upper-cased
-  FaultPlan* plan_ = nullptr;
 };
 
 }  // namespace vendrel::platform

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace vendrel::platform {
 
@@ -35,8 +35,8 @@ void MemoryRegistry::RefuseAccess(RootKey root, const std::string& path) {
   keys_[Id(root, path)].refused = true;
 }
 
-WinCode MemoryRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
-                                KeyHandle* key) {
+Result MemoryRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
+                               KeyHandle* key) {
   auto found = keys_.find(Id(root, sub_key));
   if (found == keys_.end()) return kFileNotFound;
   if (found->second.refused) return kAccessDenied;
@@ -45,8 +45,8 @@ WinCode MemoryRegistry::OpenKey(RootKey root, const std::string& sub_key, std::u
   return kSuccess;
 }
 
-WinCode MemoryRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                                   std::uint8_t* data, std::uint32_t* size) {
+Result MemoryRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                  std::uint8_t* data, std::uint32_t* size) {
   auto handle = handles_.find(key);
   if (handle == handles_.end()) return kInvalidHandle;
   auto& values = keys_[handle->second].values;
@@ -69,8 +69,8 @@ WinCode MemoryRegistry::QueryValue(KeyHandle key, const std::string& name, std::
   return kSuccess;
 }
 
-WinCode MemoryRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                                 const std::uint8_t* data, std::uint32_t size) {
+Result MemoryRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                                const std::uint8_t* data, std::uint32_t size) {
   auto handle = handles_.find(key);
   if (handle == handles_.end()) return kInvalidHandle;
   auto& values = keys_[handle->second].values;
@@ -80,13 +80,13 @@ WinCode MemoryRegistry::SetValue(KeyHandle key, const std::string& name, std::ui
   return kSuccess;
 }
 
-WinCode MemoryRegistry::FlushKey(KeyHandle key) {
+Result MemoryRegistry::FlushKey(KeyHandle key) {
   if (handles_.count(key) == 0) return kInvalidHandle;
   ++flushes_;
   return kSuccess;
 }
 
-WinCode MemoryRegistry::CloseKey(KeyHandle key) {
+Result MemoryRegistry::CloseKey(KeyHandle key) {
   return handles_.erase(key) != 0 ? kSuccess : kInvalidHandle;
 }
 

@@ -36,14 +36,14 @@ class MemoryRegistry : public Registry {
   int open_handles() const { return static_cast<int>(handles_.size()); }
   int flushes() const { return flushes_; }
 
-  WinCode OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
-                  KeyHandle* key) override;
-  WinCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                     std::uint8_t* data, std::uint32_t* size) override;
-  WinCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                   const std::uint8_t* data, std::uint32_t size) override;
-  WinCode FlushKey(KeyHandle key) override;
-  WinCode CloseKey(KeyHandle key) override;
+  Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                 KeyHandle* key) override;
+  Result QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size) override;
+  Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                  const std::uint8_t* data, std::uint32_t size) override;
+  Result FlushKey(KeyHandle key) override;
+  Result CloseKey(KeyHandle key) override;
 
  private:
   using KeyId = std::pair<RootKey, std::string>;  // path upper-cased

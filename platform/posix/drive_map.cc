@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/posix/config_path.h"
 #include "platform/posix/win_error_map.h"
-#include "platform/text.h"
 
 namespace vendrel::platform {
 namespace {

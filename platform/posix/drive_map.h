@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win_codes.h"
+#include "base/win_codes.h"
 
 namespace vendrel::platform {
 

@@ -1,7 +1,9 @@
 #include "platform/posix/ini_document.h"
 
+#include <algorithm>
+
+#include "base/text.h"
 #include "platform/posix/text_lines.h"
-#include "platform/text.h"
 
 namespace vendrel::platform {
 namespace {
@@ -93,8 +95,22 @@ std::string Splice(std::string_view text, std::size_t from, std::size_t to,
 
 }  // namespace
 
-bool IsUtf16(std::string_view text) {
-  return text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE';
+std::optional<std::string> Utf16Kind(std::string_view text) {
+  if (text.substr(0, 2) == "\xFF\xFE") return "UTF-16 text (little-endian, with a byte-order mark)";
+  if (text.substr(0, 2) == "\xFE\xFF") return "UTF-16 text (big-endian, with a byte-order mark)";
+  // Without a mark: the start of the file, pair by pair. Single-byte text
+  // never holds a zero byte.
+  const std::size_t checked = std::min<std::size_t>(text.size(), 512) & ~std::size_t{1};
+  std::size_t even_zeros = 0;
+  std::size_t odd_zeros = 0;
+  for (std::size_t i = 0; i < checked; i += 2) {
+    even_zeros += text[i] == '\0';
+    odd_zeros += text[i + 1] == '\0';
+  }
+  const std::size_t pairs = checked / 2;
+  if (pairs == 0 || (even_zeros == pairs) == (odd_zeros == pairs)) return std::nullopt;
+  return odd_zeros == pairs ? "UTF-16 text (little-endian, without a byte-order mark)"
+                            : "UTF-16 text (big-endian, without a byte-order mark)";
 }
 
 std::string IniWrite(std::string_view text, std::string_view section, std::string_view key,

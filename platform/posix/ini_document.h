@@ -23,8 +23,10 @@ std::string IniWrite(std::string_view text, std::string_view section, std::strin
 std::optional<std::string> IniDelete(std::string_view text, std::string_view section,
                                      std::string_view key);
 
-// A UTF-16 file starts with FF FE; it is never edited as single bytes.
-bool IsUtf16(std::string_view text);
+// Text the profile functions would read as UTF-16, which is never edited as
+// single bytes: a byte-order mark (FF FE or FE FF), or, without one, a zero
+// in every other byte. Returns which form it is, in words.
+std::optional<std::string> Utf16Kind(std::string_view text);
 
 }  // namespace vendrel::platform
 

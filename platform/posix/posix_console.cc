@@ -11,9 +11,11 @@ namespace vendrel::platform {
 PosixConsole::PosixConsole(int output_fd, int input_fd)
     : output_fd_(output_fd), input_fd_(input_fd) {}
 
-bool PosixConsole::OutputIsConsole() { return isatty(output_fd_) == 1; }
+OutputKind PosixConsole::OutputType() {
+  return isatty(output_fd_) == 1 ? OutputKind::kConsole : OutputKind::kFileOrPipe;
+}
 
-WinCode PosixConsole::WriteOutput(const char* data, std::size_t size, std::size_t* written) {
+Result PosixConsole::WriteOutput(const char* data, std::size_t size, std::size_t* written) {
   *written = 0;
   for (;;) {
     ssize_t result = write(output_fd_, data, size);
@@ -25,7 +27,7 @@ WinCode PosixConsole::WriteOutput(const char* data, std::size_t size, std::size_
   }
 }
 
-WinCode PosixConsole::ReadInput(char* buffer, std::size_t capacity, std::size_t* read_count) {
+Result PosixConsole::ReadInput(char* buffer, std::size_t capacity, std::size_t* read_count) {
   *read_count = 0;
   for (;;) {
     ssize_t result = read(input_fd_, buffer, capacity);

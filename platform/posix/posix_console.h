@@ -11,9 +11,9 @@ class PosixConsole : public Console {
  public:
   PosixConsole(int output_fd, int input_fd);
 
-  bool OutputIsConsole() override;
-  WinCode WriteOutput(const char* data, std::size_t size, std::size_t* written) override;
-  WinCode ReadInput(char* buffer, std::size_t capacity, std::size_t* read) override;
+  OutputKind OutputType() override;
+  Result WriteOutput(const char* data, std::size_t size, std::size_t* written) override;
+  Result ReadInput(char* buffer, std::size_t capacity, std::size_t* read) override;
 
  private:
   int output_fd_;

@@ -12,7 +12,7 @@
 
 namespace vendrel::platform {
 
-WinCode PosixFiles::OpenExisting(const std::string& name, FileHandle* file) {
+Result PosixFiles::OpenExisting(const std::string& name, FileHandle* file) {
   std::string host;
   if (WinCode code = drives_.Resolve(name, PathUse::kExisting, &host)) return code;
   struct stat st;
@@ -34,14 +34,14 @@ int PosixFiles::Descriptor(FileHandle file) const {
   return -1;
 }
 
-WinCode PosixFiles::GetSize(FileHandle file, std::uint64_t* size) {
+Result PosixFiles::GetSize(FileHandle file, std::uint64_t* size) {
   struct stat st;
   if (fstat(Descriptor(file), &st) != 0) return WinCodeFromErrno(errno);
   *size = static_cast<std::uint64_t>(st.st_size);
   return kSuccess;
 }
 
-WinCode PosixFiles::SetPosition(FileHandle file, std::uint64_t offset) {
+Result PosixFiles::SetPosition(FileHandle file, std::uint64_t offset) {
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
     return kNegativeSeek;
   }
@@ -51,7 +51,7 @@ WinCode PosixFiles::SetPosition(FileHandle file, std::uint64_t offset) {
   return kSuccess;
 }
 
-WinCode PosixFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+Result PosixFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
   *done = 0;
   ssize_t got;
   do {
@@ -62,8 +62,8 @@ WinCode PosixFiles::Read(FileHandle file, void* buffer, std::uint32_t size, std:
   return kSuccess;
 }
 
-WinCode PosixFiles::Write(FileHandle file, const void* data, std::uint32_t size,
-                          std::uint32_t* done) {
+Result PosixFiles::Write(FileHandle file, const void* data, std::uint32_t size,
+                         std::uint32_t* done) {
   *done = 0;
   ssize_t wrote;
   do {
@@ -75,7 +75,7 @@ WinCode PosixFiles::Write(FileHandle file, const void* data, std::uint32_t size,
   return kSuccess;
 }
 
-WinCode PosixFiles::Close(FileHandle file) {
+Result PosixFiles::Close(FileHandle file) {
   for (auto it = open_.begin(); it != open_.end(); ++it) {
     if (static_cast<FileHandle>(it->get()) != file) continue;
     int error = it->Close();

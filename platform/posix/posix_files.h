@@ -15,13 +15,12 @@ class PosixFiles : public Files {
  public:
   explicit PosixFiles(const DriveMap& drives) : drives_(drives) {}
 
-  WinCode OpenExisting(const std::string& name, FileHandle* file) override;
-  WinCode GetSize(FileHandle file, std::uint64_t* size) override;
-  WinCode SetPosition(FileHandle file, std::uint64_t offset) override;
-  WinCode Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
-  WinCode Write(FileHandle file, const void* data, std::uint32_t size,
-                std::uint32_t* done) override;
-  WinCode Close(FileHandle file) override;
+  Result OpenExisting(const std::string& name, FileHandle* file) override;
+  Result GetSize(FileHandle file, std::uint64_t* size) override;
+  Result SetPosition(FileHandle file, std::uint64_t offset) override;
+  Result Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  Result Write(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* done) override;
+  Result Close(FileHandle file) override;
 
  private:
   // The descriptor of an open handle, -1 for any other. A handle is its

@@ -2,6 +2,7 @@
 
 #include "platform/posix/atomic_update.h"
 #include "platform/posix/ini_document.h"
+#include "platform/posix/win_error_map.h"
 
 namespace vendrel::platform {
 namespace {
@@ -12,38 +13,41 @@ bool HasLineBreak(const std::string& text) {
 
 }  // namespace
 
-bool PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
-                                    const std::optional<std::string>& key,
-                                    const std::optional<std::string>& value,
-                                    const std::string& file_name) {
-  // A flush: nothing is held in memory. It answers false, as the platform's
-  // flush always does.
-  if (!section && !key && !value) return false;
+Result PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
+                                      const std::optional<std::string>& key,
+                                      const std::optional<std::string>& value,
+                                      const std::string& file_name) {
+  // A flush: nothing is held in memory. It answers a failure, as the
+  // platform's flush always does.
+  if (!section && !key && !value) return kInvalidParameter;
   // Whole sections are never deleted or listed here.
-  if (!section || !key) return false;
+  if (!section || !key) return kInvalidParameter;
   // A line break inside a name or value would end its line early and let
   // the rest stand as lines of their own.
   if (HasLineBreak(*section) || HasLineBreak(*key) || (value && HasLineBreak(*value))) {
-    return false;
+    return Result(kInvalidParameter, "a line break cannot stand inside an entry");
   }
   std::string host;
-  if (drives_.Resolve(file_name, PathUse::kNewOrOld, &host) != kSuccess) return false;
+  if (WinCode code = drives_.Resolve(file_name, PathUse::kNewOrOld, &host)) return code;
 
-  bool refused = false;
-  int error = UpdateFileAtomically(host, value ? WhenMissing::kCreate : WhenMissing::kFail,
-                                   [&](std::string* old) -> std::optional<std::string> {
-                                     std::string_view text = old != nullptr ? std::string_view(*old)
-                                                                            : std::string_view();
-                                     if (IsUtf16(text)) {
-                                       refused = true;
-                                       return std::nullopt;
-                                     }
-                                     // Nothing to delete leaves the file as it is: it is not
-                                     // rewritten.
-                                     if (!value) return IniDelete(text, *section, *key);
-                                     return IniWrite(text, *section, *key, *value);
-                                   });
-  return error == 0 && !refused;
+  Result refused;
+  int error = UpdateFileAtomically(
+      host, value ? WhenMissing::kCreate : WhenMissing::kFail,
+      [&](std::string* old) -> std::optional<std::string> {
+        std::string_view text = old != nullptr ? std::string_view(*old) : std::string_view();
+        if (std::optional<std::string> why = Utf16Kind(text)) {
+          refused = Result(kInvalidData, "the file holds " + *why +
+                                             ", which is not edited as "
+                                             "single bytes");
+          return std::nullopt;
+        }
+        // Nothing to delete leaves the file as it is: it is not
+        // rewritten.
+        if (!value) return IniDelete(text, *section, *key);
+        return IniWrite(text, *section, *key, *value);
+      });
+  if (error != 0) return WinCodeFromErrno(error);
+  return refused;
 }
 
 }  // namespace vendrel::platform

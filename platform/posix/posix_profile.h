@@ -13,8 +13,9 @@ class PosixProfileWriter : public ProfileWriter {
  public:
   explicit PosixProfileWriter(const DriveMap& drives) : drives_(drives) {}
 
-  bool WriteEntry(const std::optional<std::string>& section, const std::optional<std::string>& key,
-                  const std::optional<std::string>& value, const std::string& file_name) override;
+  Result WriteEntry(const std::optional<std::string>& section,
+                    const std::optional<std::string>& key, const std::optional<std::string>& value,
+                    const std::string& file_name) override;
 
  private:
   const DriveMap& drives_;

@@ -24,11 +24,7 @@ class PosixSystem : public System {
         console_(STDOUT_FILENO, STDIN_FILENO),
         process_(argc, argv) {}
 
-  Registry& registry() override { return registry_; }
-  Files& files() override { return files_; }
-  ProfileWriter& profile() override { return profile_; }
-  Console& console() override { return console_; }
-  Process& process() override { return process_; }
+  Seams seams() override { return Seams{registry_, files_, profile_, console_, process_}; }
   [[noreturn]] void Exit(int exit_code) override { std::exit(exit_code); }
 
  private:

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
+#include "base/text.h"
 #include "platform/posix/text_lines.h"
-#include "platform/text.h"
 
 namespace vendrel::platform {
 namespace {

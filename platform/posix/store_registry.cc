@@ -7,12 +7,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/error.h"
+#include "base/text.h"
 #include "platform/posix/atomic_update.h"
 #include "platform/posix/config_path.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win_error_map.h"
-#include "platform/text.h"
 
 namespace vendrel::platform {
 namespace {
@@ -21,9 +20,9 @@ const char* HiveName(RootKey root) {
   return root == RootKey::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
 }
 
-Error StoreError(const std::string& path, const std::string& problem) {
-  return Error(ErrorKind::kRegistry, "Registry store " + path + " " + problem,
-               RaiseSite::kRegistryStore);
+// A store the layer cannot use: the run must hear of it, with the file named.
+Result StoreFailure(WinCode code, const std::string& path, const std::string& problem) {
+  return Result(code, "Registry store " + path + " " + problem);
 }
 
 }  // namespace
@@ -34,41 +33,49 @@ std::string StoreRegistry::DefaultStorePath() {
   return ConfigPath("VENDREL_REGISTRY", "registry.reg");
 }
 
-RegDocument StoreRegistry::Load(std::string content, std::string_view key_path) const {
+Result StoreRegistry::Load(std::string content, std::string_view key_path,
+                           RegDocument* document) const {
   try {
-    return RegDocument::Parse(std::move(content), key_path);
+    *document = RegDocument::Parse(std::move(content), key_path);
+    return kSuccess;
   } catch (const RegParseError& error) {
-    throw StoreError(store_path_, "cannot be read at line " + std::to_string(error.line()) + ": " +
-                                      error.what());
+    return StoreFailure(
+        kRegistryCorrupt, store_path_,
+        "cannot be read at line " + std::to_string(error.line()) + ": " + error.what());
   }
 }
 
-WinCode StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
-                               KeyHandle* key) {
+Result StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
+                              KeyHandle* key) {
   struct stat st;
   if (stat(store_path_.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) return kFileNotFound;
-    throw StoreError(store_path_, std::string("cannot be opened: ") + std::strerror(errno));
+    return StoreFailure(kRegistryIoFailed, store_path_,
+                        std::string("cannot be opened: ") + std::strerror(errno));
   }
-  if (!S_ISREG(st.st_mode)) throw StoreError(store_path_, "is not a regular file");
+  if (!S_ISREG(st.st_mode)) {
+    return StoreFailure(kRegistryIoFailed, store_path_, "is not a regular file");
+  }
   // A store no one may write is a key opened with all access refused.
   if ((st.st_mode & 0222) == 0) return kAccessDenied;
   UniqueFd fd(open(store_path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd) return WinCodeFromErrno(errno);
   std::string content;
   if (int error = ReadToEnd(fd.get(), &content); error != 0) {
-    throw StoreError(store_path_, std::string("cannot be read: ") + std::strerror(error));
+    return StoreFailure(kRegistryIoFailed, store_path_,
+                        std::string("cannot be read: ") + std::strerror(error));
   }
   std::string path = std::string(HiveName(root)) + "\\" + sub_key;
-  RegDocument document = Load(std::move(content), path);
+  RegDocument document;
+  if (Result loaded = Load(std::move(content), path, &document); !loaded.ok()) return loaded;
   if (!document.HasKey(path)) return kFileNotFound;
   *key = next_handle_++;
   keys_[*key] = OpenedKey{path, document.ValuesOf(path)};
   return kSuccess;
 }
 
-WinCode StoreRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                                  std::uint8_t* data, std::uint32_t* size) {
+Result StoreRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                 std::uint8_t* data, std::uint32_t* size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
   auto value = opened->second.values.find(UpperCase(name));
@@ -90,18 +97,20 @@ WinCode StoreRegistry::QueryValue(KeyHandle key, const std::string& name, std::u
   return kSuccess;
 }
 
-WinCode StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                                const std::uint8_t* data, std::uint32_t size) {
+Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                               const std::uint8_t* data, std::uint32_t size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
   if (!RegDocument::CanHoldName(name)) return kInvalidParameter;
   RegValue value{type, std::string(reinterpret_cast<const char*>(data), size)};
-  WinCode result = kSuccess;
+  Result result;
   std::map<std::string, RegValue> updated;
   int error = UpdateFileAtomically(store_path_, WhenMissing::kFail,
                                    [&](std::string* old) -> std::optional<std::string> {
                                      const std::string& path = opened->second.path;
-                                     RegDocument document = Load(std::move(*old), path);
+                                     RegDocument document;
+                                     result = Load(std::move(*old), path, &document);
+                                     if (!result.ok()) return std::nullopt;
                                      if (!document.HasKey(path)) {
                                        result = kKeyDeleted;
                                        return std::nullopt;
@@ -112,17 +121,17 @@ WinCode StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uin
                                      return std::move(document).TakeText();
                                    });
   if (error != 0) return WinCodeFromErrno(error);
-  if (result == kSuccess) opened->second.values = std::move(updated);
+  if (result.ok()) opened->second.values = std::move(updated);
   return result;
 }
 
 // Every value is on disk when SetValue returns, so there is nothing left to
 // flush.
-WinCode StoreRegistry::FlushKey(KeyHandle key) {
+Result StoreRegistry::FlushKey(KeyHandle key) {
   return keys_.count(key) != 0 ? kSuccess : kInvalidHandle;
 }
 
-WinCode StoreRegistry::CloseKey(KeyHandle key) {
+Result StoreRegistry::CloseKey(KeyHandle key) {
   return keys_.erase(key) != 0 ? kSuccess : kInvalidHandle;
 }
 

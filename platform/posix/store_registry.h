@@ -18,14 +18,14 @@ class StoreRegistry : public Registry {
   // $HOME/.config for an unset XDG_CONFIG_HOME.
   static std::string DefaultStorePath();
 
-  WinCode OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
-                  KeyHandle* key) override;
-  WinCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                     std::uint8_t* data, std::uint32_t* size) override;
-  WinCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                   const std::uint8_t* data, std::uint32_t size) override;
-  WinCode FlushKey(KeyHandle key) override;
-  WinCode CloseKey(KeyHandle key) override;
+  Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                 KeyHandle* key) override;
+  Result QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size) override;
+  Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                  const std::uint8_t* data, std::uint32_t size) override;
+  Result FlushKey(KeyHandle key) override;
+  Result CloseKey(KeyHandle key) override;
 
  private:
   struct OpenedKey {
@@ -33,8 +33,9 @@ class StoreRegistry : public Registry {
     std::map<std::string, RegValue> values;  // by upper-cased name
   };
 
-  // Parses the store; a store that is not in the format ends the run.
-  RegDocument Load(std::string content, std::string_view key_path) const;
+  // Parses the store; a store that is not in the format is a corrupt
+  // registry, with the file and the line named.
+  Result Load(std::string content, std::string_view key_path, RegDocument* document) const;
 
   std::string store_path_;
   std::map<KeyHandle, OpenedKey> keys_;

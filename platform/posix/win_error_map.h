@@ -3,7 +3,7 @@
 #ifndef VENDREL_PLATFORM_POSIX_WIN_ERROR_MAP_H_
 #define VENDREL_PLATFORM_POSIX_WIN_ERROR_MAP_H_
 
-#include "platform/win_codes.h"
+#include "base/win_codes.h"
 
 namespace vendrel::platform {
 

@@ -2,7 +2,7 @@
 #ifndef VENDREL_PLATFORM_WIN32_UNIQUE_HANDLE_H_
 #define VENDREL_PLATFORM_WIN32_UNIQUE_HANDLE_H_
 
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <utility>
 

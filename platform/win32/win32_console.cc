@@ -13,9 +13,11 @@ constexpr std::size_t kMaxTransfer = 1u << 20;
 Win32Console::Win32Console()
     : output_(GetStdHandle(STD_OUTPUT_HANDLE)), input_(GetStdHandle(STD_INPUT_HANDLE)) {}
 
-bool Win32Console::OutputIsConsole() { return GetFileType(output_) == FILE_TYPE_CHAR; }
+OutputKind Win32Console::OutputType() {
+  return GetFileType(output_) == FILE_TYPE_CHAR ? OutputKind::kConsole : OutputKind::kFileOrPipe;
+}
 
-WinCode Win32Console::WriteOutput(const char* data, std::size_t size, std::size_t* written) {
+Result Win32Console::WriteOutput(const char* data, std::size_t size, std::size_t* written) {
   DWORD wrote = 0;
   BOOL ok =
       WriteFile(output_, data, static_cast<DWORD>(std::min(size, kMaxTransfer)), &wrote, nullptr);
@@ -23,7 +25,7 @@ WinCode Win32Console::WriteOutput(const char* data, std::size_t size, std::size_
   return ok ? kSuccess : GetLastError();
 }
 
-WinCode Win32Console::ReadInput(char* buffer, std::size_t capacity, std::size_t* read) {
+Result Win32Console::ReadInput(char* buffer, std::size_t capacity, std::size_t* read) {
   DWORD got = 0;
   BOOL ok =
       ReadFile(input_, buffer, static_cast<DWORD>(std::min(capacity, kMaxTransfer)), &got, nullptr);

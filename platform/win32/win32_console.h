@@ -1,7 +1,7 @@
 #ifndef VENDREL_PLATFORM_WIN32_WIN32_CONSOLE_H_
 #define VENDREL_PLATFORM_WIN32_WIN32_CONSOLE_H_
 
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include "platform/console.h"
 
@@ -13,9 +13,9 @@ class Win32Console : public Console {
  public:
   Win32Console();
 
-  bool OutputIsConsole() override;
-  WinCode WriteOutput(const char* data, std::size_t size, std::size_t* written) override;
-  WinCode ReadInput(char* buffer, std::size_t capacity, std::size_t* read) override;
+  OutputKind OutputType() override;
+  Result WriteOutput(const char* data, std::size_t size, std::size_t* written) override;
+  Result ReadInput(char* buffer, std::size_t capacity, std::size_t* read) override;
 
  private:
   HANDLE output_;

@@ -12,13 +12,12 @@ namespace vendrel::platform {
 // positions and sizes (the high parts included).
 class Win32Files : public Files {
  public:
-  WinCode OpenExisting(const std::string& name, FileHandle* file) override;
-  WinCode GetSize(FileHandle file, std::uint64_t* size) override;
-  WinCode SetPosition(FileHandle file, std::uint64_t offset) override;
-  WinCode Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
-  WinCode Write(FileHandle file, const void* data, std::uint32_t size,
-                std::uint32_t* done) override;
-  WinCode Close(FileHandle file) override;
+  Result OpenExisting(const std::string& name, FileHandle* file) override;
+  Result GetSize(FileHandle file, std::uint64_t* size) override;
+  Result SetPosition(FileHandle file, std::uint64_t offset) override;
+  Result Read(FileHandle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  Result Write(FileHandle file, const void* data, std::uint32_t size, std::uint32_t* done) override;
+  Result Close(FileHandle file) override;
 
  private:
   HANDLE Find(FileHandle file) const;

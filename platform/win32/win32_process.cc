@@ -1,6 +1,6 @@
 #include "platform/win32/win32_process.h"
 
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 namespace vendrel::platform {
 

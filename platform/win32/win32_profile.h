@@ -8,8 +8,9 @@ namespace vendrel::platform {
 // WritePrivateProfileStringA, passed straight through.
 class Win32ProfileWriter : public ProfileWriter {
  public:
-  bool WriteEntry(const std::optional<std::string>& section, const std::optional<std::string>& key,
-                  const std::optional<std::string>& value, const std::string& file_name) override;
+  Result WriteEntry(const std::optional<std::string>& section,
+                    const std::optional<std::string>& key, const std::optional<std::string>& value,
+                    const std::string& file_name) override;
 };
 
 }  // namespace vendrel::platform

@@ -7,8 +7,8 @@ HKEY Win32Registry::Find(KeyHandle key) const {
   return found == keys_.end() ? nullptr : found->second.get();
 }
 
-WinCode Win32Registry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
-                               KeyHandle* key) {
+Result Win32Registry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                              KeyHandle* key) {
   HKEY base = root == RootKey::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   HKEY opened = nullptr;
   LONG result = RegOpenKeyExA(base, sub_key.c_str(), 0, access, &opened);
@@ -18,8 +18,8 @@ WinCode Win32Registry::OpenKey(RootKey root, const std::string& sub_key, std::ui
   return kSuccess;
 }
 
-WinCode Win32Registry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                                  std::uint8_t* data, std::uint32_t* size) {
+Result Win32Registry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                 std::uint8_t* data, std::uint32_t* size) {
   HKEY hkey = Find(key);
   if (hkey == nullptr) return kInvalidHandle;
   DWORD value_type = 0;
@@ -31,20 +31,20 @@ WinCode Win32Registry::QueryValue(KeyHandle key, const std::string& name, std::u
   return static_cast<WinCode>(result);
 }
 
-WinCode Win32Registry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                                const std::uint8_t* data, std::uint32_t size) {
+Result Win32Registry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                               const std::uint8_t* data, std::uint32_t size) {
   HKEY hkey = Find(key);
   if (hkey == nullptr) return kInvalidHandle;
   return static_cast<WinCode>(RegSetValueExA(hkey, name.c_str(), 0, type, data, size));
 }
 
-WinCode Win32Registry::FlushKey(KeyHandle key) {
+Result Win32Registry::FlushKey(KeyHandle key) {
   HKEY hkey = Find(key);
   if (hkey == nullptr) return kInvalidHandle;
   return static_cast<WinCode>(RegFlushKey(hkey));
 }
 
-WinCode Win32Registry::CloseKey(KeyHandle key) {
+Result Win32Registry::CloseKey(KeyHandle key) {
   auto found = keys_.find(key);
   if (found == keys_.end()) return kInvalidHandle;
   HKEY hkey = found->second.Release();

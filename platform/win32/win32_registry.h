@@ -12,14 +12,14 @@ namespace vendrel::platform {
 // open when the object goes are closed with it.
 class Win32Registry : public Registry {
  public:
-  WinCode OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
-                  KeyHandle* key) override;
-  WinCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
-                     std::uint8_t* data, std::uint32_t* size) override;
-  WinCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
-                   const std::uint8_t* data, std::uint32_t size) override;
-  WinCode FlushKey(KeyHandle key) override;
-  WinCode CloseKey(KeyHandle key) override;
+  Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                 KeyHandle* key) override;
+  Result QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size) override;
+  Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                  const std::uint8_t* data, std::uint32_t size) override;
+  Result FlushKey(KeyHandle key) override;
+  Result CloseKey(KeyHandle key) override;
 
  private:
   HKEY Find(KeyHandle key) const;

@@ -1,4 +1,4 @@
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include "platform/system.h"
 #include "platform/win32/win32_console.h"
@@ -12,11 +12,7 @@ namespace {
 
 class Win32System : public System {
  public:
-  Registry& registry() override { return registry_; }
-  Files& files() override { return files_; }
-  ProfileWriter& profile() override { return profile_; }
-  Console& console() override { return console_; }
-  Process& process() override { return process_; }
+  Seams seams() override { return Seams{registry_, files_, profile_, console_, process_}; }
   [[noreturn]] void Exit(int exit_code) override { ExitProcess(static_cast<UINT>(exit_code)); }
 
  private:

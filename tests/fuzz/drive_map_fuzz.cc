@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string host;
   {
     InsideDriveD inside;
-    if (map.Resolve(path, use, &host) != vendrel::platform::kSuccess) return 0;
+    if (map.Resolve(path, use, &host) != vendrel::kSuccess) return 0;
   }
   const bool has_drive = path.size() >= 2 && path[1] == ':';
   const char letter = has_drive ? static_cast<char>(path[0] | 0x20) : 'd';

@@ -124,7 +124,7 @@ bool Storable(std::string_view text, bool is_key) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
   std::string text = input.ConsumeRandomLengthString(4096);
-  if (vendrel::platform::IsUtf16(text)) return 0;
+  if (vendrel::platform::Utf16Kind(text)) return 0;
   const int operations = input.ConsumeIntegralInRange<int>(1, 6);
   for (int i = 0; i < operations && input.remaining_bytes() > 0; ++i) {
     const bool write = input.ConsumeBool();

@@ -82,22 +82,5 @@ TEST(ChooseHiveTest, A6OrA7AnywhereMeansTheMachineHive) {
   EXPECT_EQ(ChooseHive(RunOptions{}), platform::RootKey::kCurrentUser);
 }
 
-TEST(ComposeNewValuesTest, NormalAndThreeCharacterRules) {
-  auto check = [](const std::string& text, const std::string& drive, const std::string& inst,
-                  const std::string& local) {
-    NewValues values = ComposeNewValues(text);
-    EXPECT_EQ(values.drive, drive) << text;
-    EXPECT_EQ(values.inst_path, inst) << text;
-    EXPECT_EQ(values.local_drive, local) << text;
-  };
-  check("F", "F:", "F:\\kova32", "F:");
-  check("", ":", ":\\kova32", ":");
-  check("XY", "XY:", "XY:\\kova32", "XY:");
-  check("XYZ", "X:", "Y:\\kova32", "Z:");
-  check("C:\\", "C:", "::\\kova32", "\\:");
-  check(std::string(250, 'd'), std::string(250, 'd') + ":",
-        (std::string(250, 'd') + ":\\kova32").substr(0, 255), std::string(250, 'd') + ":");
-}
-
 }  // namespace
 }  // namespace vendrel

@@ -4,21 +4,20 @@
 
 #include <cstring>
 
+#include "app/console_stream.h"
+#include "base/error.h"
 #include "company/company_record.h"
-#include "platform/error.h"
+#include "platform/fake/faulty_console.h"
 #include "platform/fake/faulty_files.h"
-#include "platform/fake/faulty_registry.h"
 #include "platform/fake/memory_console.h"
 #include "platform/fake/memory_files.h"
-#include "platform/fake/memory_registry.h"
+#include "support/discarding_console.h"
 
 namespace vendrel {
 namespace {
 
 using platform::FaultPlan;
-using platform::RootKey;
 
-constexpr const char* kKey = "Software\\Tarvel Global";
 constexpr const char* kFile = "F:\\KOVA\\dromfile.dat";
 
 std::string Record(int index, const std::string& name) {
@@ -36,30 +35,28 @@ std::string Stamped(std::string record, const std::string& stamp) {
 
 class CompanyStampTest : public ::testing::Test {
  protected:
-  CompanyStampTest() : registry_(memory_, plan_), files_(stored_, plan_) {
-    memory_.PutText(RootKey::kLocalMachine, kKey, "Drive", "F:");
+  CompanyStampTest() : files_(stored_, plan_) {
     stored_.Put(kFile, Record(0, "Head") + Record(1, "Alpha") + Record(2, "Beta") + "tail");
   }
 
   std::string Stamp(const std::string& version_text, std::string typed = "") {
-    platform::MemoryConsole console(std::move(typed));
-    console.set_fault_plan(&plan_);
+    platform::MemoryConsole memory(std::move(typed));
+    platform::FaultyConsole console(memory, plan_);
     ConsoleStream out(console);
     try {
-      StampCompanyFile(version_text, RootKey::kLocalMachine, registry_, files_, out);
+      StampCompanyFile(version_text, stored_drive_, files_, out);
     } catch (...) {
       out.Flush();
-      output_ = console.output();
+      output_ = memory.output();
       throw;
     }
     out.Flush();
-    return console.output();
+    return memory.output();
   }
 
-  platform::MemoryRegistry memory_;
+  std::optional<std::string> stored_drive_ = "F:";
   platform::MemoryFiles stored_;
   FaultPlan plan_;
-  platform::FaultyRegistry registry_;
   platform::FaultyFiles files_;
   std::string output_;
 };
@@ -77,11 +74,9 @@ TEST_F(CompanyStampTest, StampValueAndWorkingDirRules) {
   EXPECT_EQ(StampValue(" 2024.1"), "2024");
   EXPECT_EQ(StampValue("\t7 "), "7");
   EXPECT_EQ(StampValue("   "), "");
-  memory_.PutText(RootKey::kLocalMachine, kKey, "Drive", "ABCD:");
-  EXPECT_EQ(ReadWorkingDir(registry_, RootKey::kLocalMachine), "ABCD:\\KOVA");
-  memory_.PutText(RootKey::kLocalMachine, kKey, "Drive", "");
-  EXPECT_EQ(ReadWorkingDir(registry_, RootKey::kLocalMachine), "\\KOVA\\");
-  EXPECT_EQ(ReadWorkingDir(registry_, RootKey::kCurrentUser), "");
+  EXPECT_EQ(WorkingDir("ABCD:"), "ABCD:\\KOVA");
+  EXPECT_EQ(WorkingDir(""), "\\KOVA\\");
+  EXPECT_EQ(WorkingDir(std::nullopt), "");
 }
 
 TEST_F(CompanyStampTest, AnOpenFailureWaitsForEnterThenAborts) {
@@ -100,12 +95,13 @@ TEST_F(CompanyStampTest, AnOpenFailureWaitsForEnterThenAborts) {
   EXPECT_EQ(plan_.Calls("ReadFile(stdin)"), 1);
 }
 
-// One row for every file call inside the loop that can fail: the message,
-// and how many records were stamped before it.
+// File calls inside the loop failing at other points than the whole-run
+// fault table tries: the message, and how many records were stamped before
+// it, byte for byte.
 struct LoopFault {
   const char* operation;
   int nth;
-  platform::WinCode code;
+  WinCode code;
   const char* message;
   int records_stamped;
 };
@@ -149,20 +145,14 @@ TEST_P(CompanyStampFaultTest, EndsWithAnInOutErrorAndTouchesNoLaterRecord) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryCall, CompanyStampFaultTest,
-    ::testing::Values(
-        LoopFault{"GetFileSize", 1, platform::kAccessDenied, "File access denied", 0},
-        LoopFault{"GetFileSize", 2, platform::kInvalidHandle, "I/O error 6", 1},
-        LoopFault{"SetFilePointer", 1, platform::kNegativeSeek, "I/O error 131", 0},
-        LoopFault{"SetFilePointer", 4, platform::kInvalidHandle, "I/O error 6", 1},
-        LoopFault{"ReadFile", 1, platform::kReadFault, "I/O error 30", 0},
-        LoopFault{"ReadFile", 2, platform::kShortTransfer, "Read beyond end of file", 1},
-        LoopFault{"WriteFile", 1, platform::kShortTransfer, "Disk full", 0},
-        LoopFault{"WriteFile", 2, platform::kDiskFull, "I/O error 112", 1},
-        LoopFault{"WriteFile", 1, platform::kAccessDenied, "File access denied", 0},
-        LoopFault{"WriteFile", 2, platform::kFileNotFound, "File not found", 1},
-        LoopFault{"ReadFile", 1, platform::kPathNotFound, "Invalid filename", 0},
-        LoopFault{"ReadFile", 1, platform::kTooManyOpenFiles, "Too many open files", 0},
-        LoopFault{"CloseHandle", 1, platform::kInvalidHandle, "I/O error 6", 2}));
+    ::testing::Values(LoopFault{"GetFileSize", 2, kInvalidHandle, "I/O error 6", 1},
+                      LoopFault{"SetFilePointer", 4, kInvalidHandle, "I/O error 6", 1},
+                      LoopFault{"ReadFile", 1, kReadFault, "I/O error 30", 0},
+                      LoopFault{"ReadFile", 2, platform::kShortTransfer, "Read beyond end of file",
+                                1},
+                      LoopFault{"WriteFile", 2, kFileNotFound, "File not found", 1},
+                      LoopFault{"ReadFile", 1, kPathNotFound, "Invalid filename", 0},
+                      LoopFault{"ReadFile", 1, kTooManyOpenFiles, "Too many open files", 0}));
 
 // A file that claims a size past 2 GiB and keeps no data: it only checks
 // that every record is read and written at index * 359, computed without
@@ -171,34 +161,34 @@ class HugeFile : public platform::Files {
  public:
   explicit HugeFile(std::uint64_t records) : size_(records * kRecordSize) {}
 
-  platform::WinCode OpenExisting(const std::string&, platform::FileHandle* file) override {
+  Result OpenExisting(const std::string&, platform::FileHandle* file) override {
     *file = 1;
-    return platform::kSuccess;
+    return kSuccess;
   }
-  platform::WinCode GetSize(platform::FileHandle, std::uint64_t* size) override {
+  Result GetSize(platform::FileHandle, std::uint64_t* size) override {
     *size = size_;
-    return platform::kSuccess;
+    return kSuccess;
   }
-  platform::WinCode SetPosition(platform::FileHandle, std::uint64_t offset) override {
+  Result SetPosition(platform::FileHandle, std::uint64_t offset) override {
     position_ = offset;
-    return platform::kSuccess;
+    return kSuccess;
   }
-  platform::WinCode Read(platform::FileHandle, void* buffer, std::uint32_t size,
-                         std::uint32_t* done) override {
+  Result Read(platform::FileHandle, void* buffer, std::uint32_t size,
+              std::uint32_t* done) override {
     if (position_ != expected_) ++misplaced_;
     std::memset(buffer, 0, size);
     *done = size;
-    return platform::kSuccess;
+    return kSuccess;
   }
-  platform::WinCode Write(platform::FileHandle, const void*, std::uint32_t size,
-                          std::uint32_t* done) override {
+  Result Write(platform::FileHandle, const void*, std::uint32_t size,
+               std::uint32_t* done) override {
     if (position_ != expected_) ++misplaced_;
     expected_ += kRecordSize;
     last_write_ = position_;
     *done = size;
-    return platform::kSuccess;
+    return kSuccess;
   }
-  platform::WinCode Close(platform::FileHandle) override { return platform::kSuccess; }
+  Result Close(platform::FileHandle) override { return kSuccess; }
 
   std::uint64_t last_write() const { return last_write_; }
   int misplaced() const { return misplaced_; }
@@ -211,25 +201,12 @@ class HugeFile : public platform::Files {
   int misplaced_ = 0;
 };
 
-class DiscardingConsole : public platform::Console {
- public:
-  bool OutputIsConsole() override { return false; }
-  platform::WinCode WriteOutput(const char*, std::size_t size, std::size_t* written) override {
-    *written = size;
-    return platform::kSuccess;
-  }
-  platform::WinCode ReadInput(char*, std::size_t, std::size_t* read) override {
-    *read = 0;
-    return platform::kSuccess;
-  }
-};
-
 TEST_F(CompanyStampTest, RecordsPast2GiBAreWrittenAtTheirOwnPlace) {
   const std::uint64_t records = (std::uint64_t{1} << 31) / kRecordSize + 3;
   HugeFile file(records);
-  DiscardingConsole console;
+  testing::DiscardingConsole console;
   ConsoleStream out(console);
-  StampCompanyFile("2.10", RootKey::kLocalMachine, memory_, file, out);
+  StampCompanyFile("2.10", "F:", file, out);
   EXPECT_EQ(file.misplaced(), 0);
   EXPECT_EQ(file.last_write(), (records - 1) * kRecordSize);
   EXPECT_GT(file.last_write(), std::uint64_t{1} << 31);

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/error.h"
+#include "base/error.h"
+#include "platform/fake/faulty_console.h"
 #include "platform/fake/memory_console.h"
 
 namespace vendrel {
@@ -52,9 +53,9 @@ TEST(ConsoleStreamTest, ReadLineRules) {
 
 TEST(ConsoleStreamTest, FailedWriteIsAnInOutErrorWithTheCode) {
   platform::FaultPlan plan;
-  plan.Fail("WriteFile(stdout)", 1, platform::kNoData);
-  MemoryConsole console;
-  console.set_fault_plan(&plan);
+  plan.Fail("WriteFile(stdout)", 1, kNoData);
+  MemoryConsole memory;
+  platform::FaultyConsole console(memory, plan);
   ConsoleStream out(console);
   out.WriteLine("held");
   try {
@@ -68,10 +69,10 @@ TEST(ConsoleStreamTest, FailedWriteIsAnInOutErrorWithTheCode) {
 
 TEST(ConsoleStreamTest, FailedReadIsAnInOutErrorButABrokenPipeIsTheEnd) {
   platform::FaultPlan plan;
-  plan.Fail("ReadFile(stdin)", 1, platform::kBrokenPipe);
-  plan.Fail("ReadFile(stdin)", 2, platform::kAccessDenied);
-  MemoryConsole console("never read\n");
-  console.set_fault_plan(&plan);
+  plan.Fail("ReadFile(stdin)", 1, kBrokenPipe);
+  plan.Fail("ReadFile(stdin)", 2, kAccessDenied);
+  MemoryConsole memory("never read\n");
+  platform::FaultyConsole console(memory, plan);
   ConsoleStream in(console);
   EXPECT_EQ(in.ReadLine(), "");
   try {

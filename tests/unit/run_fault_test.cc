@@ -7,22 +7,14 @@
 #include <algorithm>
 #include <set>
 
-#include "app/run.h"
 #include "company/company_record.h"
-#include "platform/fake/faulty_files.h"
-#include "platform/fake/faulty_registry.h"
-#include "platform/fake/fixed_process.h"
-#include "platform/fake/memory_console.h"
-#include "platform/fake/memory_files.h"
-#include "platform/fake/memory_profile.h"
-#include "platform/fake/memory_registry.h"
+#include "support/fake_run.h"
 
 namespace vendrel {
 namespace {
 
-using platform::FaultPlan;
 using platform::RootKey;
-namespace code = platform;
+namespace code = ::vendrel;
 
 constexpr const char* kKey = "Software\\Tarvel Global";
 constexpr const char* kCompanyFile = "F:\\KOVA\\dromfile.dat";
@@ -50,7 +42,7 @@ bool IsStamped(const std::string& record) {
 struct FaultRow {
   const char* operation;
   int nth;
-  platform::WinCode code;
+  WinCode code;
   const char* kind;     // the report's error kind, or "" for a run that completes
   const char* message;  // the report's last line, without its full stop
   // What is stored when the run ends.
@@ -68,31 +60,25 @@ void PrintTo(const FaultRow& row, std::ostream* out) {
   *out << row.operation << " call " << row.nth << " fails with " << row.code;
 }
 
-class FullRunTest : public ::testing::Test {
+class FullRunTest : public ::testing::Test, public testing::FakeMachine {
  protected:
   FullRunTest() {
-    memory_.PutText(kLm, kKey, "Drive", "C:");
-    memory_.PutText(kLm, kKey, "InstPath", "C:\\KOVA32");
+    registry_.PutText(kLm, kKey, "Drive", "C:");
+    registry_.PutText(kLm, kKey, "InstPath", "C:\\KOVA32");
     files_.Put(kCompanyFile, Record(0) + Record(1) + Record(2));
     profile_.AddFolder("F:\\kova");
   }
 
   int Run(bool typed_drive) {
-    platform::FaultyRegistry registry(memory_, plan_);
-    platform::MemoryConsole console(typed_drive ? "F\r\n\r\n" : "\r\n");
-    console.set_fault_plan(&plan_);
     std::vector<std::string> arguments = {"-v6/7", "-pY", "-w2.10", "-dclinic"};
     if (!typed_drive) arguments.insert(arguments.begin(), "F");
-    platform::FixedProcess process(arguments);
-    platform::FaultyFiles files(files_, plan_);
-    profile_.set_fault_plan(&plan_);
-    int exit_code = RunProgram(RunPlatform{registry, files, profile_, console, process});
-    output_ = console.output();
-    return exit_code;
+    testing::RunOutcome outcome = FakeMachine::Run(arguments, typed_drive ? "F\r\n\r\n" : "\r\n");
+    output_ = outcome.output;
+    return outcome.exit_code;
   }
 
   std::string Stored(const std::string& name) {
-    auto value = memory_.Get(kLm, kKey, name);
+    auto value = registry_.Get(kLm, kKey, name);
     return value ? value->data : "<absent>";
   }
 
@@ -121,10 +107,6 @@ class FullRunTest : public ::testing::Test {
     return {};
   }
 
-  platform::MemoryRegistry memory_;
-  platform::MemoryFiles files_;
-  platform::MemoryProfile profile_;
-  FaultPlan plan_;
   std::string output_;
 };
 
@@ -161,7 +143,7 @@ TEST_P(RunFaultTest, EndsInTheReportWithNothingLostAndNothingAfterTheFailure) {
     EXPECT_EQ(RecordsStamped(), row.records_stamped);
   }
   EXPECT_EQ(DatabaseSet(), row.database_set);
-  EXPECT_EQ(memory_.open_handles(), 0);
+  EXPECT_EQ(registry_.open_handles(), 0);
   EXPECT_EQ(files_.open_files(), 0);
 }
 

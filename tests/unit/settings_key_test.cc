@@ -2,101 +2,24 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/error.h"
-#include "platform/fake/faulty_registry.h"
-#include "platform/fake/memory_registry.h"
+#include "base/error.h"
 #include "settings/installation_values.h"
+#include "support/product_key.h"
 
 namespace vendrel {
 namespace {
 
-using platform::FaultPlan;
-using platform::FaultyRegistry;
-using platform::MemoryRegistry;
 using platform::RootKey;
 using platform::StoredValue;
+using testing::kLm;
+constexpr const char* kKey = testing::kProductKey;
 
-constexpr const char* kKey = "Software\\Tarvel Global";
-constexpr RootKey kLm = RootKey::kLocalMachine;
-
-class SettingsKeyTest : public ::testing::Test {
- protected:
-  SettingsKeyTest() : registry_(memory_, plan_) {
-    memory_.PutText(kLm, kKey, "Drive", "C:");
-    memory_.PutText(kLm, kKey, "InstPath", "C:\\KOVA32");
-    memory_.PutText(kLm, kKey, "cddir", "D:\\");
-  }
-
-  MemoryRegistry memory_;
-  FaultPlan plan_;
-  FaultyRegistry registry_;
-};
-
-TEST_F(SettingsKeyTest, ReadStepFillsTheValuesAndFlushesOnClose) {
-  SettingsValues values = ReadSettingsValues(registry_, kLm);
-  EXPECT_EQ(values.drive, "C:");
-  EXPECT_EQ(values.inst_path, "C:\\KOVA32");
-  EXPECT_EQ(values.cddir, "D:\\");
-  EXPECT_EQ(values.updir, "");
-  EXPECT_EQ(plan_.Calls("RegFlushKey"), 1);
-  EXPECT_EQ(memory_.open_handles(), 0);
-}
-
-TEST_F(SettingsKeyTest, AKeyThatDoesNotOpenReadsEmptyAndWritesNothing) {
-  memory_.RefuseAccess(RootKey::kCurrentUser, kKey);
-  SettingsValues values = ReadSettingsValues(registry_, RootKey::kCurrentUser);
-  EXPECT_EQ(values.drive, "");
-  WriteSettingsValues(registry_, RootKey::kCurrentUser, "F:", "F:\\kova32", "F:", "");
-  EXPECT_EQ(plan_.Calls("RegSetValueExA"), 0);
-  StoredDrive stored = ReadStoredDrive(registry_, RootKey::kCurrentUser);
-  EXPECT_FALSE(stored.key_opened);
-  EXPECT_EQ(stored.drive, "");
-}
-
-TEST_F(SettingsKeyTest, WriteStepUpperCasesFourValuesAndKeepsTheRest) {
-  WriteSettingsValues(registry_, kLm, "f:", "f:\\kova32", "f:", "y\xe9");
-  EXPECT_EQ(memory_.Get(kLm, kKey, "Drive"), (StoredValue{platform::kRegSz, {"F:\0", 3}}));
-  EXPECT_EQ(memory_.Get(kLm, kKey, "InstPath")->data, std::string("F:\\KOVA32\0", 10));
-  EXPECT_EQ(memory_.Get(kLm, kKey, "PracticeRelief")->data, std::string("Y\xe9\0", 3));
-  EXPECT_EQ(memory_.Get(kLm, kKey, "cddir")->data, std::string("D:\\\0", 4));
-  EXPECT_EQ(plan_.Calls("RegFlushKey"), 1);
-  EXPECT_EQ(ReadStoredDrive(registry_, kLm).drive, "F:");
-}
-
-TEST_F(SettingsKeyTest, ARefusedSetKeepsEarlierValuesAndStopsLaterOnes) {
-  plan_.Fail("RegSetValueExA", 2, platform::kAccessDenied);
-  try {
-    WriteSettingsValues(registry_, kLm, "F:", "F:\\kova32", "F:", "Y");
-    FAIL() << "no error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.kind(), ErrorKind::kRegistry);
-    EXPECT_EQ(error.message(), "Failed to set data for 'InstPath'");
-  }
-  EXPECT_EQ(memory_.Get(kLm, kKey, "Drive")->data, std::string("F:\0", 3));
-  EXPECT_EQ(memory_.Get(kLm, kKey, "InstPath")->data, std::string("C:\\KOVA32\0", 10));
-  EXPECT_FALSE(memory_.Get(kLm, kKey, "LocalDrive"));
-  EXPECT_EQ(plan_.Calls("RegSetValueExA"), 2);
-  // The key is still flushed and released on the way out.
-  EXPECT_EQ(plan_.Calls("RegFlushKey"), 1);
-  EXPECT_EQ(memory_.open_handles(), 0);
-}
-
-TEST_F(SettingsKeyTest, ADataQueryFailingAfterTheSizeQuery) {
-  plan_.Fail("RegQueryValueExA(data)", 2, platform::kFileNotFound);
-  try {
-    ReadSettingsValues(registry_, kLm);
-    FAIL() << "no error";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.message(), "Failed to get data for 'InstPath'");
-    EXPECT_EQ(error.site(), RaiseSite::kRegistryGetData);
-  }
-  EXPECT_EQ(memory_.open_handles(), 0);
-}
+class SettingsKeyTest : public testing::ProductKeyTest {};
 
 TEST_F(SettingsKeyTest, SizeQueryFailureOrZeroSizeIsAnEmptyValueOfAnyType) {
   memory_.Put(kLm, kKey, "updir", StoredValue{platform::kRegBinary, ""});
   memory_.Put(kLm, kKey, "LocalDrive", StoredValue{platform::kRegDword, ""});
-  plan_.Fail("RegQueryValueExA(size)", 1, platform::kAccessDenied);
+  plan_.Fail("RegQueryValueExA(size)", 1, kAccessDenied);
   SettingsValues values = ReadSettingsValues(registry_, kLm);
   EXPECT_EQ(values.drive, "");
   EXPECT_EQ(values.updir, "");
@@ -121,6 +44,27 @@ TEST_F(SettingsKeyTest, TextIsReadUpToItsFirstNulOrInFull) {
   EXPECT_EQ(plan_.Calls("RegFlushKey"), 0);  // lazy write on: released without a flush
   memory_.PutText(kLm, kKey, "updir", "U");
   EXPECT_EQ(ReadSettingsValues(registry_, kLm).cddir, std::string(255, 'c'));
+}
+
+// A damaged registry is no absent key: the run reports it, with the reason
+// the registry gives where it gives one.
+TEST_F(SettingsKeyTest, ADamagedRegistryIsReportedNotPassedOver) {
+  plan_.Fail("RegOpenKeyExA", 1, kRegistryCorrupt);
+  SettingsKey key(registry_);
+  key.SetRoot(kLm);
+  try {
+    key.Open(kSettingsKeyPath);
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.kind(), ErrorKind::kRegistry);
+    EXPECT_EQ(error.message(), "Registry error 1015");
+    EXPECT_EQ(error.site(), RaiseSite::kRegistryStore);
+  }
+  plan_.Fail("RegOpenKeyExA", 2, kAccessDenied);
+  EXPECT_FALSE(key.Open(kSettingsKeyPath));
+  ASSERT_TRUE(key.Open(kSettingsKeyPath));
+  plan_.Fail("RegSetValueExA", 1, kRegistryIoFailed);
+  EXPECT_THROW(key.WriteText("Drive", "F:"), Error);
 }
 
 TEST_F(SettingsKeyTest, ChangingTheRootClosesTheKey) {

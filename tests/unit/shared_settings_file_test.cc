@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/error.h"
+#include "app/console_stream.h"
+#include "base/error.h"
+#include "platform/fake/faulty_profile.h"
 #include "platform/fake/memory_console.h"
 #include "platform/fake/memory_profile.h"
 
@@ -14,11 +16,10 @@ using Sections = platform::MemoryProfile::Sections;
 
 class StoreDatabaseNameTest : public ::testing::Test {
  protected:
-  StoreDatabaseNameTest() {
-    profile_.set_fault_plan(&plan_);
-    profile_.AddFolder("F:\\kova");
-    profile_.Put("F:\\kova\\kelvarini.dat",
-                 {{"POSTGRES_SERVER", {{"langver", "1"}, {"util_ver", "2"}}}});
+  StoreDatabaseNameTest() : profile_(memory_, plan_) {
+    memory_.AddFolder("F:\\kova");
+    memory_.Put("F:\\kova\\kelvarini.dat",
+                {{"POSTGRES_SERVER", {{"langver", "1"}, {"util_ver", "2"}}}});
   }
 
   void Store(const std::string& name) {
@@ -32,15 +33,16 @@ class StoreDatabaseNameTest : public ::testing::Test {
     out.Flush();
   }
 
-  platform::MemoryProfile profile_;
-  platform::MemoryConsole console_;
+  platform::MemoryProfile memory_;
   FaultPlan plan_;
+  platform::FaultyProfile profile_;
+  platform::MemoryConsole console_;
   ScrambleGenerator generator_;
 };
 
 TEST_F(StoreDatabaseNameTest, WritesTheScrambledNameDeletesFourKeysAndFlushes) {
   Store("abc");
-  EXPECT_EQ(profile_.Get("f:\\KOVA\\kelvarini.dat"),
+  EXPECT_EQ(memory_.Get("f:\\KOVA\\kelvarini.dat"),
             (Sections{{"POSTGRES_SERVER", {{"database", "HofejnE5iQ0"}}}}));
   EXPECT_EQ(console_.output(), "Setting Postgres DB: abc\r\n");
   EXPECT_EQ(plan_.log(),
@@ -51,7 +53,7 @@ TEST_F(StoreDatabaseNameTest, WritesTheScrambledNameDeletesFourKeysAndFlushes) {
 }
 
 TEST_F(StoreDatabaseNameTest, AFailedWriteDeletesNothingButStillFlushes) {
-  plan_.Fail("WritePrivateProfileStringA(write)", 1, platform::kAccessDenied);
+  plan_.Fail("WritePrivateProfileStringA(write)", 1, kAccessDenied);
   try {
     Store("clinic");
     FAIL() << "no error";
@@ -65,8 +67,8 @@ TEST_F(StoreDatabaseNameTest, AFailedWriteDeletesNothingButStillFlushes) {
 }
 
 TEST_F(StoreDatabaseNameTest, FailedDeletesAndFlushAreSilent) {
-  plan_.Fail("WritePrivateProfileStringA(delete)", 1, platform::kAccessDenied);
-  plan_.Fail("WritePrivateProfileStringA(flush)", 1, platform::kAccessDenied);
+  plan_.Fail("WritePrivateProfileStringA(delete)", 1, kAccessDenied);
+  plan_.Fail("WritePrivateProfileStringA(flush)", 1, kAccessDenied);
   Store("abc");
   EXPECT_EQ(console_.output(), "Setting Postgres DB: abc\r\n");
   EXPECT_EQ(plan_.Calls("WritePrivateProfileStringA(delete)"), 4);

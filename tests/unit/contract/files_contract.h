@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "support/result_printer.h"
 
 namespace vendrel::platform {
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/profile.h"
+#include "support/result_printer.h"
 
 namespace vendrel::platform {
 
@@ -56,11 +57,11 @@ inline std::string WriteSections(const Sections& sections) {
 template <typename Impl>
 class ProfileContract : public ::testing::Test {
  protected:
-  bool Write(const char* section, const char* key, const char* value) {
+  Result Write(const char* section, const char* key, const char* value) {
     return impl_.writer().WriteEntry(std::string(section), std::string(key), std::string(value),
                                      impl_.File());
   }
-  bool Delete(const char* section, const char* key) {
+  Result Delete(const char* section, const char* key) {
     return impl_.writer().WriteEntry(std::string(section), std::string(key), std::nullopt,
                                      impl_.File());
   }
@@ -70,10 +71,10 @@ class ProfileContract : public ::testing::Test {
 TYPED_TEST_SUITE_P(ProfileContract);
 
 TYPED_TEST_P(ProfileContract, AWriteNeedsTheFolderAndCreatesTheFile) {
-  EXPECT_FALSE(this->Write("POSTGRES_SERVER", "database", "x"));
+  EXPECT_EQ(this->Write("POSTGRES_SERVER", "database", "x"), kPathNotFound);
   EXPECT_FALSE(this->impl_.Read());
   this->impl_.MakeFolder();
-  EXPECT_TRUE(this->Write("POSTGRES_SERVER", "database", "x"));
+  EXPECT_EQ(this->Write("POSTGRES_SERVER", "database", "x"), kSuccess);
   EXPECT_EQ(this->impl_.Read(), (Sections{{"POSTGRES_SERVER", {{"database", "x"}}}}));
 }
 
@@ -81,15 +82,16 @@ TYPED_TEST_P(ProfileContract, WritesAndDeletesMatchWithoutRegardToCase) {
   this->impl_.Prepare({{"General", {{"langver", "9"}}},
                        {"postgres_server", {{"Host", "db"}, {"LangVer", "1"}, {"DATABASE", "old"}}},
                        {"Other", {{"ccffl", "2"}}}});
-  EXPECT_TRUE(this->Write("POSTGRES_SERVER", "database", "new"));
-  EXPECT_TRUE(this->Write("POSTGRES_SERVER", "port", "5432"));
-  EXPECT_TRUE(this->Write("Added", "k", "v"));
-  this->Delete("POSTGRES_SERVER", "langver");
-  this->Delete("POSTGRES_SERVER", "ccffl");
-  this->Delete("Missing", "k");
-  // A flush always answers false, as the platform documents it.
-  EXPECT_FALSE(this->impl_.writer().WriteEntry(std::nullopt, std::nullopt, std::nullopt,
-                                               this->impl_.File()));
+  EXPECT_EQ(this->Write("POSTGRES_SERVER", "database", "new"), kSuccess);
+  EXPECT_EQ(this->Write("POSTGRES_SERVER", "port", "5432"), kSuccess);
+  EXPECT_EQ(this->Write("Added", "k", "v"), kSuccess);
+  this->Delete("POSTGRES_SERVER", "langver").IgnoreFailure();
+  this->Delete("POSTGRES_SERVER", "ccffl").IgnoreFailure();
+  this->Delete("Missing", "k").IgnoreFailure();
+  // A flush always answers a failure, as the platform documents it.
+  EXPECT_FALSE(this->impl_.writer()
+                   .WriteEntry(std::nullopt, std::nullopt, std::nullopt, this->impl_.File())
+                   .ok());
   EXPECT_EQ(this->impl_.Read(),
             (Sections{{"General", {{"langver", "9"}}},
                       {"postgres_server", {{"Host", "db"}, {"DATABASE", "new"}, {"port", "5432"}}},

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/registry.h"
+#include "support/result_printer.h"
 
 namespace vendrel::platform {
 
@@ -82,7 +83,7 @@ TYPED_TEST_P(RegistryContract, SizeQueryThenDataQuery) {
   EXPECT_EQ(this->Data(key, "Count", &type), std::string("*\0\0\0", 4));
   EXPECT_EQ(type, kRegDword);
   EXPECT_EQ(this->registry_->QueryValue(key, "Missing", &type, nullptr, &size), kFileNotFound);
-  this->registry_->CloseKey(key);
+  EXPECT_EQ(this->registry_->CloseKey(key), kSuccess);
 }
 
 TYPED_TEST_P(RegistryContract, ASmallBufferGetsMoreDataAndTheNeededSize) {
@@ -94,7 +95,7 @@ TYPED_TEST_P(RegistryContract, ASmallBufferGetsMoreDataAndTheNeededSize) {
   size = 1;
   EXPECT_EQ(this->registry_->QueryValue(key, "Count", &type, buffer, &size), kMoreData);
   EXPECT_EQ(size, 4u);
-  this->registry_->CloseKey(key);
+  EXPECT_EQ(this->registry_->CloseKey(key), kSuccess);
 }
 
 TYPED_TEST_P(RegistryContract, SetValueIsSeenAtOnceAndByALaterOpen) {
@@ -117,7 +118,7 @@ TYPED_TEST_P(RegistryContract, SetValueIsSeenAtOnceAndByALaterOpen) {
   EXPECT_EQ(this->Data(again, "Blob", &type), "\x01\x02");
   EXPECT_EQ(type, kRegBinary);
   EXPECT_EQ(this->Data(again, "Count", &type), std::string("*\0\0\0", 4));
-  this->registry_->CloseKey(again);
+  EXPECT_EQ(this->registry_->CloseKey(again), kSuccess);
 }
 
 TYPED_TEST_P(RegistryContract, AClosedHandleIsInvalid) {

@@ -9,15 +9,13 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/error.h"
-#include "platform/posix/store_registry.h"
-#include "posix/test_dir.h"
+#include "support/scratch_folder.h"
 
 namespace vendrel::platform {
 namespace {
 
 using testing::ReadFile;
-using testing::TestDir;
+using testing::ScratchFolder;
 using testing::WriteFile;
 
 FileEdit Append(const std::string& text) {
@@ -27,7 +25,7 @@ FileEdit Append(const std::string& text) {
 }
 
 TEST(AtomicUpdateTest, CreatesAMissingFileOnlyWhenAskedTo) {
-  TestDir dir;
+  ScratchFolder dir;
   std::string path = dir / "f.ini";
   EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail, Append("x")), ENOENT);
   EXPECT_FALSE(std::filesystem::exists(path));
@@ -37,7 +35,7 @@ TEST(AtomicUpdateTest, CreatesAMissingFileOnlyWhenAskedTo) {
 }
 
 TEST(AtomicUpdateTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
-  TestDir dir;
+  ScratchFolder dir;
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   chmod(path.c_str(), 0640);
@@ -52,7 +50,7 @@ TEST(AtomicUpdateTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
 }
 
 TEST(AtomicUpdateTest, RefusesFilesWithoutWriteBitsAndFolders) {
-  TestDir dir;
+  ScratchFolder dir;
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   chmod(path.c_str(), 0444);
@@ -63,7 +61,7 @@ TEST(AtomicUpdateTest, RefusesFilesWithoutWriteBitsAndFolders) {
 }
 
 TEST(AtomicUpdateTest, ALinkStaysALinkAndItsTargetIsReplaced) {
-  TestDir dir;
+  ScratchFolder dir;
   std::filesystem::create_directory(dir / "real");
   WriteFile(dir / "real/f.ini", "a");
   std::filesystem::create_symlink("real/f.ini", dir / "link.ini");
@@ -76,7 +74,7 @@ TEST(AtomicUpdateTest, ALinkStaysALinkAndItsTargetIsReplaced) {
 }
 
 TEST(AtomicUpdateTest, AnEditThatThrowsOrDeclinesLeavesTheFile) {
-  TestDir dir;
+  ScratchFolder dir;
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   EXPECT_THROW(UpdateFileAtomically(path, WhenMissing::kFail,
@@ -91,7 +89,7 @@ TEST(AtomicUpdateTest, AnEditThatThrowsOrDeclinesLeavesTheFile) {
 }
 
 TEST(AtomicUpdateTest, ConcurrentWritersNeverLoseEachOthersChanges) {
-  TestDir dir;
+  ScratchFolder dir;
   std::string path = dir / "f.txt";
   constexpr int kWriters = 8;
   constexpr int kRounds = 25;
@@ -118,80 +116,6 @@ TEST(AtomicUpdateTest, ConcurrentWritersNeverLoseEachOthersChanges) {
   for (int w = 0; w < kWriters; ++w) {
     EXPECT_EQ(std::count(content.begin(), content.end(), 'a' + w), kRounds);
   }
-}
-
-TEST(StoreRegistryTest, StoresThatCannotBeUsedAreReportedOrQuiet) {
-  TestDir dir;
-  KeyHandle key = 0;
-  StoreRegistry missing(dir / "missing.reg");
-  EXPECT_EQ(missing.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
-            kFileNotFound);
-
-  std::string read_only = dir / "ro.reg";
-  WriteFile(read_only, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n");
-  chmod(read_only.c_str(), 0444);
-  EXPECT_EQ(StoreRegistry(read_only).OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global",
-                                             kKeyAllAccess, &key),
-            kAccessDenied);
-
-  StoreRegistry folder(dir.path());
-  try {
-    folder.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key);
-    FAIL() << "a folder opened as a store";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.kind(), ErrorKind::kRegistry);
-    EXPECT_EQ(error.message(), "Registry store " + dir.path() + " is not a regular file");
-  }
-}
-
-KeyHandle OpenProductKey(StoreRegistry& registry) {
-  KeyHandle key = 0;
-  EXPECT_EQ(
-      registry.OpenKey(RootKey::kLocalMachine, "Software\\Tarvel Global", kKeyAllAccess, &key),
-      kSuccess);
-  return key;
-}
-
-TEST(StoreRegistryTest, AStoreThatBecameUnreadableIsNeverRewritten) {
-  TestDir dir;
-  std::string path = dir / "r.reg";
-  WriteFile(path, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n\"A\"=\"1\"\n");
-  StoreRegistry registry(path);
-  KeyHandle key = OpenProductKey(registry);
-  const std::string broken = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\nbroken\n";
-  WriteFile(path, broken);
-  const auto* data = reinterpret_cast<const std::uint8_t*>("x");
-  EXPECT_THROW(registry.SetValue(key, "A", kRegSz, data, 2), Error);
-  EXPECT_EQ(ReadFile(path), broken);
-}
-
-TEST(StoreRegistryTest, AKeyDeletedMeanwhileIsNotRecreated) {
-  TestDir dir;
-  std::string path = dir / "r.reg";
-  WriteFile(path, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n");
-  StoreRegistry registry(path);
-  KeyHandle key = OpenProductKey(registry);
-  WriteFile(path, "REGEDIT4\n");
-  const auto* data = reinterpret_cast<const std::uint8_t*>("x");
-  EXPECT_EQ(registry.SetValue(key, "A", kRegSz, data, 2), kKeyDeleted);
-  EXPECT_EQ(ReadFile(path), "REGEDIT4\n");
-}
-
-// Found by fuzzing: a name with a line break was written as it stood, and
-// the store no longer read back.
-TEST(StoreRegistryTest, ANameTheFormatCannotHoldIsRefusedAndTheStoreKept) {
-  TestDir dir;
-  std::string path = dir / "r.reg";
-  const std::string before = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n";
-  WriteFile(path, before);
-  StoreRegistry registry(path);
-  KeyHandle key = OpenProductKey(registry);
-  const auto* data = reinterpret_cast<const std::uint8_t*>("x");
-  for (const std::string& name :
-       {std::string("a\nb"), std::string("a\rb"), std::string("a\0b", 3)}) {
-    EXPECT_EQ(registry.SetValue(key, name, kRegSz, data, 2), kInvalidParameter);
-  }
-  EXPECT_EQ(ReadFile(path), before);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "posix/test_dir.h"
+#include "support/scratch_folder.h"
 
 namespace vendrel::platform {
 namespace {
@@ -32,7 +32,7 @@ class DriveMapTest : public ::testing::Test {
     return fs::path(host).lexically_relative(dir_.path()).string();
   }
 
-  testing::TestDir dir_;
+  testing::ScratchFolder dir_;
   DriveMap drives_;
   fs::path old_cwd_;
 };

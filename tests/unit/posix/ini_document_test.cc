@@ -102,9 +102,17 @@ TEST(IniDocumentTest, NothingToDeleteIsNoChange) {
   EXPECT_FALSE(IniDelete("", "S", "b"));
 }
 
-TEST(IniDocumentUtf16Test, RecognisesTheMark) {
-  EXPECT_TRUE(IsUtf16(std::string("\xFF\xFE[\0S\0", 6)));
-  EXPECT_FALSE(IsUtf16("[S]"));
+TEST(IniDocumentUtf16Test, RecognisesEitherOrderWithOrWithoutAMark) {
+  using namespace std::string_literals;
+  EXPECT_EQ(Utf16Kind("\xFF\xFE[\0S\0"s), "UTF-16 text (little-endian, with a byte-order mark)");
+  EXPECT_EQ(Utf16Kind("\xFE\xFF\0[\0S"s), "UTF-16 text (big-endian, with a byte-order mark)");
+  EXPECT_EQ(Utf16Kind("[\0S\0]\0"s), "UTF-16 text (little-endian, without a byte-order mark)");
+  EXPECT_EQ(Utf16Kind("\0[\0S\0]"s), "UTF-16 text (big-endian, without a byte-order mark)");
+  // Single-byte text, a file of zeros, and a lone byte are not UTF-16.
+  EXPECT_EQ(Utf16Kind("[S]\r\nk=v\r\n"), std::nullopt);
+  EXPECT_EQ(Utf16Kind("\0\0\0\0"s), std::nullopt);
+  EXPECT_EQ(Utf16Kind("["), std::nullopt);
+  EXPECT_EQ(Utf16Kind(""), std::nullopt);
 }
 
 }  // namespace

@@ -11,14 +11,15 @@
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_profile.h"
 #include "platform/posix/store_registry.h"
-#include "posix/test_dir.h"
+#include "support/result_printer.h"
+#include "support/scratch_folder.h"
 
 namespace vendrel::platform {
 namespace {
 
 struct StoreRegistryImpl {
   static constexpr const char* kKeyPath = "Software\\Tarvel Global";
-  testing::TestDir dir;
+  testing::ScratchFolder dir;
   std::unique_ptr<Registry> Make() {
     std::string path = dir / "registry.reg";
     testing::WriteFile(path,
@@ -30,7 +31,7 @@ struct StoreRegistryImpl {
 INSTANTIATE_TYPED_TEST_SUITE_P(Posix, RegistryContract, StoreRegistryImpl);
 
 struct PosixFilesImpl {
-  testing::TestDir dir;
+  testing::ScratchFolder dir;
   std::unique_ptr<DriveMap> drives;
   std::unique_ptr<Files> Make() {
     std::filesystem::create_directories(dir / "c:/KOVA");
@@ -47,7 +48,7 @@ struct PosixFilesImpl {
 INSTANTIATE_TYPED_TEST_SUITE_P(Posix, FilesContract, PosixFilesImpl);
 
 struct PosixProfileImpl {
-  testing::TestDir dir;
+  testing::ScratchFolder dir;
   DriveMap drives{dir.path()};
   PosixProfileWriter profile{drives};
   PosixProfileImpl() { std::filesystem::create_directories(dir / "f:"); }
@@ -66,7 +67,7 @@ struct PosixProfileImpl {
 INSTANTIATE_TYPED_TEST_SUITE_P(Posix, ProfileContract, PosixProfileImpl);
 
 TEST(PosixFilesTest, PositionsPast4GiBInASparseFile) {
-  testing::TestDir dir;
+  testing::ScratchFolder dir;
   std::filesystem::create_directories(dir / "c:");
   testing::WriteFile(dir / "c:/big.dat", "");
   std::filesystem::resize_file(dir / "c:/big.dat", (std::uint64_t{5} << 30));
@@ -90,7 +91,7 @@ TEST(PosixFilesTest, PositionsPast4GiBInASparseFile) {
 }
 
 TEST(PosixProfileTest, RefusalsLeaveTheFileAsItWas) {
-  testing::TestDir dir;
+  testing::ScratchFolder dir;
   std::filesystem::create_directories(dir / "f:/kova");
   DriveMap drives(dir.path());
   PosixProfileWriter writer(drives);
@@ -98,27 +99,33 @@ TEST(PosixProfileTest, RefusalsLeaveTheFileAsItWas) {
   const std::string path = dir / "f:/kova/kelvarini.dat";
   const std::string utf16("\xFF\xFE[\0S\0]\0", 8);
   testing::WriteFile(path, utf16);
-  EXPECT_FALSE(writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"), file));
+  Result refused = writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"), file);
+  EXPECT_EQ(refused, kInvalidData);
+  EXPECT_EQ(refused.detail(),
+            "the file holds UTF-16 text (little-endian, with a byte-order mark), which is not "
+            "edited as single bytes");
   EXPECT_EQ(testing::ReadFile(path), utf16);
 
   testing::WriteFile(path, "[S]\r\n");
-  EXPECT_FALSE(
-      writer.WriteEntry(std::string("S"), std::string("k"), std::string("a\r\n[E]"), file));
+  EXPECT_EQ(writer.WriteEntry(std::string("S"), std::string("k"), std::string("a\r\n[E]"), file),
+            kInvalidParameter);
   chmod(path.c_str(), 0444);
-  EXPECT_FALSE(writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"), file));
+  EXPECT_EQ(writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"), file),
+            kAccessDenied);
   EXPECT_EQ(testing::ReadFile(path), "[S]\r\n");
 }
 
 TEST(PosixProfileTest, ALinkedSettingsFileStaysALink) {
-  testing::TestDir dir;
+  testing::ScratchFolder dir;
   std::filesystem::create_directories(dir / "f:/kova");
   std::filesystem::create_directories(dir / "shared");
   testing::WriteFile(dir / "shared/real.ini", "[S]\r\n");
   std::filesystem::create_symlink(dir / "shared/real.ini", dir / "f:/kova/kelvarini.dat");
   DriveMap drives(dir.path());
   PosixProfileWriter writer(drives);
-  EXPECT_TRUE(writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"),
-                                "F:\\kova\\kelvarini.dat"));
+  EXPECT_EQ(writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"),
+                              "F:\\kova\\kelvarini.dat"),
+            kSuccess);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "f:/kova/kelvarini.dat"));
   EXPECT_EQ(testing::ReadFile(dir / "shared/real.ini"), "[S]\r\nk=v\r\n");
 }

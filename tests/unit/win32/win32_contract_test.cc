@@ -1,6 +1,6 @@
 // The Windows platform layer, on the real functions (under Wine here),
 // answers as the fakes and the Linux layer do.
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <memory>
 #include <string>

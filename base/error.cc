@@ -1,4 +1,4 @@
-#include "platform/error.h"
+#include "base/error.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 // The one error type of the program. Every failure that ends a run travels as
 // an Error up to the run driver, which prints the failure report.
-#ifndef VENDREL_PLATFORM_ERROR_H_
-#define VENDREL_PLATFORM_ERROR_H_
+#ifndef VENDREL_BASE_ERROR_H_
+#define VENDREL_BASE_ERROR_H_
 
 #include <cstdint>
 #include <exception>
@@ -53,4 +53,4 @@ std::string InOutMessage(std::uint32_t code);
 
 }  // namespace vendrel
 
-#endif  // VENDREL_PLATFORM_ERROR_H_
+#endif  // VENDREL_BASE_ERROR_H_

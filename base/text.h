@@ -1,6 +1,6 @@
 // Single-byte text helpers with one meaning across the program.
-#ifndef VENDREL_PLATFORM_TEXT_H_
-#define VENDREL_PLATFORM_TEXT_H_
+#ifndef VENDREL_BASE_TEXT_H_
+#define VENDREL_BASE_TEXT_H_
 
 #include <cstddef>
 #include <string>
@@ -51,4 +51,4 @@ inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace vendrel
 
-#endif  // VENDREL_PLATFORM_TEXT_H_
+#endif  // VENDREL_BASE_TEXT_H_

@@ -1,11 +1,11 @@
 // Windows system error codes, as the platform calls report them. The Linux
 // layer reports its failures with the same codes.
-#ifndef VENDREL_PLATFORM_WIN_CODES_H_
-#define VENDREL_PLATFORM_WIN_CODES_H_
+#ifndef VENDREL_BASE_WIN_CODES_H_
+#define VENDREL_BASE_WIN_CODES_H_
 
 #include <cstdint>
 
-namespace vendrel::platform {
+namespace vendrel {
 
 using WinCode = std::uint32_t;
 
@@ -16,6 +16,7 @@ constexpr WinCode kTooManyOpenFiles = 4;
 constexpr WinCode kAccessDenied = 5;
 constexpr WinCode kInvalidHandle = 6;
 constexpr WinCode kNotEnoughMemory = 8;
+constexpr WinCode kInvalidData = 13;
 constexpr WinCode kWriteFault = 29;
 constexpr WinCode kReadFault = 30;
 constexpr WinCode kSharingViolation = 32;
@@ -28,11 +29,13 @@ constexpr WinCode kInvalidName = 123;
 constexpr WinCode kNegativeSeek = 131;
 constexpr WinCode kAlreadyExists = 183;
 constexpr WinCode kFileTooLarge = 223;
-constexpr WinCode kMoreData = 234;
 constexpr WinCode kNoData = 232;
-constexpr WinCode kCantResolveFilename = 1921;
+constexpr WinCode kMoreData = 234;
+constexpr WinCode kRegistryCorrupt = 1015;
+constexpr WinCode kRegistryIoFailed = 1016;
 constexpr WinCode kKeyDeleted = 1018;
+constexpr WinCode kCantResolveFilename = 1921;
 
-}  // namespace vendrel::platform
+}  // namespace vendrel
 
-#endif  // VENDREL_PLATFORM_WIN_CODES_H_
+#endif  // VENDREL_BASE_WIN_CODES_H_

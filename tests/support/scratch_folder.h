@@ -1,6 +1,9 @@
-// A scratch folder that is removed with everything in it.
-#ifndef VENDREL_TESTS_UNIT_POSIX_TEST_DIR_H_
-#define VENDREL_TESTS_UNIT_POSIX_TEST_DIR_H_
+// A scratch folder for tests and benchmarks, removed with everything in it
+// (folders a test closed are opened again first), and whole-file helpers.
+#ifndef VENDREL_TESTS_SUPPORT_SCRATCH_FOLDER_H_
+#define VENDREL_TESTS_SUPPORT_SCRATCH_FOLDER_H_
+
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,13 +12,17 @@
 
 namespace vendrel::testing {
 
-class TestDir {
+class ScratchFolder {
  public:
-  TestDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vendrel-unit-XXXXXX").string();
+  // In the system's temporary folder, or inside parent: a benchmark keeps
+  // its files on the build's own disk, so that flushing costs what it
+  // costs there.
+  explicit ScratchFolder(
+      const std::filesystem::path& parent = std::filesystem::temp_directory_path()) {
+    std::string pattern = (parent / "vendrel-scratch-XXXXXX").string();
     path_ = mkdtemp(pattern.data());
   }
-  ~TestDir() {
+  ~ScratchFolder() {
     std::error_code ignored;
     for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
       std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
@@ -23,8 +30,8 @@ class TestDir {
     }
     std::filesystem::remove_all(path_, ignored);
   }
-  TestDir(const TestDir&) = delete;
-  TestDir& operator=(const TestDir&) = delete;
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   std::string path() const { return path_.string(); }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
@@ -45,4 +52,4 @@ inline std::string ReadFile(const std::string& path) {
 
 }  // namespace vendrel::testing
 
-#endif  // VENDREL_TESTS_UNIT_POSIX_TEST_DIR_H_
+#endif  // VENDREL_TESTS_SUPPORT_SCRATCH_FOLDER_H_
