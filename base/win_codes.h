@@ -28,7 +28,6 @@ constexpr WinCode kDiskFull = 112;
 constexpr WinCode kInvalidName = 123;
 constexpr WinCode kNegativeSeek = 131;
 constexpr WinCode kAlreadyExists = 183;
-constexpr WinCode kFileTooLarge = 223;
 constexpr WinCode kNoData = 232;
 constexpr WinCode kMoreData = 234;
 constexpr WinCode kRegistryCorrupt = 1015;

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev libgmock-dev googletest libbenchmark-dev python3
   clang-format clang-tidy cppcheck clang-14 libclang-rt-14-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 procps)
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 procps acl attr)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -10,83 +10,25 @@
 #include <vector>
 
 #include "platform/posix/crash_point.h"
+#include "platform/posix/durable_write.h"
+#include "platform/posix/file_identity.h"
+#include "platform/posix/rewrite_journal.h"
+#include "platform/posix/temporary_file.h"
 #include "platform/posix/unique_fd.h"
 
 namespace vendrel::platform {
 namespace {
 
 constexpr int kMaxLinks = 40;
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-int WriteAll(int fd, const std::string& content) {
-  std::size_t done = 0;
-  while (done < content.size()) {
-    ssize_t wrote = write(fd, content.data() + done, content.size() - done);
-    CrashPointAfter("write");
-    if (wrote < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (wrote == 0) return ENOSPC;
-    done += static_cast<std::size_t>(wrote);
-  }
-  return 0;
-}
-
-int SyncDirectory(const std::string& directory) {
-  UniqueFd dir(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return errno;
-  int synced = fsync(dir.get());
-  CrashPointAfter("fsync(directory)");
-  if (synced != 0 && errno != EINVAL) return errno;
-  return 0;
-}
-
-mode_t CreationMode() {
-  mode_t mask = umask(0);
-  umask(mask);
-  return static_cast<mode_t>(0666 & ~mask);
-}
+constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
 
 // Writes content to a new temporary file beside target, flushed to disk.
-int WriteTemporary(const std::string& target, const std::string& content, const struct stat* like,
-                   std::string* temp_path) {
-  std::string name = DirectoryOf(target) + "/." + BaseNameOf(target) + ".XXXXXX";
-  std::vector<char> buffer(name.begin(), name.end());
-  buffer.push_back('\0');
-  UniqueFd fd(mkostemp(buffer.data(), O_CLOEXEC));
-  CrashPointAfter("mkostemp");
-  if (!fd) return errno;
-  *temp_path = buffer.data();
-  int error = 0;
-  if (like != nullptr) {
-    if (fchmod(fd.get(), like->st_mode & 07777) != 0) error = errno;
-    // Keeping the owner needs privileges; without them the file is ours.
-    if (error == 0 && fchown(fd.get(), like->st_uid, like->st_gid) != 0) error = 0;
-  } else if (fchmod(fd.get(), CreationMode()) != 0) {
-    error = errno;
-  }
-  if (error == 0) error = WriteAll(fd.get(), content);
-  if (error == 0) {
-    if (fsync(fd.get()) != 0) error = errno;
-    CrashPointAfter("fsync");
-  }
-  if (error == 0) error = fd.Close();
-  if (error != 0) {
-    unlink(temp_path->c_str());
-    CrashPointAfter("unlink");
-  }
+int WriteTemporary(const std::string& target, const std::string& content, mode_t mode,
+                   TemporaryFile* temporary) {
+  if (int error = CreateTemporary(target, mode, temporary); error != 0) return error;
+  int error = WriteAll(temporary->fd.get(), content);
+  if (error == 0) error = FlushFile(temporary->fd.get());
+  if (error != 0) RemoveTemporary(temporary);
   return error;
 }
 
@@ -96,18 +38,72 @@ int WriteTemporary(const std::string& target, const std::string& content, const 
 int CreateNew(const std::string& target, const FileEdit& edit) {
   std::optional<std::string> content = edit(nullptr);
   if (!content) return 0;
-  std::string temp;
-  int error = WriteTemporary(target, *content, nullptr, &temp);
-  if (error != 0) return error;
-  if (link(temp.c_str(), target.c_str()) != 0) error = errno;
+  TemporaryFile temporary;
+  if (int error = WriteTemporary(target, *content, kNewFileMode, &temporary); error != 0) {
+    return error;
+  }
+  int linked = link(temporary.path.c_str(), target.c_str());
+  int error = linked == 0 ? 0 : errno;
   CrashPointAfter("link");
-  unlink(temp.c_str());
-  CrashPointAfter("unlink");
+  RemoveTemporary(&temporary);
   if (error != 0) return error;
-  return SyncDirectory(DirectoryOf(target));
+  FlushFolder(DirectoryOf(target));
+  return 0;
+}
+
+// Puts content in the place of the locked file: a new file renamed over
+// it, unless that would split its names or drop what it carries.
+int Replace(const std::string& target, int fd, const struct stat& held,
+            const std::string& content) {
+  if (held.st_nlink > 1) return RewriteInPlace(target, held, content);
+  TemporaryFile temporary;
+  if (int error = WriteTemporary(target, content, S_IRUSR | S_IWUSR, &temporary); error != 0) {
+    return error;
+  }
+  if (!CarryIdentity(fd, held, temporary.fd.get())) {
+    RemoveTemporary(&temporary);
+    return RewriteInPlace(target, held, content);
+  }
+  int renamed = rename(temporary.path.c_str(), target.c_str());
+  int error = renamed == 0 ? 0 : errno;
+  CrashPointAfter("rename");
+  if (error != 0) {
+    RemoveTemporary(&temporary);
+    return error;
+  }
+  FlushFolder(DirectoryOf(target));
+  return 0;
+}
+
+// Opens the file and takes its lock, as the file that stands at the path
+// when the lock is granted: another run may have replaced it meanwhile.
+int LockCurrentFile(const std::string& target, int operation, UniqueFd* locked,
+                    struct stat* held) {
+  for (;;) {
+    UniqueFd fd(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) return errno;
+    if (flock(fd.get(), operation) != 0) return errno;
+    struct stat now;
+    if (fstat(fd.get(), held) != 0) return errno;
+    if (stat(target.c_str(), &now) != 0 || now.st_ino != held->st_ino ||
+        now.st_dev != held->st_dev) {
+      continue;
+    }
+    if (S_ISDIR(held->st_mode)) return EISDIR;
+    if (!S_ISREG(held->st_mode)) return EINVAL;
+    *locked = std::move(fd);
+    return 0;
+  }
 }
 
 }  // namespace
+
+int MayWrite(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return errno;
+  if ((st.st_mode & 0222) == 0) return EACCES;
+  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
 
 int ResolveLinks(const std::string& path, std::string* resolved) {
   std::string current = path;
@@ -130,41 +126,44 @@ int ResolveLinks(const std::string& path, std::string* resolved) {
 int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, const FileEdit& edit) {
   std::string target;
   if (int error = ResolveLinks(path, &target); error != 0) return error;
+  const std::string folder = DirectoryOf(target);
   for (;;) {
-    UniqueFd fd(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) {
-      if (errno != ENOENT || when_missing == WhenMissing::kFail) return errno;
-      int error = CreateNew(target, edit);
+    UniqueFd fd;
+    struct stat held;
+    int error = LockCurrentFile(target, LOCK_EX, &fd, &held);
+    if (error == ENOENT && when_missing == WhenMissing::kCreate) {
+      ClearDeadTemporaries(folder);
+      error = CreateNew(target, edit);
       if (error == EEXIST) continue;
       return error;
     }
-    if (flock(fd.get(), LOCK_EX) != 0) return errno;
-    // Another run may have replaced the file while we waited for the lock:
-    // then the lock is on a file nobody reads any more, and we start over.
-    struct stat held;
-    struct stat now;
-    if (fstat(fd.get(), &held) != 0) return errno;
-    if (stat(target.c_str(), &now) != 0 || now.st_ino != held.st_ino || now.st_dev != held.st_dev) {
-      continue;
-    }
-    if (S_ISDIR(held.st_mode)) return EISDIR;
-    if (!S_ISREG(held.st_mode)) return EINVAL;
-    if ((held.st_mode & 0222) == 0) return EACCES;
+    if (error != 0) return error;
+    if (int refused = MayWrite(target); refused != 0) return refused;
+    if (int pending = CompletePendingRewrite(target, fd.get(), held); pending != 0) return pending;
+    ClearDeadTemporaries(folder);
     std::string old_content;
-    if (int error = ReadToEnd(fd.get(), &old_content); error != 0) return error;
+    if (int read = ReadToEnd(fd.get(), &old_content); read != 0) return read;
     std::optional<std::string> content = edit(&old_content);
     if (!content) return 0;
-    std::string temp;
-    if (int error = WriteTemporary(target, *content, &held, &temp); error != 0) return error;
-    int renamed = rename(temp.c_str(), target.c_str());
-    int rename_error = errno;
-    CrashPointAfter("rename");
-    if (renamed != 0) {
-      unlink(temp.c_str());
-      return rename_error;
-    }
-    return SyncDirectory(DirectoryOf(target));
+    return Replace(target, fd.get(), held, *content);
   }
+}
+
+int ReadWholeFile(const std::string& path, std::string* content) {
+  std::string target;
+  if (int error = ResolveLinks(path, &target); error != 0) return error;
+  UniqueFd fd;
+  struct stat held;
+  if (int error = LockCurrentFile(target, LOCK_SH, &fd, &held); error != 0) return error;
+  if (HasPendingRewrite(target, fd.get(), held)) {
+    // Completing it takes the exclusive lock, and the right to write.
+    fd = UniqueFd();
+    if (int error = LockCurrentFile(target, LOCK_EX, &fd, &held); error != 0) return error;
+    if (MayWrite(target) == 0) {
+      if (int error = CompletePendingRewrite(target, fd.get(), held); error != 0) return error;
+    }
+  }
+  return ReadToEnd(fd.get(), content);
 }
 
 }  // namespace vendrel::platform

@@ -1,6 +1,8 @@
-// Read-modify-write of a whole file that never tears it and never loses a
-// concurrent writer's change: an exclusive lock on the file, a temporary
-// file beside it, flushed to disk, then renamed over it.
+// Read-modify-write of a whole file that never loses a concurrent writer's
+// change and never leaves a torn file for the next reader: an exclusive
+// lock on the file; then a new file beside it, flushed to disk and renamed
+// over it, where the new file can carry everything the old one carries;
+// else the file rewritten in place under a journal.
 #ifndef VENDREL_PLATFORM_POSIX_ATOMIC_UPDATE_H_
 #define VENDREL_PLATFORM_POSIX_ATOMIC_UPDATE_H_
 
@@ -16,11 +18,26 @@ using FileEdit = std::function<std::optional<std::string>(std::string* old_conte
 
 enum class WhenMissing { kFail, kCreate };
 
-// Returns 0 or an errno value. A file without any write permission bit is
-// refused with EACCES, whoever runs the program. A symbolic link stays a
-// link: the file it points to is the one replaced. An exception from edit
-// passes through with the file untouched.
+// Returns 0 or an errno value. A file the running user may not write is
+// refused (MayWrite), whatever its folder allows. A symbolic link stays a
+// link: the file it points to is the one updated; a file with several
+// names stays one file. The new file keeps the old one's owner, group,
+// permissions, ACLs and extended attributes. Temporary files that dead
+// runs left in the folder are removed. An exception from edit passes
+// through with the file untouched. Once the new content is in place, the
+// update has succeeded, whatever flushing the folder then meets.
 int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, const FileEdit& edit);
+
+// Reads a whole file under a shared lock, once any rewrite a stopped run
+// left on it is completed, so that it is never read torn. Returns 0 or an
+// errno value.
+int ReadWholeFile(const std::string& path, std::string* content);
+
+// 0 when the running user may write the file, as the kernel judges an open
+// for writing (effective user and groups, ACLs, a read-only mount), and the
+// file has a write bit for someone (no write bit at all refuses even root,
+// as the read-only attribute does on Windows); else an errno value.
+int MayWrite(const std::string& path);
 
 // Follows symbolic links to the file they end at, which may not exist yet.
 // Returns 0 or an errno value (ELOOP for a loop).

@@ -110,9 +110,8 @@ DriveMap::DriveMap(std::string drives_folder) : drives_folder_(std::move(drives_
 
 std::string DriveMap::DefaultFolder() { return ConfigPath("VENDREL_DRIVES", "drives"); }
 
-bool DriveMap::DriveOfWorkingDirectory(std::string* drive_root, std::string* below) const {
-  std::string cwd = RealPath(".");
-  if (cwd.empty()) return false;
+bool DriveMap::DriveOfWorkingDirectory(const std::string& cwd, std::string* drive_root,
+                                       std::string* below) const {
   std::size_t best_length = 0;
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     std::string entry = drives_folder_ + "/" + letter + ":";
@@ -140,13 +139,17 @@ WinCode DriveMap::Resolve(std::string_view windows_path, PathUse use,
   if (has_drive) {
     root = drives_folder_ + "/" + LowerLetter(windows_path[0]) + ":";
   } else {
+    // A working directory that was removed has no path: nothing is found
+    // through it, as Windows finds no path below a folder that is gone.
+    const std::string cwd = RealPath(".");
+    if (cwd.empty()) return kPathNotFound;
     std::string below;
-    if (DriveOfWorkingDirectory(&root, &below)) {
+    if (DriveOfWorkingDirectory(cwd, &root, &below)) {
       if (!rooted) parts = SplitComponents(below);
     } else {
       if (rooted) return kPathNotFound;
       root = "/";
-      parts = SplitComponents(RealPath(".").substr(1));
+      parts = SplitComponents(cwd.substr(1));
     }
   }
   struct stat st;

@@ -33,9 +33,10 @@ class DriveMap {
   WinCode Resolve(std::string_view windows_path, PathUse use, std::string* host_path) const;
 
  private:
-  // The drive entry whose folder holds the working directory, with the
-  // working directory's path below it.
-  bool DriveOfWorkingDirectory(std::string* drive_root, std::string* below) const;
+  // The drive entry whose folder holds the working directory (cwd, a real
+  // path), with the working directory's path below it.
+  bool DriveOfWorkingDirectory(const std::string& cwd, std::string* drive_root,
+                               std::string* below) const;
 
   std::string drives_folder_;
 };

@@ -39,9 +39,12 @@ class PosixSystem : public System {
 }  // namespace
 
 std::unique_ptr<System> System::Create(int argc, char** argv) {
-  // A closed pipe on standard output must come back as a failed write, to
-  // be reported, rather than kill the process.
+  // A closed pipe on standard output, and a write past a file-size limit
+  // (ulimit -f), must come back as failed writes, to be reported, rather
+  // than kill the process with its output held and its temporary files
+  // left behind.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
   return std::make_unique<PosixSystem>(argc, argv);
 }
 

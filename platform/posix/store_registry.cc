@@ -25,6 +25,8 @@ Result StoreFailure(WinCode code, const std::string& path, const std::string& pr
   return Result(code, "Registry store " + path + " " + problem);
 }
 
+bool IsRefusal(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+
 }  // namespace
 
 StoreRegistry::StoreRegistry(std::string store_path) : store_path_(std::move(store_path)) {}
@@ -56,12 +58,16 @@ Result StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uin
   if (!S_ISREG(st.st_mode)) {
     return StoreFailure(kRegistryIoFailed, store_path_, "is not a regular file");
   }
-  // A store no one may write is a key opened with all access refused.
-  if ((st.st_mode & 0222) == 0) return kAccessDenied;
-  UniqueFd fd(open(store_path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd) return WinCodeFromErrno(errno);
+  // The key is opened asking for all access: a store the user may not
+  // write (or not read) is a key opened with access refused.
+  if (int refused = MayWrite(store_path_); refused != 0) {
+    if (IsRefusal(refused)) return kAccessDenied;
+    return StoreFailure(kRegistryIoFailed, store_path_,
+                        std::string("cannot be opened: ") + std::strerror(refused));
+  }
   std::string content;
-  if (int error = ReadToEnd(fd.get(), &content); error != 0) {
+  if (int error = ReadWholeFile(store_path_, &content); error != 0) {
+    if (IsRefusal(error)) return kAccessDenied;
     return StoreFailure(kRegistryIoFailed, store_path_,
                         std::string("cannot be read: ") + std::strerror(error));
   }

@@ -33,13 +33,12 @@ WinCode WinCodeFromErrno(int error_number) {
       return kNoData;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:  // past a file-size limit: for the writer, the disk is full
       return kDiskFull;
     case ENAMETOOLONG:
       return 206;  // ERROR_FILENAME_EXCED_RANGE
     case ELOOP:
       return kCantResolveFilename;
-    case EFBIG:
-      return kFileTooLarge;
     case EIO:
       return 1117;  // ERROR_IO_DEVICE
     default:

@@ -2,13 +2,21 @@
 turn, from the first to the last, and checks that no store is torn: the
 registry store and the settings file parse and hold, value by value, either
 their old or their new content, each company record is either old or
-stamped, and a second run then completes as an undisturbed one does.
+stamped, and a second run then completes as an undisturbed one does and
+leaves no temporary file or journal behind.
+
+It does so twice: with plain files, and with the store and the settings
+file each hard-linked to a second name, which are rewritten in place under
+a journal. A stop there may leave the file torn with a complete journal
+beside it; what counts then is the content the journal completes it to.
 
 Needs the crash-test build of the Linux program (VENDREL_CRASH_AFTER)."""
 
 import argparse
+import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -17,6 +25,8 @@ from installation import Installation, read_registry, read_settings, records
 
 ARGS = ["F", "-v6/7", "-w2.10", "-dclinic"]
 KILLED = -9
+JOURNAL_ATTRIBUTE = "user.vendrel.journal"
+JOURNAL_MAGIC = b"VENDREL JOURNAL\n"
 
 
 def run(program, inst, crash_after=None):
@@ -30,8 +40,34 @@ def after_reading(proc):
     return proc.stdout[proc.stdout.find(b"Values specified"):]
 
 
+def fnv1a(data):
+    value = 14695981039346656037
+    for byte in data:
+        value = ((value ^ byte) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return value
+
+
+def completed(path):
+    """The file's content as its pending journal, if a whole one is recorded,
+    completes it; else the file's own bytes."""
+    try:
+        journal = pathlib.Path(os.getxattr(path, JOURNAL_ATTRIBUTE).decode())
+        data = journal.read_bytes()
+    except OSError:
+        return path.read_bytes()
+    if len(data) < 48 or not data.startswith(JOURNAL_MAGIC):
+        return path.read_bytes()
+    device, inode, length, checksum = struct.unpack("<4Q", data[16:48])
+    content = data[48:]
+    st = os.stat(path)
+    if (length != len(content) or checksum != fnv1a(data[16:40] + content)
+            or (device, inode) != (st.st_dev, st.st_ino)):
+        return path.read_bytes()
+    return content
+
+
 def snapshot(inst):
-    return {"store": inst.store.read_bytes(), "settings": inst.settings.read_bytes(),
+    return {"store": completed(inst.store), "settings": completed(inst.settings),
             "company": inst.company.read_bytes()}
 
 
@@ -69,47 +105,91 @@ def torn(before, after, crashed):
     return problems
 
 
+class Layout:
+    """Plain files, or the store and settings file with a second name each."""
+
+    def __init__(self, linked):
+        self.linked = linked
+        self.name = "hard-linked" if linked else "plain"
+
+    def make(self, root):
+        inst = Installation(root)
+        if self.linked:
+            other = inst.root / "other"
+            other.mkdir()
+            os.link(inst.settings, other / "kelvarini.dat")
+            os.link(inst.store, other / "registry.reg")
+        return inst
+
+    def problems(self, inst):
+        """Both names of each linked file still one file."""
+        if not self.linked:
+            return []
+        other = inst.root / "other"
+        return [f"{name} has split into two files" for name, first in
+                (("kelvarini.dat", inst.settings), ("registry.reg", inst.store))
+                if os.stat(first).st_ino != os.stat(other / name).st_ino]
+
+    def leftovers(self, inst):
+        folders = [inst.root, inst.kova] + ([inst.root / "other"] if self.linked else [])
+        return sorted(p.name for folder in folders for p in folder.iterdir()
+                      if p.name.startswith("."))
+
+
+def try_layout(program, scratch, layout):
+    failures, points, leftovers = [], 0, 0
+    reference = layout.make(scratch / f"{layout.name}-reference")
+    before = snapshot(reference)
+    finished = run(program, reference)
+    if finished.returncode != 0:
+        return [f"{layout.name}: the undisturbed run failed: {finished.stdout[-300:]!r} "
+                f"{finished.stderr!r}"], 0, 0
+    after = snapshot(reference)
+    for point in range(1, 10000):
+        inst = layout.make(scratch / f"{layout.name}-point{point}")
+        stopped = run(program, inst, crash_after=point)
+        if stopped.returncode == 0:
+            shutil.rmtree(inst.root)
+            break
+        points += 1
+        where = f"{layout.name}: " + stopped.stderr.decode("latin-1").strip()
+        if stopped.returncode != KILLED:
+            failures.append(f"{where}: exit {stopped.returncode}, not killed")
+            continue
+        problems = torn(before, after, snapshot(inst)) + layout.problems(inst)
+        leftovers += len(layout.leftovers(inst))
+        again = run(program, inst)
+        if again.returncode != 0 or after_reading(again) != after_reading(finished):
+            problems.append(f"the second run ended with {again.returncode}: "
+                            f"{again.stdout[-200:]!r}")
+        elif snapshot(inst) != after:
+            problems.append("the second run left other stores than an undisturbed run")
+        problems += layout.problems(inst)
+        problems += [f"left behind after the second run: {name}"
+                     for name in layout.leftovers(inst)]
+        failures += [f"{where}: {problem}" for problem in problems]
+        shutil.rmtree(inst.root)
+    return failures, points, leftovers
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--program", required=True)
     program = str(pathlib.Path(parser.parse_args().program).resolve())
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-crash-"))
-    failures, points, leftovers = [], 0, 0
+    failed = False
     try:
-        reference = Installation(scratch / "reference")
-        before = snapshot(reference)
-        finished = run(program, reference)
-        if finished.returncode != 0:
-            print(finished.stdout.decode("latin-1"), finished.stderr.decode("latin-1"))
-            return 1
-        after = snapshot(reference)
-        for point in range(1, 10000):
-            inst = Installation(scratch / f"point{point}")
-            stopped = run(program, inst, crash_after=point)
-            if stopped.returncode == 0:
-                break
-            points += 1
-            where = stopped.stderr.decode("latin-1").strip()
-            if stopped.returncode != KILLED:
-                failures.append(f"{where}: exit {stopped.returncode}, not killed")
-                continue
-            problems = torn(before, after, snapshot(inst))
-            leftovers += len(inst.leftovers())
-            again = run(program, inst)
-            if again.returncode != 0 or after_reading(again) != after_reading(finished):
-                problems.append(f"the second run ended with {again.returncode}: "
-                                f"{again.stdout[-200:]!r}")
-            elif snapshot(inst) != after:
-                problems.append("the second run left other stores than an undisturbed run")
-            failures += [f"{where}: {problem}" for problem in problems]
-            shutil.rmtree(inst.root)
+        for layout in (Layout(linked=False), Layout(linked=True)):
+            failures, points, leftovers = try_layout(program, scratch, layout)
+            for failure in failures:
+                print("FAIL " + failure)
+            print(f"crash points, {layout.name} files: {points} tried, {len(failures)} failures, "
+                  f"{leftovers} temporary files or journals left by stopped runs, "
+                  f"none after the next run")
+            failed = failed or bool(failures) or points == 0
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    for failure in failures:
-        print("FAIL " + failure)
-    print(f"crash points: {points} tried, {len(failures)} failures, "
-          f"{leftovers} temporary files left by stopped runs")
-    return 1 if failures or points == 0 else 0
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":

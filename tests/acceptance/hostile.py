@@ -9,58 +9,18 @@ command line cannot hold a megabyte."""
 import argparse
 import os
 import pathlib
-import re
 import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 from harness import HKLM, RECORD_SIZE, record, scrambled, stamped
+import hostile_rights
 from installation import COMPANY, SETTINGS, Installation, read_registry, read_settings, records
+from whole_run import HANG, run
 
-HANG = 300  # seconds; a run still going then counts as hung
-REPORT = re.compile(rb"Exception (E\w+) in module vendrel\w* at [0-9A-F]{8}\.\r\n(.*)\.\r\n\r\n\Z",
-                    re.S)
 ARGS = ["F", "-v6/7"]
-
-
-class Run:
-    def __init__(self, proc, seconds):
-        self.proc, self.seconds = proc, seconds
-        self.out = proc.stdout
-        match = REPORT.search(self.out)
-        self.kind = match.group(1).decode() if match else None
-        self.message = match.group(2) if match else None
-
-
-def run(program, inst, args, stdin=b"\r\n", env=None, user=None, during=None):
-    started = time.monotonic()
-    proc = subprocess.Popen([program] + args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, cwd=inst.root, env=env or inst.env(),
-                            user=user)
-    if during:
-        threading.Thread(target=during, daemon=True).start()
-    out, err = proc.communicate(stdin, timeout=HANG)
-    proc.stdout, proc.stderr = out, err
-    return Run(proc, time.monotonic() - started)
-
-
-def outcome(result, want_kind=None):
-    """The problems with how a run ended: a crash, or neither a clean end nor a report."""
-    code = result.proc.returncode
-    if code < 0 or code not in (0, 1):
-        return [f"ended with {code}: {result.proc.stderr[-400:]!r}"]
-    if code == 0 and not result.out.endswith(b"Any key to quit..."):
-        return [f"exit 0 without the final prompt: {result.out[-200:]!r}"]
-    if code == 1 and result.kind is None:
-        return [f"exit 1 without a failure report: {result.out[-300:]!r}"]
-    if want_kind == "ok" and code != 0:
-        return [f"failed: {result.kind} {result.message!r}"]
-    if want_kind not in (None, "ok") and result.kind != want_kind:
-        return [f"wanted {want_kind}, got {result.kind} {result.message!r} (exit {code})"]
-    return []
 
 
 def unchanged_store(inst, before):
@@ -71,19 +31,19 @@ def unchanged_store(inst, before):
 
 def store_is_folder(program, inst):
     result = run(program, inst, ARGS, env=inst.env(VENDREL_REGISTRY=str(inst.kova)))
-    return outcome(result, "ERegistryException") + message_names(result, inst.kova)
+    return result.outcome("ERegistryException") + message_names(result, inst.kova)
 
 
 def store_is_fifo(program, inst):
     fifo = inst.root / "fifo.reg"
     os.mkfifo(fifo)
     result = run(program, inst, ARGS, env=inst.env(VENDREL_REGISTRY=str(fifo)))
-    return outcome(result, "ERegistryException") + message_names(result, fifo)
+    return result.outcome("ERegistryException") + message_names(result, fifo)
 
 
 def store_is_dev_null(program, inst):
     result = run(program, inst, ARGS, env=inst.env(VENDREL_REGISTRY="/dev/null"))
-    return outcome(result, "ERegistryException") + message_names(result, "/dev/null")
+    return result.outcome("ERegistryException") + message_names(result, "/dev/null")
 
 
 def as_another_user(program, inst):
@@ -106,7 +66,7 @@ def store_is_unreadable(program, inst):
     inst.store.chmod(0)
     result = run(program, inst, ARGS, user=user)
     inst.store.chmod(0o644)
-    problems = outcome(result, "ok") + unchanged_store(inst, before)
+    problems = result.outcome("ok") + unchanged_store(inst, before)
     if b"Current values: \r\n  Drive:      \r\n" not in result.out:
         problems.append(f"current values shown: {result.out[:400]!r}")
     return problems
@@ -121,7 +81,7 @@ def store_behind_a_closed_folder(program, inst):
     closed.chmod(0)
     result = run(program, inst, ARGS, env=inst.env(VENDREL_REGISTRY=str(store)), user=user)
     closed.chmod(0o755)
-    return outcome(result, "ERegistryException") + message_names(result, store)
+    return result.outcome("ERegistryException") + message_names(result, store)
 
 
 def message_names(result, path):
@@ -139,7 +99,7 @@ def store_of_a_million_values(program, inst):
     bulk = b"\r\n".join(lines) + b"\r\n"
     inst.store.write_bytes(bulk + inst.store.read_bytes()[len(b"REGEDIT4\r\n"):])
     result = run(program, inst, ARGS + ["-pY"])
-    problems = outcome(result, "ok")
+    problems = result.outcome("ok")
     after = inst.store.read_bytes()
     if not after.startswith(bulk):
         problems.append("the other million values changed")
@@ -153,11 +113,11 @@ def drive_is_a_link_loop(program, inst):
     loop = inst.drives / "g:"
     os.symlink("g:", loop)
     result = run(program, inst, ["G", "-v6/7", "-w2.10"])
-    problems = outcome(result, "EAbort")
+    problems = result.outcome("EAbort")
     if b"Error: could not open G:\\KOVA\\dromfile.dat  error " not in result.out:
         problems.append(f"no open error: {result.out[-300:]!r}")
     settings = run(program, inst, ["G", "-v6/7", "-dclinic"])
-    return problems + outcome(settings, "EIniFileException")
+    return problems + settings.outcome("EIniFileException")
 
 
 def a_megabyte_of_arguments(program, inst):
@@ -167,7 +127,7 @@ def a_megabyte_of_arguments(program, inst):
     result = run(program, inst, args)
     # Values are cut to 255 characters: the Drive loses its colon, and the
     # working dir, cut to 10, names no company file.
-    problems = outcome(result, "EAbort")
+    problems = result.outcome("EAbort")
     if b"Error: could not open FFFFFFFFFFdromfile.dat  error 2." not in result.out:
         problems.append(f"no open error: {result.out[-300:]!r}")
     values = read_registry(inst.store.read_bytes())[HKLM]
@@ -183,7 +143,7 @@ def a_megabyte_of_arguments(program, inst):
 def a_typed_line_of_10_mb(program, inst):
     line = bytes(ord("a") + i % 26 for i in range(10 * 1024 * 1024))
     result = run(program, inst, ["-v6/7"], stdin=line + b"\r\n\r\n")
-    problems = outcome(result, "ok")
+    problems = result.outcome("ok")
     drive = read_registry(inst.store.read_bytes())[HKLM].get("DRIVE")
     if drive != (1, line[:255].upper() + b"\0"):
         problems.append(f"Drive is {drive!r}")
@@ -200,7 +160,7 @@ def company_file_past_2_gib(program, inst):
         out.seek((count - 3) * RECORD_SIZE)
         out.write(b"".join(last))
     result = run(program, inst, ARGS + ["-w2.10"], stdin=b"\r\n")
-    problems = outcome(result, "ok")
+    problems = result.outcome("ok")
     if not result.out.endswith(b"Updated TARVEL%d: R%d\r\nAny key to quit..." % (count - 1, count - 1)):
         problems.append(f"the last record was not stamped: {result.out[-200:]!r}")
     with open(inst.company, "rb") as data:
@@ -228,7 +188,7 @@ def company_file_shrinking(program, inst):
 
     result = run(program, inst, ARGS + ["-w2.10"], during=shrink)
     print(f"    shrinking: {result.kind or 'completed'} after {result.out.count(b'Updated')} records")
-    problems = outcome(result)
+    problems = result.outcome()
     if result.kind not in (None, "EInOutError"):
         problems.append(f"report {result.kind}")
     # The stamp takes no lock: a record read before the cut and written after
@@ -254,7 +214,7 @@ def company_file_shrinking(program, inst):
 def every_byte_value(program, inst):
     text = bytes(range(1, 256))
     result = run(program, inst, [os.fsdecode(text), "-v6/7"])
-    problems = outcome(result, "ok")
+    problems = result.outcome("ok")
     values = read_registry(inst.store.read_bytes())[HKLM]
     want = (text + b":")[:255].upper()
     if values.get("DRIVE") != (1, want + b"\0"):
@@ -262,7 +222,7 @@ def every_byte_value(program, inst):
     names = [bytes(c for c in range(1, 128) if c not in (10, 13)), bytes(range(128, 256))]
     for name in names:
         result = run(program, inst, ["F", "-v6/7", "-d" + os.fsdecode(name)])
-        problems += outcome(result, "ok")
+        problems += result.outcome("ok")
         _, entries = read_settings(inst.settings.read_bytes())
         if entries[b"database"] != scrambled(name):
             problems.append(f"database for {name[:8]!r}... is {entries[b'database']!r}")
@@ -277,7 +237,7 @@ SCENARIOS = [store_is_folder, store_is_fifo, store_is_dev_null, store_is_unreada
              store_behind_a_closed_folder,
              store_of_a_million_values, drive_is_a_link_loop, a_megabyte_of_arguments,
              a_typed_line_of_10_mb, company_file_past_2_gib, company_file_shrinking,
-             every_byte_value]
+             every_byte_value] + hostile_rights.SCENARIOS
 
 
 def main():
@@ -286,15 +246,21 @@ def main():
     parser.add_argument("--only", help="run the scenarios whose name holds this text")
     options = parser.parse_args()
     program = str(pathlib.Path(options.program).resolve())
-    failed = 0
-    for scenario in SCENARIOS:
-        if options.only and options.only not in scenario.__name__:
-            continue
+    chosen = [s for s in SCENARIOS if not options.only or options.only in s.__name__]
+    if not chosen:
+        print(f"hostile environments: no scenario's name holds {options.only!r}")
+        return 1
+    failed = skipped = 0
+    for scenario in chosen:
         memory = "/dev/shm" if scenario in IN_MEMORY and os.path.isdir("/dev/shm") else None
         scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-hostile-", dir=memory))
         started = time.monotonic()
         try:
             problems = scenario(program, Installation(scratch / "inst"))
+        except hostile_rights.Skip as reason:
+            skipped += 1
+            print(f"skip {scenario.__name__}: {reason}")
+            continue
         except subprocess.TimeoutExpired:
             problems = [f"still running after {HANG} s"]
         finally:
@@ -304,7 +270,7 @@ def main():
         print(f"{'FAIL' if problems else 'ok  '} {scenario.__name__} ({took:.1f} s)")
         for problem in problems:
             print("    " + problem)
-    print(f"hostile environments: {len(SCENARIOS)} scenarios, {failed} failed")
+    print(f"hostile environments: {len(chosen)} scenarios, {failed} failed, {skipped} skipped")
     return 1 if failed else 0
 
 

@@ -73,6 +73,16 @@ TEST(AtomicUpdateTest, ALinkStaysALinkAndItsTargetIsReplaced) {
   EXPECT_EQ(UpdateFileAtomically(dir / "loop1", WhenMissing::kCreate, Append("b")), ELOOP);
 }
 
+TEST(AtomicUpdateTest, AFileWithSeveralNamesStaysOneFile) {
+  ScratchFolder dir;
+  std::string path = dir / "f.ini";
+  WriteFile(path, "a");
+  std::filesystem::create_hard_link(path, dir / "g.ini");
+  EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail, Append("b")), 0);
+  EXPECT_EQ(ReadFile(dir / "g.ini"), "ab");
+  EXPECT_EQ(std::filesystem::hard_link_count(path), 2u);
+}
+
 TEST(AtomicUpdateTest, AnEditThatThrowsOrDeclinesLeavesTheFile) {
   ScratchFolder dir;
   std::string path = dir / "f.ini";
