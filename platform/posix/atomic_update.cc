@@ -77,8 +77,7 @@ int Replace(const std::string& target, int fd, const struct stat& held,
 
 // Opens the file and takes its lock, as the file that stands at the path
 // when the lock is granted: another run may have replaced it meanwhile.
-int LockCurrentFile(const std::string& target, int operation, UniqueFd* locked,
-                    struct stat* held) {
+int LockCurrentFile(const std::string& target, int operation, UniqueFd* locked, struct stat* held) {
   for (;;) {
     UniqueFd fd(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd) return errno;

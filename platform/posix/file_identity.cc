@@ -68,12 +68,13 @@ bool CarryIdentity(int from, const struct stat& from_stat, int to) {
     if (fremovexattr(to, name.c_str()) != 0 && errno != ENODATA) return false;
   }
   for (const std::string& name : *names) {
-    std::optional<std::string> value = AttributeValue(from, name);
+    const std::optional<std::string> value = AttributeValue(from, name);
     if (!value) {
       if (errno == ENODATA) continue;  // removed in between
       return false;
     }
-    if (fsetxattr(to, name.c_str(), value->data(), value->size(), 0) != 0) return false;
+    const std::string& bytes = *value;
+    if (fsetxattr(to, name.c_str(), bytes.data(), bytes.size(), 0) != 0) return false;
   }
   // Last, as writing and changing the owner may clear set-id bits.
   return fchmod(to, from_stat.st_mode & 07777) == 0;

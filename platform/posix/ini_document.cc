@@ -113,8 +113,9 @@ std::optional<std::string> Utf16Kind(std::string_view text) {
                             : "UTF-16 text (big-endian, without a byte-order mark)";
 }
 
-std::string IniWrite(std::string_view text, std::string_view section, std::string_view key,
-                     std::string_view value) {
+std::string IniWrite(std::string_view text, const IniPlace& place, std::string_view value) {
+  const std::string_view section = place.section;
+  const std::string_view key = place.key;
   const std::string_view wanted_section = TrimBlanks(section);
   const std::string_view wanted_key = TrimBlanks(key);
   const std::string line_end(FirstLineEnd(text));
@@ -151,10 +152,9 @@ std::string IniWrite(std::string_view text, std::string_view section, std::strin
   return Splice(text, insert_at, insert_at, entry);
 }
 
-std::optional<std::string> IniDelete(std::string_view text, std::string_view section,
-                                     std::string_view key) {
-  const std::string_view wanted_section = TrimBlanks(section);
-  const std::string_view wanted_key = TrimBlanks(key);
+std::optional<std::string> IniDelete(std::string_view text, const IniPlace& place) {
+  const std::string_view wanted_section = TrimBlanks(place.section);
+  const std::string_view wanted_key = TrimBlanks(place.key);
   bool in_section = wanted_section.empty();
   LineReader reader(text);
   Line line;

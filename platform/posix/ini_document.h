@@ -11,17 +11,21 @@
 
 namespace vendrel::platform {
 
+// Where an entry stands: its section and its key.
+struct IniPlace {
+  std::string_view section;
+  std::string_view key;
+};
+
 // Sets the first matching key of the first matching section, or adds the
 // key after that section's last non-blank line, or adds the section at the
 // end. Section and key names match without regard to case or to blanks
 // around them. New lines take the line end of the file's first line.
-std::string IniWrite(std::string_view text, std::string_view section, std::string_view key,
-                     std::string_view value);
+std::string IniWrite(std::string_view text, const IniPlace& place, std::string_view value);
 
 // Removes the first matching key, searching the matching sections in file
 // order; nothing when there is none.
-std::optional<std::string> IniDelete(std::string_view text, std::string_view section,
-                                     std::string_view key);
+std::optional<std::string> IniDelete(std::string_view text, const IniPlace& place);
 
 // Text the profile functions would read as UTF-16, which is never edited as
 // single bytes: a byte-order mark (FF FE or FE FF), or, without one, a zero

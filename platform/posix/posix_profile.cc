@@ -11,6 +11,21 @@ bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
+// The edit of one entry: a write when value holds one, else a deletion,
+// which leaves a file without the entry as it is (not rewritten). A UTF-16
+// file is never edited as single bytes: *refused then says why.
+std::optional<std::string> EditEntry(const std::string* old, const IniPlace& place,
+                                     const std::optional<std::string>& value, Result* refused) {
+  std::string_view text = old != nullptr ? std::string_view(*old) : std::string_view();
+  if (std::optional<std::string> kind = Utf16Kind(text)) {
+    *refused =
+        Result(kInvalidData, "the file holds " + *kind + ", which is not edited as single bytes");
+    return std::nullopt;
+  }
+  if (!value) return IniDelete(text, place);
+  return IniWrite(text, place, *value);
+}
+
 }  // namespace
 
 Result PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
@@ -31,21 +46,10 @@ Result PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
   if (WinCode code = drives_.Resolve(file_name, PathUse::kNewOrOld, &host)) return code;
 
   Result refused;
+  const IniPlace place{*section, *key};
   int error = UpdateFileAtomically(
       host, value ? WhenMissing::kCreate : WhenMissing::kFail,
-      [&](std::string* old) -> std::optional<std::string> {
-        std::string_view text = old != nullptr ? std::string_view(*old) : std::string_view();
-        if (std::optional<std::string> why = Utf16Kind(text)) {
-          refused = Result(kInvalidData, "the file holds " + *why +
-                                             ", which is not edited as "
-                                             "single bytes");
-          return std::nullopt;
-        }
-        // Nothing to delete leaves the file as it is: it is not
-        // rewritten.
-        if (!value) return IniDelete(text, *section, *key);
-        return IniWrite(text, *section, *key, *value);
-      });
+      [&](std::string* old) { return EditEntry(old, place, value, &refused); });
   if (error != 0) return WinCodeFromErrno(error);
   return refused;
 }

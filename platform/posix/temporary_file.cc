@@ -68,9 +68,10 @@ bool IsTemporaryName(std::string_view name) {
 int CreateTemporary(const std::string& target, mode_t mode, TemporaryFile* temporary) {
   const std::string folder = DirectoryOf(target);
   const std::size_t room = kNameMax - 1 - kMark.size() - kRandomLength;
-  const std::string stem = "." + BaseNameOf(target).substr(0, room) + std::string(kMark);
+  std::string stem = folder;
+  stem.append("/.").append(BaseNameOf(target).substr(0, room)).append(kMark);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    std::string path = folder + "/" + stem + RandomSuffix();
+    std::string path = stem + RandomSuffix();
     UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
     CrashPointAfter("open(temporary)");
     if (!fd) {
@@ -80,8 +81,7 @@ int CreateTemporary(const std::string& target, mode_t mode, TemporaryFile* tempo
     // A run clearing leftovers may have taken the new file for a dead one
     // before the lock: then it is gone or going, and another is made.
     struct stat st;
-    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || fstat(fd.get(), &st) != 0 ||
-        st.st_nlink == 0) {
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || fstat(fd.get(), &st) != 0 || st.st_nlink == 0) {
       continue;
     }
     temporary->fd = std::move(fd);
@@ -111,7 +111,8 @@ void ClearDeadTemporaries(const std::string& folder) {
   }
   const int at = dirfd(dir.get());
   for (const std::string& name : names) {
-    UniqueFd fd(openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(
+        openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat held;
     if (!fd || fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) continue;
     // A live run holds its temporary file locked.

@@ -7,7 +7,7 @@
 //
 // HIVE is HKLM or HKCU. Names and data travel in hexadecimal, so any byte
 // passes.
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 
 #include <cstdio>
 #include <fstream>

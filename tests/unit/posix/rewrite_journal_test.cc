@@ -52,7 +52,7 @@ class RewriteJournalTest : public ::testing::Test {
 
   // Leaves a journal beside the file, recorded on it, as a stopped run does.
   std::string LeaveJournal(const std::string& bytes) {
-    const std::string journal = dir_ / "left.journal";
+    std::string journal = dir_ / "left.journal";
     WriteFile(journal, bytes);
     setxattr(path_.c_str(), kAttribute, journal.data(), journal.size(), 0);
     return journal;
