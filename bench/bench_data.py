@@ -1,27 +1,57 @@
-"""The large product files of the whole-run benchmarks, shaped as the
-in-process benchmarks shape them."""
+"""The large product files of the whole-run benchmarks, in the shapes the
+in-process benchmarks give them (bench_files.h)."""
+
+POSTGRES = ["[POSTGRES_SERVER]", "host=db", "langver=1", "util_ver=2", "fileupdates_ver=3",
+            "ccffl=4", "database=old"]
 
 
 def settings_file(size: int) -> bytes:
+    """Sections of 40 keys, POSTGRES_SERVER in the middle."""
     lines = []
     sections = max(size // 1175, 2)
     for s in range(sections):
         lines.append(f"[SECTION{s}]")
         lines += [f"key{k}=value number {k} of {s}" for k in range(40)]
         if s == sections // 2:
-            lines += ["[POSTGRES_SERVER]", "host=db", "langver=1", "util_ver=2",
-                      "fileupdates_ver=3", "ccffl=4", "database=old"]
+            lines += POSTGRES
     return ("\r\n".join(lines) + "\r\n").encode()
 
 
-def registry_store(values: int) -> bytes:
+def settings_file_of_small_sections(size: int) -> bytes:
+    """Sections of two short lines, about 100 bytes each."""
+    lines = []
+    sections = max(size // 100, 2)
+    for s in range(sections):
+        lines += [f"[WORKSTATION{s}]", f"name=desk{s}", f"printer=front{s}"]
+        if s == sections // 2:
+            lines += POSTGRES
+    return ("\r\n".join(lines) + "\r\n").encode()
+
+
+PRODUCT_KEY = ["[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]", '"Drive"="C:"',
+               '"InstPath"="C:\\\\KOVA32"', '"LocalDrive"="C:"', '"PracticeRelief"="N"']
+
+
+def some_values(count: int, prefix: str = ""):
+    out = []
+    for v in range(0, count - 1, 2):
+        out += [f'"{prefix}Value{v}"="some setting text {v}"', f'"{prefix}Number{v}"=dword:0000002a']
+    return out
+
+
+def registry_store(values: int, per_key: int = 100) -> bytes:
+    """Values in other keys of per_key values each, the product key in the middle."""
     out = ["REGEDIT4", ""]
-    keys = max(values // 100, 1)
+    keys = max(values // per_key, 1)
     for k in range(keys):
         if k == keys // 2:
-            out += ["[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]", '"Drive"="C:"', ""]
+            out += PRODUCT_KEY + [""]
         out.append(f"[HKEY_LOCAL_MACHINE\\Software\\Vendor{k}]")
-        for v in range(0, 100, 2):
-            out += [f'"Value{v}"="some setting text {v}"', f'"Number{v}"=dword:0000002a']
-        out.append("")
+        out += some_values(per_key) + [""]
     return ("\r\n".join(out) + "\r\n").encode()
+
+
+def product_key_store(values: int) -> bytes:
+    """The product key itself holding the values."""
+    return ("\r\n".join(["REGEDIT4", ""] + PRODUCT_KEY + some_values(values, "Other") + [""])
+            + "\r\n").encode()

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/posix/crash_point.h"
-#include "platform/posix/durable_write.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/file_identity.h"
 #include "platform/posix/rewrite_journal.h"
 #include "platform/posix/temporary_file.h"
@@ -36,8 +36,8 @@ int WriteTemporary(const std::string& target, const std::string& content, mode_t
 // place, which fails rather than overwrite a file another run just made.
 // Returns EEXIST when that happened, and the caller starts over.
 int CreateNew(const std::string& target, const FileEdit& edit) {
-  std::optional<std::string> content = edit(nullptr);
-  if (!content) return 0;
+  const std::string* content = edit(nullptr);
+  if (content == nullptr) return 0;
   TemporaryFile temporary;
   if (int error = WriteTemporary(target, *content, kNewFileMode, &temporary); error != 0) {
     return error;
@@ -142,8 +142,8 @@ int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, cons
     ClearDeadTemporaries(folder);
     std::string old_content;
     if (int read = ReadToEnd(fd.get(), &old_content); read != 0) return read;
-    std::optional<std::string> content = edit(&old_content);
-    if (!content) return 0;
+    const std::string* content = edit(&old_content);
+    if (content == nullptr) return 0;
     return Replace(target, fd.get(), held, *content);
   }
 }

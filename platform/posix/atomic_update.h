@@ -7,14 +7,14 @@
 #define VENDREL_PLATFORM_POSIX_ATOMIC_UPDATE_H_
 
 #include <functional>
-#include <optional>
 #include <string>
 
 namespace vendrel::platform {
 
 // Given the file's content (null when it does not exist; the edit may take
-// it over), returns the new content, or nothing to leave the file untouched.
-using FileEdit = std::function<std::optional<std::string>(std::string* old_content)>;
+// it over, and edit it in place), returns the content to write, which the
+// edit's side keeps, or null to leave the file untouched.
+using FileEdit = std::function<const std::string*(std::string* old_content)>;
 
 enum class WhenMissing { kFail, kCreate };
 

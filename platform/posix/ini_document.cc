@@ -10,10 +10,13 @@ namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-// Blanks as the profile functions skip them, Ctrl-Z included.
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
+// Blanks as the profile functions skip them, Ctrl-Z included, less the line
+// breaks.
+bool IsBlankInLine(char c) {
+  return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
 }
+
+bool IsBlank(char c) { return IsBlankInLine(c) || c == '\r' || c == '\n'; }
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -63,6 +66,37 @@ class LineReader {
     return true;
   }
 
+  // Reads the next section header, passing over the lines before it
+  // unread: a search for '[' skips them, and only the lines a '[' starts
+  // (after blanks) are looked at.
+  bool NextHeader(Line* line) {
+    const std::string_view text = cursor_.text();
+    std::size_t from = cursor_.offset();
+    for (;;) {
+      const std::size_t bracket = text.find('[', from);
+      if (bracket == std::string_view::npos) {
+        cursor_.Seek(text.size());
+        return false;
+      }
+      std::size_t start = bracket;
+      while (start > from && IsBlankInLine(text[start - 1])) --start;
+      const bool at_line_start = start == from || text[start - 1] == '\n' ||
+                                 text[start - 1] == '\r' ||
+                                 (start == kUtf8Mark.size() && text.substr(0, start) == kUtf8Mark);
+      if (at_line_start) {
+        // The line it starts, from its true beginning.
+        std::size_t begin = start;
+        while (begin > from && text[begin - 1] != '\n' && text[begin - 1] != '\r') --begin;
+        cursor_.Seek(begin);
+        if (!Next(line)) return false;
+        if (line->kind == Kind::kSection) return true;
+        from = cursor_.offset();
+      } else {
+        from = bracket + 1;
+      }
+    }
+  }
+
  private:
   LineCursor cursor_;
 };
@@ -83,14 +117,70 @@ std::string ReplacedValue(std::string_view content, std::string_view value) {
   return std::string(content.substr(0, value_at)) + std::string(value);
 }
 
-std::string Splice(std::string_view text, std::size_t from, std::size_t to,
-                   std::string_view insert) {
-  std::string out;
-  out.reserve(text.size() - (to - from) + insert.size());
-  out.append(text.substr(0, from));
-  out.append(insert);
-  out.append(text.substr(to));
-  return out;
+// A change to the text: the bytes from..to give way to insert.
+struct Change {
+  std::size_t from = 0;
+  std::size_t to = 0;
+  std::string insert;
+};
+
+void Apply(std::string* text, const Change& change) {
+  text->replace(change.from, change.to - change.from, change.insert);
+}
+
+Change PlanWrite(std::string_view text, const IniPlace& place, std::string_view value) {
+  const std::string_view section = place.section;
+  const std::string_view key = place.key;
+  const std::string_view wanted_section = TrimBlanks(section);
+  const std::string_view wanted_key = TrimBlanks(key);
+  const std::string line_end(FirstLineEnd(text));
+  // Lines before the first header form the nameless section.
+  bool found = wanted_section.empty();
+  bool in_section = found;
+  std::size_t insert_at = 0;
+  LineReader reader(text);
+  Line line;
+  while (in_section ? reader.Next(&line) : reader.NextHeader(&line)) {
+    if (line.kind == Kind::kSection) {
+      if (in_section) break;  // only the first matching section is written
+      in_section = EqualsIgnoringCase(line.name, wanted_section);
+      if (in_section) {
+        found = true;
+        insert_at = line.end;
+      }
+      continue;
+    }
+    if (!in_section) continue;
+    if (line.kind != Kind::kBlank) insert_at = line.end;
+    if (line.kind == Kind::kKey && EqualsIgnoringCase(line.name, wanted_key)) {
+      return Change{line.begin, line.begin + line.content.size(),
+                    ReplacedValue(line.content, value)};
+    }
+  }
+  std::string entry = std::string(key) + "=" + std::string(value) + line_end;
+  if (!found) {
+    std::string tail = EndsWithLineEnd(text) || text.empty() ? "" : line_end;
+    tail += "[" + std::string(section) + "]" + line_end + entry;
+    return Change{text.size(), text.size(), std::move(tail)};
+  }
+  if (insert_at > 0 && !EndsWithLineEnd(text.substr(0, insert_at))) entry = line_end + entry;
+  return Change{insert_at, insert_at, std::move(entry)};
+}
+
+std::optional<Change> PlanDelete(std::string_view text, const IniPlace& place) {
+  const std::string_view wanted_section = TrimBlanks(place.section);
+  const std::string_view wanted_key = TrimBlanks(place.key);
+  bool in_section = wanted_section.empty();
+  LineReader reader(text);
+  Line line;
+  while (in_section ? reader.Next(&line) : reader.NextHeader(&line)) {
+    if (line.kind == Kind::kSection) {
+      in_section = EqualsIgnoringCase(line.name, wanted_section);
+    } else if (in_section && line.kind == Kind::kKey && EqualsIgnoringCase(line.name, wanted_key)) {
+      return Change{line.begin, line.end, std::string()};
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -113,59 +203,14 @@ std::optional<std::string> Utf16Kind(std::string_view text) {
                             : "UTF-16 text (big-endian, without a byte-order mark)";
 }
 
-std::string IniWrite(std::string_view text, const IniPlace& place, std::string_view value) {
-  const std::string_view section = place.section;
-  const std::string_view key = place.key;
-  const std::string_view wanted_section = TrimBlanks(section);
-  const std::string_view wanted_key = TrimBlanks(key);
-  const std::string line_end(FirstLineEnd(text));
-  // Lines before the first header form the nameless section.
-  bool found = wanted_section.empty();
-  bool in_section = found;
-  std::size_t insert_at = 0;
-  LineReader reader(text);
-  Line line;
-  while (reader.Next(&line)) {
-    if (line.kind == Kind::kSection) {
-      if (in_section) break;  // only the first matching section is written
-      in_section = EqualsIgnoringCase(line.name, wanted_section);
-      if (in_section) {
-        found = true;
-        insert_at = line.end;
-      }
-      continue;
-    }
-    if (!in_section) continue;
-    if (line.kind != Kind::kBlank) insert_at = line.end;
-    if (line.kind == Kind::kKey && EqualsIgnoringCase(line.name, wanted_key)) {
-      return Splice(text, line.begin, line.begin + line.content.size(),
-                    ReplacedValue(line.content, value));
-    }
-  }
-  std::string entry = std::string(key) + "=" + std::string(value) + line_end;
-  if (!found) {
-    std::string tail = EndsWithLineEnd(text) || text.empty() ? "" : line_end;
-    tail += "[" + std::string(section) + "]" + line_end + entry;
-    return Splice(text, text.size(), text.size(), tail);
-  }
-  if (insert_at > 0 && !EndsWithLineEnd(text.substr(0, insert_at))) entry = line_end + entry;
-  return Splice(text, insert_at, insert_at, entry);
+void IniWrite(std::string* text, const IniPlace& place, std::string_view value) {
+  Apply(text, PlanWrite(*text, place, value));
 }
 
-std::optional<std::string> IniDelete(std::string_view text, const IniPlace& place) {
-  const std::string_view wanted_section = TrimBlanks(place.section);
-  const std::string_view wanted_key = TrimBlanks(place.key);
-  bool in_section = wanted_section.empty();
-  LineReader reader(text);
-  Line line;
-  while (reader.Next(&line)) {
-    if (line.kind == Kind::kSection) {
-      in_section = EqualsIgnoringCase(line.name, wanted_section);
-    } else if (in_section && line.kind == Kind::kKey && EqualsIgnoringCase(line.name, wanted_key)) {
-      return Splice(text, line.begin, line.end, "");
-    }
-  }
-  return std::nullopt;
+bool IniDelete(std::string* text, const IniPlace& place) {
+  std::optional<Change> change = PlanDelete(*text, place);
+  if (change) Apply(text, *change);
+  return change.has_value();
 }
 
 }  // namespace vendrel::platform

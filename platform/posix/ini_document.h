@@ -1,7 +1,7 @@
 // An INI file edited the way the platform's profile writer edits it, except
 // that every line the change does not touch keeps its bytes: blanks, blank
 // lines, comments, a byte-order mark and the line ends. Each edit is one
-// pass over the text and one splice, with nothing kept per line.
+// pass over the text and one splice in place, with nothing kept per line.
 #ifndef VENDREL_PLATFORM_POSIX_INI_DOCUMENT_H_
 #define VENDREL_PLATFORM_POSIX_INI_DOCUMENT_H_
 
@@ -21,11 +21,11 @@ struct IniPlace {
 // key after that section's last non-blank line, or adds the section at the
 // end. Section and key names match without regard to case or to blanks
 // around them. New lines take the line end of the file's first line.
-std::string IniWrite(std::string_view text, const IniPlace& place, std::string_view value);
+void IniWrite(std::string* text, const IniPlace& place, std::string_view value);
 
 // Removes the first matching key, searching the matching sections in file
-// order; nothing when there is none.
-std::optional<std::string> IniDelete(std::string_view text, const IniPlace& place);
+// order; false, and the text as it was, when there is none.
+bool IniDelete(std::string* text, const IniPlace& place);
 
 // Text the profile functions would read as UTF-16, which is never edited as
 // single bytes: a byte-order mark (FF FE or FE FF), or, without one, a zero

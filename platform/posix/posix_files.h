@@ -9,8 +9,10 @@
 
 namespace vendrel::platform {
 
-// Files by drive-letter path. Each call is one system call on the open
-// descriptor; nothing is buffered here.
+// Files by drive-letter path. The file pointer of each handle is kept here,
+// as Windows keeps it for a handle: a positioning call moves it without a
+// system call, and a read or write is one positioned call at it (pread,
+// pwrite) that moves it on by what it moved. Nothing else is buffered.
 class PosixFiles : public Files {
  public:
   explicit PosixFiles(const DriveMap& drives) : drives_(drives) {}
@@ -23,13 +25,18 @@ class PosixFiles : public Files {
   Result Close(FileHandle file) override;
 
  private:
-  // The descriptor of an open handle, -1 for any other. A handle is its
+  struct OpenFile {
+    UniqueFd fd;
+    std::uint64_t position = 0;
+  };
+
+  // The open file of a handle, null for any other. A handle is its
   // descriptor's number; a run holds one file open at a time, so a short
   // list serves better than a map on this per-record path.
-  int Descriptor(FileHandle file) const;
+  OpenFile* Find(FileHandle file);
 
   const DriveMap& drives_;
-  std::vector<UniqueFd> open_;
+  std::vector<OpenFile> open_;
 };
 
 }  // namespace vendrel::platform

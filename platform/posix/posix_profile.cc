@@ -11,19 +11,20 @@ bool HasLineBreak(const std::string& text) {
   return text.find_first_of("\r\n") != std::string::npos;
 }
 
-// The edit of one entry: a write when value holds one, else a deletion,
-// which leaves a file without the entry as it is (not rewritten). A UTF-16
-// file is never edited as single bytes: *refused then says why.
-std::optional<std::string> EditEntry(const std::string* old, const IniPlace& place,
-                                     const std::optional<std::string>& value, Result* refused) {
-  std::string_view text = old != nullptr ? std::string_view(*old) : std::string_view();
-  if (std::optional<std::string> kind = Utf16Kind(text)) {
+// The edit of one entry, in place in *text: a write when value holds one,
+// else a deletion, which leaves a file without the entry as it is (not
+// rewritten: null is returned). A UTF-16 file is never edited as single
+// bytes: *refused then says why.
+const std::string* EditEntry(std::string* text, const IniPlace& place,
+                             const std::optional<std::string>& value, Result* refused) {
+  if (std::optional<std::string> kind = Utf16Kind(*text)) {
     *refused =
         Result(kInvalidData, "the file holds " + *kind + ", which is not edited as single bytes");
-    return std::nullopt;
+    return nullptr;
   }
-  if (!value) return IniDelete(text, place);
-  return IniWrite(text, place, *value);
+  if (!value) return IniDelete(text, place) ? text : nullptr;
+  IniWrite(text, place, *value);
+  return text;
 }
 
 }  // namespace
@@ -47,9 +48,11 @@ Result PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
 
   Result refused;
   const IniPlace place{*section, *key};
+  std::string created;  // the text of a file that does not exist yet
   int error = UpdateFileAtomically(
-      host, value ? WhenMissing::kCreate : WhenMissing::kFail,
-      [&](std::string* old) { return EditEntry(old, place, value, &refused); });
+      host, value ? WhenMissing::kCreate : WhenMissing::kFail, [&](std::string* old) {
+        return EditEntry(old != nullptr ? old : &created, place, value, &refused);
+      });
   if (error != 0) return WinCodeFromErrno(error);
   return refused;
 }

@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 
 namespace vendrel::platform {
 namespace {
+
+constexpr int kLargeBuffer = 256 * 1024;
 
 class PosixSystem : public System {
  public:
@@ -45,6 +48,10 @@ std::unique_ptr<System> System::Create(int argc, char** argv) {
   // left behind.
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  // A whole store or settings file is read into one buffer: such buffers
+  // are mapped on their own and given back when freed, rather than left in
+  // the heap once glibc has raised its threshold past their size.
+  mallopt(M_MMAP_THRESHOLD, kLargeBuffer);
   return std::make_unique<PosixSystem>(argc, argv);
 }
 

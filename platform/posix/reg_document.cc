@@ -1,6 +1,7 @@
 #include "platform/posix/reg_document.h"
 
 #include <cstdio>
+#include <type_traits>
 
 #include "base/text.h"
 #include "platform/posix/text_lines.h"
@@ -9,6 +10,8 @@ namespace vendrel::platform {
 namespace {
 
 constexpr std::string_view kSignature = "REGEDIT4";
+// Room left below 4 GiB for the values a run adds.
+constexpr std::size_t kLargestStore = 0xFFFFFFFFu - (1u << 20);
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -72,21 +75,24 @@ void ReadHexBytes(std::string_view text, std::size_t line, std::string* out) {
   }
 }
 
-// Reads a value's data; with keep false it only checks it, building nothing.
-std::optional<RegValue> ParseData(std::string_view data, std::size_t line, bool keep = true) {
+// Reads a value's data into *value, or only checks it when value is null.
+// Returns false for the "-" of a deletion line.
+bool ParseData(std::string_view data, std::size_t line, RegValue* value) {
   data = TrimBlanks(data);
-  if (data == "-") return std::nullopt;
-  RegValue value;
-  std::string* sink = keep ? &value.data : nullptr;
+  if (data == "-") return false;
+  std::string* sink = value != nullptr ? &value->data : nullptr;
+  auto set_type = [value](std::uint32_t type) {
+    if (value != nullptr) value->type = type;
+  };
   if (!data.empty() && data.front() == '"') {
     std::size_t pos = 0;
-    value.type = 1;
+    set_type(1);
     ReadQuoted(data, &pos, line, sink);
-    if (keep) value.data += '\0';
+    if (sink != nullptr) *sink += '\0';
     if (!TrimBlanks(data.substr(pos)).empty()) {
       throw RegParseError(line, "text follows a quoted value");
     }
-    return value;
+    return true;
   }
   if (data.substr(0, 6) == "dword:") {
     std::string_view digits = data.substr(6);
@@ -97,14 +103,16 @@ std::optional<RegValue> ParseData(std::string_view data, std::size_t line, bool 
       if (d < 0) throw RegParseError(line, "a dword is malformed");
       number = number * 16 + static_cast<std::uint32_t>(d);
     }
-    value.type = 4;
-    for (int b = 0; b < 4; ++b) value.data += static_cast<char>((number >> (8 * b)) & 0xFF);
-    return value;
+    set_type(4);
+    if (sink != nullptr) {
+      for (int b = 0; b < 4; ++b) *sink += static_cast<char>((number >> (8 * b)) & 0xFF);
+    }
+    return true;
   }
   if (data.substr(0, 4) == "hex:") {
-    value.type = 3;
+    set_type(3);
     ReadHexBytes(data.substr(4), line, sink);
-    return value;
+    return true;
   }
   if (data.substr(0, 4) == "hex(") {
     std::size_t close = data.find("):");
@@ -117,9 +125,9 @@ std::optional<RegValue> ParseData(std::string_view data, std::size_t line, bool 
       if (d < 0) throw RegParseError(line, "a value type is malformed");
       type = type * 16 + static_cast<std::uint32_t>(d);
     }
-    value.type = type;
+    set_type(type);
     ReadHexBytes(data.substr(close + 2), line, sink);
-    return value;
+    return true;
   }
   throw RegParseError(line, "a value's data is malformed");
 }
@@ -139,27 +147,26 @@ std::string_view JoinContinuations(LineCursor& lines, std::string_view content,
   return content;
 }
 
-struct ValueText {
-  std::string name;
-  std::optional<RegValue> value;  // empty for a "=-" deletion line
-};
-
-// Reads a joined value line; with keep false it only checks it, building
-// neither the name nor the data.
-ValueText ReadValueLine(std::string_view whole, std::size_t line_number, bool keep) {
-  ValueText read;
+// Reads a joined value line into name and value (none for a deletion
+// line), or only checks it when both are null.
+void ReadValueLine(std::string_view whole, std::size_t line_number, std::string* name,
+                   std::optional<RegValue>* value) {
   std::size_t pos = 0;
   if (whole.front() == '@') {
     pos = 1;
   } else {
-    ReadQuoted(whole, &pos, line_number, keep ? &read.name : nullptr);
+    ReadQuoted(whole, &pos, line_number, name);
   }
   std::string_view rest = TrimBlanks(whole.substr(pos));
   if (rest.empty() || rest.front() != '=') {
     throw RegParseError(line_number, "a value line has no '='");
   }
-  read.value = ParseData(rest.substr(1), line_number, keep);
-  return read;
+  if (value == nullptr) {
+    ParseData(rest.substr(1), line_number, nullptr);
+    return;
+  }
+  RegValue data;
+  if (ParseData(rest.substr(1), line_number, &data)) *value = std::move(data);
 }
 
 void AppendHex(std::string& out, std::string_view bytes) {
@@ -197,6 +204,7 @@ RegDocument::RegDocument() : text_(std::string(kSignature) + "\r\n") {}
 RegDocument::KeyIndex RegDocument::Index(std::string_view text, std::string_view key) {
   KeyIndex index;
   index.key = std::string(key);
+  if (text.size() > kLargestStore) throw RegParseError(1, "the store is 4 GiB or larger");
   LineCursor lines(text);
   std::string_view physical;
   if (!lines.Next(&physical) || TrimBlanks(WithoutLineEnd(physical)) != kSignature) {
@@ -226,12 +234,15 @@ RegDocument::KeyIndex RegDocument::Index(std::string_view text, std::string_view
       throw RegParseError(line_number, "a line is neither a key nor a value");
     }
     if (!have_section) throw RegParseError(line_number, "a value stands before any key");
+    const std::size_t name_at = static_cast<std::size_t>(content.data() - text.data());
     std::string joined;
     std::string_view whole = JoinContinuations(lines, content, &line_number, &joined);
-    // Only the key's own values are read; the rest are checked, not built.
-    ValueText read = ReadValueLine(whole, line_number, in_key);
+    // Checked, not built: the key's values are read when asked for.
+    ReadValueLine(whole, line_number, nullptr, nullptr);
     if (in_key) {
-      index.values.push_back(ValueLine{begin, lines.offset(), std::move(read.name)});
+      index.values.push_back(ValueLine{static_cast<Offset>(begin),
+                                       static_cast<Offset>(lines.offset()),
+                                       static_cast<Offset>(name_at)});
       index.insert_at = lines.offset();
     }
   }
@@ -247,6 +258,15 @@ RegDocument RegDocument::Parse(std::string text, std::string_view focus_key) {
   return doc;
 }
 
+RegDocument RegDocument::Same(std::string text, const RegDocument& same) {
+  RegDocument doc;
+  doc.text_ = std::move(text);
+  doc.line_end_ = same.line_end_;
+  doc.index_ = same.index_;
+  doc.index_valid_ = same.index_valid_;
+  return doc;
+}
+
 const RegDocument::KeyIndex& RegDocument::IndexOf(std::string_view key_path) const {
   if (!index_valid_ || !EqualsIgnoringCase(index_.key, key_path)) {
     index_ = Index(text_, key_path);
@@ -255,31 +275,67 @@ const RegDocument::KeyIndex& RegDocument::IndexOf(std::string_view key_path) con
   return index_;
 }
 
+bool RegDocument::IndexedFor(std::string_view key_path) const {
+  return index_valid_ && EqualsIgnoringCase(index_.key, key_path);
+}
+
 bool RegDocument::HasKey(std::string_view key_path) const { return IndexOf(key_path).exists; }
 
+RegDocument::ValueText RegDocument::Read(const ValueLine& line) const {
+  // The line was checked when indexed; read again, it gives its data.
+  LineCursor lines(std::string_view(text_).substr(line.begin, line.end - line.begin));
+  std::string_view first;
+  lines.Next(&first);
+  std::size_t line_number = 0;
+  std::string joined;
+  ValueText read;
+  ReadValueLine(JoinContinuations(lines, TrimBlanks(WithoutLineEnd(first)), &line_number, &joined),
+                line_number, &read.name, &read.value);
+  return read;
+}
+
+bool RegDocument::NameEquals(const ValueLine& line, std::string_view wanted) const {
+  std::size_t at = line.name_at;
+  if (text_[at] == '@') return wanted.empty();
+  std::size_t matched = 0;
+  for (++at; at < line.end; ++at) {
+    char c = text_[at];
+    if (c == '"') return matched == wanted.size();
+    if (c == '\\') c = text_[++at];
+    // A name that goes on over a continuation line is read joined.
+    if (c == '\r' || c == '\n') return EqualsIgnoringCase(Read(line).name, wanted);
+    if (matched == wanted.size() ||
+        !EqualsIgnoringCase(std::string_view(&c, 1), wanted.substr(matched, 1))) {
+      return false;
+    }
+    ++matched;
+  }
+  return false;
+}
+
+const RegDocument::ValueLine* RegDocument::LastLineOf(const KeyIndex& index,
+                                                      std::string_view name) const {
+  for (auto line = index.values.rbegin(); line != index.values.rend(); ++line) {
+    if (NameEquals(*line, name)) return &*line;
+  }
+  return nullptr;
+}
+
 std::optional<RegValue> RegDocument::Find(std::string_view key_path, std::string_view name) const {
-  std::map<std::string, RegValue> values = ValuesOf(key_path);
-  auto found = values.find(UpperCase(std::string(name)));
-  if (found == values.end()) return std::nullopt;
-  return found->second;
+  // The last line of the name decides: a later line overrides an earlier
+  // one, and a deletion line removes the value.
+  const ValueLine* line = LastLineOf(IndexOf(key_path), name);
+  if (line == nullptr) return std::nullopt;
+  return Read(*line).value;
 }
 
 std::map<std::string, RegValue> RegDocument::ValuesOf(std::string_view key_path) const {
   std::map<std::string, RegValue> values;
   for (const ValueLine& line : IndexOf(key_path).values) {
-    // The line was checked when indexed; read again, it gives its data.
-    LineCursor lines(std::string_view(text_).substr(line.begin, line.end - line.begin));
-    std::string_view first;
-    lines.Next(&first);
-    std::size_t line_number = 0;
-    std::string joined;
-    ValueText read = ReadValueLine(
-        JoinContinuations(lines, TrimBlanks(WithoutLineEnd(first)), &line_number, &joined),
-        line_number, /*keep=*/true);
-    const std::optional<RegValue>& value = read.value;
-    std::string upper = UpperCase(line.name);
-    if (value) {
-      values[upper] = *value;  // a later line overrides an earlier one
+    ValueText read = Read(line);
+    std::string upper = UpperCase(read.name);
+    if (read.value) {
+      values[upper] = *read.value;
     } else {
       values.erase(upper);
     }
@@ -315,36 +371,50 @@ std::string RegDocument::FormatValueLine(std::string_view name, const RegValue& 
 }
 
 void RegDocument::Set(std::string_view key_path, std::string_view name, const RegValue& value) {
-  const KeyIndex& index = IndexOf(key_path);
-  std::size_t from = 0;
-  std::size_t to = 0;
-  std::string insert;
-  const ValueLine* last = nullptr;
-  for (const ValueLine& line : index.values) {
-    if (EqualsIgnoringCase(line.name, name)) last = &line;
-  }
-  if (last != nullptr) {
+  IndexOf(key_path);
+  KeyIndex& index = index_;
+  if (const ValueLine* found = LastLineOf(index, name)) {
     // The value keeps the spelling of its name and its line end.
-    std::string_view old(text_.data() + last->begin, last->end - last->begin);
+    ValueLine& line = index.values[static_cast<std::size_t>(found - index.values.data())];
+    std::string_view old(text_.data() + line.begin, line.end - line.begin);
     std::string_view end = old.substr(WithoutLineEnd(old).size());
-    from = last->begin;
-    to = last->end;
-    insert = FormatValueLine(last->name, value) + std::string(end);
-  } else {
-    std::string line = FormatValueLine(name, value) + line_end_;
-    if (index.has_section) {
-      from = to = index.insert_at;
-    } else {
-      // The key exists through a sub-key only: it gets a section of its own.
-      from = to = text_.size();
-      line = line_end_ + "[" + std::string(key_path) + "]" + line_end_ + line;
+    std::string replacement = FormatValueLine(Read(line).name, value) + std::string(end);
+    text_.replace(line.begin, line.end - line.begin, replacement);
+    // The lines behind it move by the change in length.
+    const Offset old_end = line.end;
+    line.name_at = line.begin;
+    line.end = static_cast<Offset>(line.begin + replacement.size());
+    auto shift = [&](auto& offset) {
+      offset = static_cast<std::remove_reference_t<decltype(offset)>>(offset + line.end - old_end);
+    };
+    for (ValueLine* later = &line + 1; later != index.values.data() + index.values.size();
+         ++later) {
+      shift(later->begin);
+      shift(later->end);
+      shift(later->name_at);
     }
-    std::string_view before(text_.data(), from);
-    if (!before.empty() && WithoutLineEnd(before).size() == before.size()) line = line_end_ + line;
-    insert = std::move(line);
+    if (index.insert_at >= old_end) shift(index.insert_at);
+    return;
   }
-  text_.replace(from, to - from, insert);
-  index_valid_ = false;
+  std::string line = FormatValueLine(name, value);
+  std::string insert = line + line_end_;
+  std::size_t at = index.insert_at;
+  if (!index.has_section) {
+    // The key exists through a sub-key only: it gets a section of its own.
+    at = text_.size();
+    insert = line_end_ + "[" + std::string(key_path) + "]" + line_end_ + insert;
+  }
+  std::string_view before(text_.data(), at);
+  if (!before.empty() && WithoutLineEnd(before).size() == before.size())
+    insert = line_end_ + insert;
+  text_.insert(at, insert);
+  // New lines go after every value of the key, so the index only grows.
+  const std::size_t line_at = at + insert.size() - line.size() - line_end_.size();
+  index.values.push_back(ValueLine{static_cast<Offset>(line_at),
+                                   static_cast<Offset>(at + insert.size()),
+                                   static_cast<Offset>(line_at)});
+  index.has_section = true;
+  index.insert_at = at + insert.size();
 }
 
 }  // namespace vendrel::platform

@@ -32,24 +32,30 @@ class RegParseError : public std::runtime_error {
 };
 
 // The store's text, validated as a whole when parsed, and edited by
-// splicing: nothing is kept per line, so a store of a million values costs
-// little more than its own bytes.
+// splicing. Only one key is indexed, by where its value lines stand in the
+// text: a value is read when asked for, nothing is kept per value but its
+// place, and an edit keeps the index in step, so a store of a million
+// values costs little more than its own bytes.
 class RegDocument {
  public:
   // Throws RegParseError. The focus key is indexed while the text is
   // validated, so that the queries and edits of that key need no second
   // pass over the text.
   static RegDocument Parse(std::string text, std::string_view focus_key = {});
+  // The same document as same, over text that holds the very same bytes:
+  // nothing to validate or index again.
+  static RegDocument Same(std::string text, const RegDocument& same);
   // An empty store, as a new file would hold it.
   RegDocument();
 
   const std::string& Serialize() const { return text_; }
-  // The text, given up by a document that is done with.
-  std::string TakeText() && { return std::move(text_); }
+  // True when the key's index is at hand, without a pass over the text.
+  bool IndexedFor(std::string_view key_path) const;
 
   // Key paths begin with the hive's full name ("HKEY_LOCAL_MACHINE\...").
   // A key exists when it has a section of its own or a sub-key does.
   bool HasKey(std::string_view key_path) const;
+  // The value of that name (any letter case), as its last line gives it.
   std::optional<RegValue> Find(std::string_view key_path, std::string_view name) const;
   // All values of one key, by upper-cased name.
   std::map<std::string, RegValue> ValuesOf(std::string_view key_path) const;
@@ -63,10 +69,13 @@ class RegDocument {
   static std::string FormatValueLine(std::string_view name, const RegValue& value);
 
  private:
+  // Places in the text, 32 bits wide so that a key of many values keeps a
+  // small index; a store of 4 GiB or more is refused.
+  using Offset = std::uint32_t;
   struct ValueLine {
-    std::size_t begin = 0;
-    std::size_t end = 0;  // past its line end, continuation lines included
-    std::string name;
+    Offset begin = 0;
+    Offset end = 0;      // past its line end, continuation lines included
+    Offset name_at = 0;  // its name's opening quote, or the '@' of the default value
   };
   // Where one key's lines stand in the text.
   struct KeyIndex {
@@ -76,10 +85,17 @@ class RegDocument {
     std::vector<ValueLine> values;  // in file order
     std::size_t insert_at = 0;      // after the last value of its last section
   };
+  struct ValueText {
+    std::string name;
+    std::optional<RegValue> value;  // none for a deletion line
+  };
 
   // Validates the whole text and indexes one key; throws RegParseError.
   static KeyIndex Index(std::string_view text, std::string_view key);
   const KeyIndex& IndexOf(std::string_view key_path) const;
+  ValueText Read(const ValueLine& line) const;
+  bool NameEquals(const ValueLine& line, std::string_view wanted) const;
+  const ValueLine* LastLineOf(const KeyIndex& index, std::string_view name) const;
 
   std::string text_;
   std::string line_end_ = "\r\n";

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "platform/posix/crash_point.h"
-#include "platform/posix/durable_write.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/temporary_file.h"
 #include "platform/posix/unique_fd.h"
 

@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "platform/posix/atomic_update.h"
 #include "platform/posix/config_path.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win_error_map.h"
 
@@ -72,11 +73,24 @@ Result StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uin
                         std::string("cannot be read: ") + std::strerror(error));
   }
   std::string path = std::string(HiveName(root)) + "\\" + sub_key;
-  RegDocument document;
-  if (Result loaded = Load(std::move(content), path, &document); !loaded.ok()) return loaded;
-  if (!document.HasKey(path)) return kFileNotFound;
+  Document document;
+  if (Result loaded = Current(std::move(content), path, &document); !loaded.ok()) return loaded;
+  if (!document->HasKey(path)) return kFileNotFound;
   *key = next_handle_++;
-  keys_[*key] = OpenedKey{path, document.ValuesOf(path)};
+  keys_[*key] = OpenedKey{path, std::move(document)};
+  return kSuccess;
+}
+
+Result StoreRegistry::Current(std::string content, const std::string& key_path,
+                              Document* document) {
+  if (last_ && last_->IndexedFor(key_path) && last_->Serialize() == content) {
+    *document = last_;
+    return kSuccess;
+  }
+  RegDocument parsed;
+  if (Result loaded = Load(std::move(content), key_path, &parsed); !loaded.ok()) return loaded;
+  last_ = std::make_shared<const RegDocument>(std::move(parsed));
+  *document = last_;
   return kSuccess;
 }
 
@@ -84,11 +98,11 @@ Result StoreRegistry::QueryValue(KeyHandle key, const std::string& name, std::ui
                                  std::uint8_t* data, std::uint32_t* size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
-  auto value = opened->second.values.find(UpperCase(name));
-  if (value == opened->second.values.end()) return kFileNotFound;
-  const std::string& bytes = value->second.data;
+  std::optional<RegValue> value = opened->second.document->Find(opened->second.path, name);
+  if (!value) return kFileNotFound;
+  const std::string& bytes = value->data;
   auto needed = static_cast<std::uint32_t>(bytes.size());
-  if (type != nullptr) *type = value->second.type;
+  if (type != nullptr) *type = value->type;
   if (data == nullptr) {
     if (size != nullptr) *size = needed;
     return kSuccess;
@@ -109,25 +123,33 @@ Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint
   if (opened == keys_.end()) return kInvalidHandle;
   if (!RegDocument::CanHoldName(name)) return kInvalidParameter;
   RegValue value{type, std::string(reinterpret_cast<const char*>(data), size)};
+  const std::string& path = opened->second.path;
+  // The store as read under the lock, edited in place; it becomes the
+  // key's view once written, so at most two copies of the store are held.
+  RegDocument fresh;
   Result result;
-  std::map<std::string, RegValue> updated;
-  int error = UpdateFileAtomically(store_path_, WhenMissing::kFail,
-                                   [&](std::string* old) -> std::optional<std::string> {
-                                     const std::string& path = opened->second.path;
-                                     RegDocument document;
-                                     result = Load(std::move(*old), path, &document);
-                                     if (!result.ok()) return std::nullopt;
-                                     if (!document.HasKey(path)) {
-                                       result = kKeyDeleted;
-                                       return std::nullopt;
-                                     }
-                                     updated = document.ValuesOf(path);
-                                     updated[UpperCase(name)] = value;
-                                     document.Set(path, name, value);
-                                     return std::move(document).TakeText();
-                                   });
+  int error = UpdateFileAtomically(
+      store_path_, WhenMissing::kFail, [&](std::string* old) -> const std::string* {
+        // Unchanged since this key last read or wrote it: already validated.
+        const RegDocument& seen = *opened->second.document;
+        if (*old == seen.Serialize()) {
+          fresh = RegDocument::Same(std::move(*old), seen);
+        } else {
+          result = Load(std::move(*old), path, &fresh);
+          if (!result.ok()) return nullptr;
+        }
+        if (!fresh.HasKey(path)) {
+          result = kKeyDeleted;
+          return nullptr;
+        }
+        fresh.Set(path, name, value);
+        return &fresh.Serialize();
+      });
   if (error != 0) return WinCodeFromErrno(error);
-  if (result.ok()) opened->second.values = std::move(updated);
+  if (result.ok()) {
+    last_ = std::make_shared<const RegDocument>(std::move(fresh));
+    opened->second.document = last_;
+  }
   return result;
 }
 

@@ -3,6 +3,7 @@
 #define VENDREL_PLATFORM_POSIX_STORE_REGISTRY_H_
 
 #include <map>
+#include <memory>
 #include <string>
 
 #include "platform/posix/reg_document.h"
@@ -28,18 +29,27 @@ class StoreRegistry : public Registry {
   Result CloseKey(KeyHandle key) override;
 
  private:
+  using Document = std::shared_ptr<const RegDocument>;
+
+  // An open key answers from the store as it was read when the key opened
+  // (or as this object last wrote it), indexed for that key.
   struct OpenedKey {
-    std::string path;                        // with the hive's full name
-    std::map<std::string, RegValue> values;  // by upper-cased name
+    std::string path;  // with the hive's full name
+    Document document;
   };
 
   // Parses the store; a store that is not in the format is a corrupt
   // registry, with the file and the line named.
   Result Load(std::string content, std::string_view key_path, RegDocument* document) const;
+  // The document of the store's content, indexed for the key: the last one
+  // this object read or wrote when the content is the very same, so that a
+  // run validates an unchanged store once, else the content parsed.
+  Result Current(std::string content, const std::string& key_path, Document* document);
 
   std::string store_path_;
   std::map<KeyHandle, OpenedKey> keys_;
   KeyHandle next_handle_ = 0x100;
+  Document last_;
 };
 
 }  // namespace vendrel::platform

@@ -40,6 +40,9 @@ class LineCursor {
 
   // Where the next line begins.
   std::size_t offset() const { return at_; }
+  // Makes the next line the one that begins at offset.
+  void Seek(std::size_t offset) { at_ = offset; }
+  std::string_view text() const { return text_; }
 
  private:
   std::string_view text_;

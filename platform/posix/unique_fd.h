@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <utility>
 
 namespace vendrel::platform {
@@ -41,21 +40,6 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
-
-// Reads from fd to its end; returns 0 or an errno value.
-inline int ReadToEnd(int fd, std::string* content) {
-  content->clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (got == 0) return 0;
-    content->append(buffer, static_cast<std::size_t>(got));
-  }
-}
 
 }  // namespace vendrel::platform
 

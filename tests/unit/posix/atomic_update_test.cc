@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 
 #include "support/scratch_folder.h"
@@ -18,9 +19,13 @@ using testing::ReadFile;
 using testing::ScratchFolder;
 using testing::WriteFile;
 
+// An edit that appends text; made fresh for each update, as it keeps the
+// content it hands back.
 FileEdit Append(const std::string& text) {
-  return [text](std::string* old) -> std::optional<std::string> {
-    return (old != nullptr ? *old : std::string()) + text;
+  auto content = std::make_shared<std::string>();
+  return [text, content](std::string* old) -> const std::string* {
+    *content = (old != nullptr ? *old : std::string()) + text;
+    return content.get();
   };
 }
 
@@ -88,12 +93,12 @@ TEST(AtomicUpdateTest, AnEditThatThrowsOrDeclinesLeavesTheFile) {
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   EXPECT_THROW(UpdateFileAtomically(path, WhenMissing::kFail,
-                                    [](std::string*) -> std::optional<std::string> {
+                                    [](std::string*) -> const std::string* {
                                       throw std::runtime_error("bad");
                                     }),
                std::runtime_error);
   EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail,
-                                 [](std::string*) { return std::optional<std::string>(); }),
+                                 [](std::string*) -> const std::string* { return nullptr; }),
             0);
   EXPECT_EQ(ReadFile(path), "a");
 }

@@ -28,9 +28,9 @@ TEST_P(IniDocumentTest, EditsTouchOnlyTheirOwnLines) {
   std::string text = c.before;
   for (const Edit& edit : c.edits) {
     if (edit.write) {
-      text = IniWrite(text, {edit.section, edit.key}, edit.value);
+      IniWrite(&text, {edit.section, edit.key}, edit.value);
     } else {
-      text = IniDelete(text, {edit.section, edit.key}).value_or(text);
+      IniDelete(&text, {edit.section, edit.key});
     }
   }
   EXPECT_EQ(text, c.after);
@@ -98,8 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "[S]\r\n\xe9=\xff\r\nd=\xe0\r\n"}));
 
 TEST(IniDocumentTest, NothingToDeleteIsNoChange) {
-  EXPECT_FALSE(IniDelete("[S]\r\na=1\r\n", {"S", "b"}));
-  EXPECT_FALSE(IniDelete("", {"S", "b"}));
+  std::string text = "[S]\r\na=1\r\n";
+  EXPECT_FALSE(IniDelete(&text, {"S", "b"}));
+  EXPECT_EQ(text, "[S]\r\na=1\r\n");
+  std::string empty;
+  EXPECT_FALSE(IniDelete(&empty, {"S", "b"}));
 }
 
 TEST(IniDocumentUtf16Test, RecognisesEitherOrderWithOrWithoutAMark) {

@@ -1,14 +1,44 @@
-#include "platform/posix/durable_write.h"
+#include "platform/posix/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/posix/crash_point.h"
 #include "platform/posix/unique_fd.h"
 
 namespace vendrel::platform {
+
+int ReadToEnd(int fd, std::string* content) {
+  struct stat st;
+  std::size_t expected = 0;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at >= 0 && at < st.st_size) expected = static_cast<std::size_t>(st.st_size - at);
+  }
+  content->clear();
+  content->reserve(expected + kEditRoom);
+  std::size_t filled = 0;
+  for (;;) {
+    // Room for what is expected, and a little more to notice the end.
+    content->resize(std::max(content->capacity(), filled + 1));
+    ssize_t got = read(fd, content->data() + filled, content->size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      content->resize(filled);
+      return errno;
+    }
+    filled += static_cast<std::size_t>(got);
+    if (got == 0) break;
+    // Grown meanwhile: the buffer doubles, as a string would.
+    if (filled == content->size()) content->reserve(content->size() * 2);
+  }
+  content->resize(filled);
+  return 0;
+}
 
 int WriteAll(int fd, std::string_view data, off_t offset) {
   std::size_t done = 0;
