@@ -92,7 +92,12 @@ class LineReader {
         if (line->kind == Kind::kSection) return true;
         from = cursor_.offset();
       } else {
-        from = bracket + 1;
+        // Not a header: the rest of its line is passed over too, so that
+        // every search starts at a line's beginning.
+        cursor_.Seek(bracket);
+        std::string_view rest;
+        cursor_.Next(&rest);
+        from = cursor_.offset();
       }
     }
   }

@@ -92,6 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "\xEF\xBB\xBF[S]\r\nk=1\r\n",
                 {W("S", "k", "2")},
                 "\xEF\xBB\xBF[S]\r\nk=2\r\n"},
+        // Found by fuzzing: a '[' inside a line, after a blank, was taken
+        // for the start of a header while sections were passed over.
+        IniCase{"a bracket inside a key line opens no section",
+                "[S]\r\nk=[ [T]\r\n",
+                {W("T", "a", "1")},
+                "[S]\r\nk=[ [T]\r\n[T]\r\na=1\r\n"},
         IniCase{"bytes above 127 pass through",
                 "[S]\r\n\xe9=\xff\r\n",
                 {W("S", "d", "\xe0")},
