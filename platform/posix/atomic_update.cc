@@ -51,30 +51,6 @@ int CreateNew(const std::string& target, const FileEdit& edit) {
   return 0;
 }
 
-// Puts content in the place of the locked file: a new file renamed over
-// it, unless that would split its names or drop what it carries.
-int Replace(const std::string& target, int fd, const struct stat& held,
-            const std::string& content) {
-  if (held.st_nlink > 1) return RewriteInPlace(target, held, content);
-  TemporaryFile temporary;
-  if (int error = WriteTemporary(target, content, S_IRUSR | S_IWUSR, &temporary); error != 0) {
-    return error;
-  }
-  if (!CarryIdentity(fd, held, temporary.fd.get())) {
-    RemoveTemporary(&temporary);
-    return RewriteInPlace(target, held, content);
-  }
-  int renamed = rename(temporary.path.c_str(), target.c_str());
-  int error = renamed == 0 ? 0 : errno;
-  CrashPointAfter("rename");
-  if (error != 0) {
-    RemoveTemporary(&temporary);
-    return error;
-  }
-  FlushFolder(DirectoryOf(target));
-  return 0;
-}
-
 // Opens the file and takes its lock, as the file that stands at the path
 // when the lock is granted: another run may have replaced it meanwhile.
 int LockCurrentFile(const std::string& target, int operation, UniqueFd* locked, struct stat* held) {
@@ -95,7 +71,61 @@ int LockCurrentFile(const std::string& target, int operation, UniqueFd* locked, 
   }
 }
 
+// The temporary file's content, for a file that is to be rewritten in
+// place after all.
+int ReadBack(const TemporaryFile& temporary, std::string* content) {
+  UniqueFd in(open(temporary.path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in) return errno;
+  return ReadToEnd(in.get(), content);
+}
+
 }  // namespace
+
+int LockedFile::Lock(const std::string& path, LockedFile* locked) {
+  std::string target;
+  if (int error = ResolveLinks(path, &target); error != 0) return error;
+  UniqueFd fd;
+  struct stat held;
+  if (int error = LockCurrentFile(target, LOCK_EX, &fd, &held); error != 0) return error;
+  if (int refused = MayWrite(target); refused != 0) return refused;
+  if (int pending = CompletePendingRewrite(target, fd.get(), held); pending != 0) return pending;
+  ClearDeadTemporaries(DirectoryOf(target));
+  locked->path_ = std::move(target);
+  locked->fd_ = std::move(fd);
+  locked->held_ = held;
+  return 0;
+}
+
+int LockedFile::Replace(const std::string& content) {
+  if (held_.st_nlink > 1) return RewriteInPlace(path_, held_, content);
+  return ReplaceWith([&content](const std::string&, int fd) { return WriteAll(fd, content); });
+}
+
+int LockedFile::ReplaceWith(const Writer& write) {
+  TemporaryFile temporary;
+  if (int error = CreateTemporary(path_, S_IRUSR | S_IWUSR, &temporary); error != 0) return error;
+  int error = write(temporary.path, temporary.fd.get());
+  if (error == 0) error = FlushFile(temporary.fd.get());
+  if (error != 0) {
+    RemoveTemporary(&temporary);
+    return error;
+  }
+  if (held_.st_nlink > 1 || !CarryIdentity(fd_.get(), held_, temporary.fd.get())) {
+    std::string content;
+    error = ReadBack(temporary, &content);
+    RemoveTemporary(&temporary);
+    return error != 0 ? error : RewriteInPlace(path_, held_, content);
+  }
+  int renamed = rename(temporary.path.c_str(), path_.c_str());
+  error = renamed == 0 ? 0 : errno;
+  CrashPointAfter("rename");
+  if (error != 0) {
+    RemoveTemporary(&temporary);
+    return error;
+  }
+  FlushFolder(DirectoryOf(path_));
+  return 0;
+}
 
 int MayWrite(const std::string& path) {
   struct stat st;
@@ -123,28 +153,23 @@ int ResolveLinks(const std::string& path, std::string* resolved) {
 }
 
 int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, const FileEdit& edit) {
-  std::string target;
-  if (int error = ResolveLinks(path, &target); error != 0) return error;
-  const std::string folder = DirectoryOf(target);
   for (;;) {
-    UniqueFd fd;
-    struct stat held;
-    int error = LockCurrentFile(target, LOCK_EX, &fd, &held);
+    LockedFile locked;
+    int error = LockedFile::Lock(path, &locked);
     if (error == ENOENT && when_missing == WhenMissing::kCreate) {
-      ClearDeadTemporaries(folder);
+      std::string target;
+      if (int unresolved = ResolveLinks(path, &target); unresolved != 0) return unresolved;
+      ClearDeadTemporaries(DirectoryOf(target));
       error = CreateNew(target, edit);
       if (error == EEXIST) continue;
       return error;
     }
     if (error != 0) return error;
-    if (int refused = MayWrite(target); refused != 0) return refused;
-    if (int pending = CompletePendingRewrite(target, fd.get(), held); pending != 0) return pending;
-    ClearDeadTemporaries(folder);
     std::string old_content;
-    if (int read = ReadToEnd(fd.get(), &old_content); read != 0) return read;
+    if (int read = ReadToEnd(locked.fd(), &old_content); read != 0) return read;
     const std::string* content = edit(&old_content);
     if (content == nullptr) return 0;
-    return Replace(target, fd.get(), held, *content);
+    return locked.Replace(*content);
   }
 }
 

@@ -6,8 +6,12 @@
 #ifndef VENDREL_PLATFORM_POSIX_ATOMIC_UPDATE_H_
 #define VENDREL_PLATFORM_POSIX_ATOMIC_UPDATE_H_
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
+
+#include "platform/posix/unique_fd.h"
 
 namespace vendrel::platform {
 
@@ -27,6 +31,34 @@ enum class WhenMissing { kFail, kCreate };
 // through with the file untouched. Once the new content is in place, the
 // update has succeeded, whatever flushing the folder then meets.
 int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, const FileEdit& edit);
+
+// A file held under its exclusive lock for a change, as UpdateFileAtomically
+// holds it: a file the user may not write refused, any rewrite a stopped run
+// left on it completed, the temporary files dead runs left beside it gone.
+// The lock goes with the object.
+class LockedFile {
+ public:
+  // Returns 0 or an errno value.
+  static int Lock(const std::string& path, LockedFile* locked);
+
+  const std::string& path() const { return path_; }  // links followed
+  int fd() const { return fd_.get(); }                // open for reading
+  const struct stat& status() const { return held_; }
+
+  // Puts content in the file's place, keeping what the file carries.
+  int Replace(const std::string& content);
+  // The same, with the new content written by write into a new, empty
+  // temporary file (given by path, and open for writing as fd): for a
+  // library that writes a file by its name. write returns 0 or an errno
+  // value.
+  using Writer = std::function<int(const std::string& path, int fd)>;
+  int ReplaceWith(const Writer& write);
+
+ private:
+  std::string path_;
+  UniqueFd fd_;
+  struct stat held_ {};
+};
 
 // Reads a whole file under a shared lock, once any rewrite a stopped run
 // left on it is completed, so that it is never read torn. Returns 0 or an
