@@ -71,8 +71,9 @@ void SettingsKey::WriteText(const std::string& name, const std::string& text) {
   }
   RaiseIfRegistryDamaged(written);
   if (!written.ok()) {
-    throw Error(ErrorKind::kRegistry, "Failed to set data for '" + name + "'",
-                RaiseSite::kRegistrySetData);
+    std::string message = "Failed to set data for '" + name + "'";
+    if (!written.detail().empty()) message += ": " + written.detail();
+    throw Error(ErrorKind::kRegistry, message, RaiseSite::kRegistrySetData);
   }
 }
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/posix/crash_point.h"
-#include "platform/posix/file_io.h"
 #include "platform/posix/file_identity.h"
+#include "platform/posix/file_io.h"
 #include "platform/posix/rewrite_journal.h"
 #include "platform/posix/temporary_file.h"
 #include "platform/posix/unique_fd.h"

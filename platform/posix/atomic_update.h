@@ -42,7 +42,7 @@ class LockedFile {
   static int Lock(const std::string& path, LockedFile* locked);
 
   const std::string& path() const { return path_; }  // links followed
-  int fd() const { return fd_.get(); }                // open for reading
+  int fd() const { return fd_.get(); }               // open for reading
   const struct stat& status() const { return held_; }
 
   // Puts content in the file's place, keeping what the file carries.

@@ -5,11 +5,11 @@
 #include <cstdlib>
 
 #include "platform/posix/drive_map.h"
+#include "platform/posix/machine_registry.h"
 #include "platform/posix/posix_console.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_process.h"
 #include "platform/posix/posix_profile.h"
-#include "platform/posix/store_registry.h"
 #include "platform/system.h"
 
 namespace vendrel::platform {
@@ -20,18 +20,19 @@ constexpr int kLargeBuffer = 256 * 1024;
 class PosixSystem : public System {
  public:
   PosixSystem(int argc, char** argv)
-      : registry_(StoreRegistry::DefaultStorePath()),
-        drives_(DriveMap::DefaultFolder()),
+      : drives_(DriveMap::DefaultFolder()),
         files_(drives_),
         profile_(drives_),
         console_(STDOUT_FILENO, STDIN_FILENO),
         process_(argc, argv) {}
 
-  Seams seams() override { return Seams{registry_, files_, profile_, console_, process_}; }
+  Seams seams() override {
+    return Seams{registry_.registry(), files_, profile_, console_, process_};
+  }
   [[noreturn]] void Exit(int exit_code) override { std::exit(exit_code); }
 
  private:
-  StoreRegistry registry_;
+  MachineRegistry registry_;
   DriveMap drives_;
   PosixFiles files_;
   PosixProfileWriter profile_;

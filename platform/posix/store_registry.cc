@@ -128,23 +128,24 @@ Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint
   // key's view once written, so at most two copies of the store are held.
   RegDocument fresh;
   Result result;
-  int error = UpdateFileAtomically(
-      store_path_, WhenMissing::kFail, [&](std::string* old) -> const std::string* {
-        // Unchanged since this key last read or wrote it: already validated.
-        const RegDocument& seen = *opened->second.document;
-        if (*old == seen.Serialize()) {
-          fresh = RegDocument::Same(std::move(*old), seen);
-        } else {
-          result = Load(std::move(*old), path, &fresh);
-          if (!result.ok()) return nullptr;
-        }
-        if (!fresh.HasKey(path)) {
-          result = kKeyDeleted;
-          return nullptr;
-        }
-        fresh.Set(path, name, value);
-        return &fresh.Serialize();
-      });
+  int error = UpdateFileAtomically(store_path_, WhenMissing::kFail,
+                                   [&](std::string* old) -> const std::string* {
+                                     // Unchanged since this key last read or wrote it: already
+                                     // validated.
+                                     const RegDocument& seen = *opened->second.document;
+                                     if (*old == seen.Serialize()) {
+                                       fresh = RegDocument::Same(std::move(*old), seen);
+                                     } else {
+                                       result = Load(std::move(*old), path, &fresh);
+                                       if (!result.ok()) return nullptr;
+                                     }
+                                     if (!fresh.HasKey(path)) {
+                                       result = kKeyDeleted;
+                                       return nullptr;
+                                     }
+                                     fresh.Set(path, name, value);
+                                     return &fresh.Serialize();
+                                   });
   if (error != 0) return WinCodeFromErrno(error);
   if (result.ok()) {
     last_ = std::make_shared<const RegDocument>(std::move(fresh));

@@ -72,7 +72,7 @@ int CreateTemporary(const std::string& target, mode_t mode, TemporaryFile* tempo
   stem.append("/.").append(BaseNameOf(target).substr(0, room)).append(kMark);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     std::string path = stem + RandomSuffix();
-    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+    UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
     CrashPointAfter("open(temporary)");
     if (!fd) {
       if (errno == EEXIST) continue;

@@ -15,7 +15,7 @@
 namespace vendrel::platform {
 
 struct TemporaryFile {
-  UniqueFd fd;  // open for writing, and locked
+  UniqueFd fd;  // open for reading and writing, and locked
   std::string path;
 };
 

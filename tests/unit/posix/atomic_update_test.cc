@@ -92,10 +92,9 @@ TEST(AtomicUpdateTest, AnEditThatThrowsOrDeclinesLeavesTheFile) {
   ScratchFolder dir;
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
-  EXPECT_THROW(UpdateFileAtomically(path, WhenMissing::kFail,
-                                    [](std::string*) -> const std::string* {
-                                      throw std::runtime_error("bad");
-                                    }),
+  EXPECT_THROW(UpdateFileAtomically(
+                   path, WhenMissing::kFail,
+                   [](std::string*) -> const std::string* { throw std::runtime_error("bad"); }),
                std::runtime_error);
   EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail,
                                  [](std::string*) -> const std::string* { return nullptr; }),

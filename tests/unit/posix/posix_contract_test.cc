@@ -8,9 +8,12 @@
 #include "contract/files_contract.h"
 #include "contract/profile_contract.h"
 #include "contract/registry_contract.h"
+#include "platform/posix/hive_registry.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/posix_profile.h"
+#include "platform/posix/routed_registry.h"
 #include "platform/posix/store_registry.h"
+#include "support/hive_maker.h"
 #include "support/result_printer.h"
 #include "support/scratch_folder.h"
 
@@ -29,6 +32,28 @@ struct StoreRegistryImpl {
   }
 };
 INSTANTIATE_TYPED_TEST_SUITE_P(Posix, RegistryContract, StoreRegistryImpl);
+
+// A SOFTWARE hive for HKEY_LOCAL_MACHINE, through the router, with an empty
+// store for HKEY_CURRENT_USER.
+struct HiveRegistryImpl {
+  static constexpr const char* kKeyPath = "Software\\Tarvel Global";
+  testing::ScratchFolder dir;
+  std::unique_ptr<StoreRegistry> store;
+  std::unique_ptr<HiveRegistry> hive;
+  std::unique_ptr<Registry> Make() {
+    testing::HiveKey root{"ROOT", {}, {}, {}};
+    root.Child("Tarvel Global").values = {{"Drive", kRegSz, testing::Utf16Text("C:")},
+                                          {"Count", kRegDword, std::string("*\0\0\0", 4)},
+                                          {"Blob", kRegBinary, "\x01\x02"}};
+    testing::WriteFile(dir / "SOFTWARE", testing::MakeHive(root));
+    testing::WriteFile(dir / "registry.reg", "REGEDIT4\r\n");
+    store = std::make_unique<StoreRegistry>(dir / "registry.reg");
+    hive = std::make_unique<HiveRegistry>(dir / "SOFTWARE", HiveRegistry::Contents::kSoftware,
+                                          CodePage::Make(1252));
+    return std::make_unique<RoutedRegistry>(*hive, *store);
+  }
+};
+INSTANTIATE_TYPED_TEST_SUITE_P(PosixHive, RegistryContract, HiveRegistryImpl);
 
 struct PosixFilesImpl {
   testing::ScratchFolder dir;

@@ -1,0 +1,83 @@
+// Test-only tool: writes a registry hive file made from scratch, for the
+// acceptance runs of the Linux build on hives.
+//
+//   make_hive OUTPUT < PLAN
+//
+// PLAN holds lines (names and data in hexadecimal, "-" for empty):
+//   layout MINOR PRIMARY-SEQUENCE SECONDARY-SEQUENCE
+//   key PATH                       a key, with every key on its path
+//   class PATH CLASS
+//   value PATH NAME TYPE DATA
+// PATH is the key's path below the hive's root, its names joined by "\".
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "support/hive_maker.h"
+
+namespace {
+
+using vendrel::testing::HiveKey;
+
+std::string FromHex(const std::string& hex) {
+  if (hex == "-") return std::string();
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return out;
+}
+
+HiveKey& KeyAt(HiveKey& root, const std::string& path) {
+  HiveKey* key = &root;
+  std::size_t begin = 0;
+  while (begin < path.size()) {
+    std::size_t end = path.find('\\', begin);
+    if (end == std::string::npos) end = path.size();
+    key = &key->Child(path.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return *key;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: make_hive OUTPUT < PLAN\n";
+    return 2;
+  }
+  HiveKey root{"ROOT", {}, {}, {}};
+  vendrel::testing::HiveLayout layout;
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    std::istringstream words(line);
+    std::string verb;
+    std::string path;
+    words >> verb;
+    if (verb == "layout") {
+      words >> layout.minor_version >> layout.primary_sequence >> layout.secondary_sequence;
+      continue;
+    }
+    words >> path;
+    HiveKey& key = KeyAt(root, FromHex(path));
+    if (verb == "class") {
+      std::string name;
+      words >> name;
+      key.class_name = FromHex(name);
+    } else if (verb == "value") {
+      std::string name;
+      std::string data;
+      std::uint32_t type = 0;
+      words >> name >> type >> data;
+      key.values.push_back({FromHex(name), type, FromHex(data)});
+    } else if (verb != "key") {
+      std::cerr << "make_hive: unknown line: " << line << "\n";
+      return 2;
+    }
+  }
+  std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
+  out << vendrel::testing::MakeHive(root, layout);
+  return out.good() ? 0 : 1;
+}
