@@ -34,12 +34,15 @@ PAIRS = [
      "BM_WriteStepSmallKeysBaseline", 1.5, "values"),
     ("write step, product key of 100,000 values", "BM_WriteStepProductKey",
      "BM_WriteStepProductKeyBaseline", 1.5, "values"),
+    ("write step, 30 MB SOFTWARE hive", "BM_HiveWriteStep", "BM_HiveWriteStepBaseline", 2.0,
+     "values"),
 ]
 RECORDS = [100, 1000, 10000, 100000]
 BYTES = [5000, 50000, 500000, 5000000]
 SIZES = {"BM_StampCompanyFile": RECORDS, "BM_DatabaseStep": BYTES,
          "BM_DatabaseStepSmallSections": BYTES, "BM_WriteStep": RECORDS,
-         "BM_WriteStepSmallKeys": RECORDS, "BM_WriteStepProductKey": RECORDS}
+         "BM_WriteStepSmallKeys": RECORDS, "BM_WriteStepProductKey": RECORDS,
+         "BM_HiveWriteStep": [300, 3000, 30000, 300000]}
 GROWTH_LIMIT = 11.0  # tenfold more work may cost at most this many times more
 REPETITIONS = 5
 

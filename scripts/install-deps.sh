@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(g++ make cmake libgtest-dev libgmock-dev googletest libbenchmark-dev python3
+packages=(g++ make cmake pkg-config libhivex-dev libhivex-bin libgtest-dev libgmock-dev googletest
+  libbenchmark-dev python3
   clang-format clang-tidy cppcheck clang-14 libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 procps acl attr)
 

@@ -85,7 +85,18 @@ std::string ReadHeader(int fd, HiveState* state, HiveHeader* header) {
   return block;
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 }  // namespace
+
+struct HiveRegistry::Committed {
+  HiveHandle hive;
+  struct stat file {};
+  std::uint32_t minor_version = 0;
+};
 
 HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
                            std::shared_ptr<const CodePage> code_page, std::string code_page_problem)
@@ -93,6 +104,9 @@ HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
       contents_(contents),
       code_page_(std::move(code_page)),
       code_page_problem_(std::move(code_page_problem)) {}
+
+HiveRegistry::~HiveRegistry() = default;
+HiveRegistry::HiveRegistry(HiveRegistry&&) noexcept = default;
 
 Result HiveRegistry::Failure(WinCode code, const std::string& problem) const {
   return Result(code, "Registry hive " + hive_path_ + " " + problem);
@@ -245,35 +259,43 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (int error = LockedFile::Lock(hive_path_, &locked); error != 0) {
     return IsRefusal(error) ? Result(kAccessDenied) : Result(WinCodeFromErrno(error));
   }
-  HiveState state = HiveState::kUsable;
-  HiveHeader header;
-  ReadHeader(locked.fd(), &state, &header);
-  if (Result refused = Refusal(state); !refused.ok()) return refused;
-  UniqueFd copy;
-  HiveHandle hive = OpenThroughHivex(locked.fd(), header, HIVEX_OPEN_WRITE, &copy);
-  if (!hive) {
-    return Failure(kRegistryCorrupt,
-                   std::string("cannot be read as a hive: ") + std::strerror(errno));
+  // The hive this object committed last is still loaded, and is the file
+  // as long as nobody has changed it since: it is not read again.
+  std::unique_ptr<Committed> loaded = std::move(committed_);
+  if (!loaded || !SameFile(loaded->file, locked.status())) {
+    loaded = std::make_unique<Committed>();
+    HiveState state = HiveState::kUsable;
+    HiveHeader header;
+    ReadHeader(locked.fd(), &state, &header);
+    if (Result refused = Refusal(state); !refused.ok()) return refused;
+    UniqueFd copy;
+    loaded->hive = OpenThroughHivex(locked.fd(), header, HIVEX_OPEN_WRITE, &copy);
+    if (!loaded->hive) {
+      return Failure(kRegistryCorrupt,
+                     std::string("cannot be read as a hive: ") + std::strerror(errno));
+    }
+    loaded->minor_version = header.minor_version;
   }
-  hive_node_h node = NodeAt(hive.get(), opened->second.path);
+  hive_h* const hive = loaded->hive.get();
+  hive_node_h node = NodeAt(hive, opened->second.path);
   if (node == 0) return errno != 0 ? Result(WinCodeFromErrno(errno)) : Result(kKeyDeleted);
 
   // hivex writes back every value of the key; a long one would come back as
   // one plain cell, which Windows reads as big data: the key is refused
   // rather than damaged.
   std::string stored_name = code_page_->ToUtf8(name);
-  Owned<hive_value_h> values(hivex_node_values(hive.get(), node));
+  Owned<hive_value_h> values(hivex_node_values(hive, node));
   for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
     hive_type value_type = hive_t_REG_NONE;
     std::size_t length = 0;
-    if (hivex_value_type(hive.get(), *value, &value_type, &length) == 0 &&
-        length > kLargestPlainValue && header.minor_version >= kFirstBigDataVersion) {
+    if (hivex_value_type(hive, *value, &value_type, &length) == 0 &&
+        length > kLargestPlainValue && loaded->minor_version >= kFirstBigDataVersion) {
       return Failure(kCantWrite, "was not changed: the key holds a value of " +
                                      std::to_string(length) +
                                      " bytes, which the hive library would write back in a "
                                      "form Windows reads as damaged");
     }
-    Owned<char> existing(hivex_value_key(hive.get(), *value));
+    Owned<char> existing(hivex_value_key(hive, *value));
     if (existing && EqualsIgnoringCase(code_page_->FromUtf8(existing.get()), name)) {
       stored_name = existing.get();  // the value keeps the spelling of its name
     }
@@ -281,13 +303,15 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
   hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
-  if (hivex_node_set_value(hive.get(), node, &set, 0) != 0) return WinCodeFromErrno(errno);
+  if (hivex_node_set_value(hive, node, &set, 0) != 0) return WinCodeFromErrno(errno);
 
   int error = locked.ReplaceWith([&](const std::string& path, int fd) {
-    if (hivex_commit(hive.get(), path.c_str(), 0) != 0) return errno != 0 ? errno : EIO;
+    if (hivex_commit(hive, path.c_str(), 0) != 0) return errno != 0 ? errno : EIO;
     return MendHiveChecksum(fd);
   });
   if (error != 0) return WinCodeFromErrno(error);
+  // Kept for the next set while the file stays as it was written.
+  if (stat(locked.path().c_str(), &loaded->file) == 0) committed_ = std::move(loaded);
 
   std::vector<Value>& kept = opened->second.values;
   auto value = std::find_if(kept.begin(), kept.end(),

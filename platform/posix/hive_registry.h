@@ -27,6 +27,9 @@ class HiveRegistry : public Registry {
   // them; without one, every open is refused with code_page_problem.
   HiveRegistry(std::string hive_path, Contents contents, std::shared_ptr<const CodePage> code_page,
                std::string code_page_problem = {});
+  ~HiveRegistry() override;
+  HiveRegistry(HiveRegistry&&) noexcept;
+  HiveRegistry& operator=(HiveRegistry&&) = delete;
 
   Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
                  KeyHandle* key) override;
@@ -66,6 +69,10 @@ class HiveRegistry : public Registry {
   std::string code_page_problem_;
   std::map<KeyHandle, OpenedKey> keys_;
   KeyHandle next_handle_ = 0x300;
+  // The hive as this object last committed it, still loaded, and the file
+  // it became: the next set uses it while the file is that very file.
+  struct Committed;
+  std::unique_ptr<Committed> committed_;
 };
 
 }  // namespace vendrel::platform

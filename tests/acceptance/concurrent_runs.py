@@ -2,7 +2,8 @@
 (half of them on each hive, each through its own drive letter of the same
 share, all writing the same section) and checks after every round that both
 files parse, that no run's write was lost to another's, and that nothing
-else in them changed."""
+else in them changed. With --make-hive, every other round keeps
+HKEY_LOCAL_MACHINE in one offline SOFTWARE hive instead of the store."""
 
 import argparse
 import pathlib
@@ -13,8 +14,8 @@ import tempfile
 
 import regedit4
 from harness import HKCU, HKLM, scrambled, stamped, sz
-from installation import (COMPANY, REGISTRY, SETTINGS, Installation, read_registry,
-                          read_settings, records)
+from installation import (COMPANY, REGISTRY, SETTINGS, Installation, hive_values,
+                          make_software_hive, read_registry, read_settings, records)
 
 LETTERS = "defghijk"
 
@@ -23,8 +24,9 @@ def start(program, inst, index, letter):
     hive = HKLM if index % 2 == 0 else HKCU
     version = "-v6/7" if hive == HKLM else "-v5"
     args = [letter.upper(), version, f"-p{letter}", "-w2.10", f"-dclinic{index}"]
+    extra = {"VENDREL_HKLM_HIVE": str(inst.hive)} if inst.hive else {}
     proc = subprocess.Popen([program] + args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, env=inst.env(), cwd=inst.root)
+                            stderr=subprocess.PIPE, env=inst.env(**extra), cwd=inst.root)
     return hive, letter, index, proc
 
 
@@ -44,6 +46,11 @@ def check_round(inst, runs):
                             f"{err!r}")
     registry = read_registry(inst.store.read_bytes())
     original = read_registry(regedit4.write_store(REGISTRY))
+    if inst.hive:
+        try:
+            registry[HKLM] = hive_values(inst.hive)
+        except (ValueError, KeyError, IndexError, TypeError) as error:
+            return problems + [f"the hive does not read back: {error}"]
     for hive in (HKLM, HKCU):
         letters = [letter for h, letter, _, _ in runs if h == hive]
         values = registry.get(hive, {})
@@ -71,6 +78,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--program", required=True)
     parser.add_argument("--rounds", type=int, default=20)
+    parser.add_argument("--make-hive", help="make_hive, to run every other round on a hive")
     options = parser.parse_args()
     program = str(pathlib.Path(options.program).resolve())
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-concurrent-"))
@@ -78,6 +86,11 @@ def main():
     try:
         for round_number in range(options.rounds):
             inst = Installation(scratch / f"round{round_number}", letters=LETTERS)
+            inst.hive = None
+            if options.make_hive and round_number % 2:
+                inst.hive = inst.root / "SOFTWARE"
+                make_software_hive(str(pathlib.Path(options.make_hive).resolve()), inst.hive,
+                                   REGISTRY[HKLM])
             runs = [start(program, inst, index, letter) for index, letter in enumerate(LETTERS)]
             failures += [f"round {round_number}: {p}" for p in check_round(inst, runs)]
             shutil.rmtree(inst.root)

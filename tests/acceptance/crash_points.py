@@ -5,10 +5,12 @@ their old or their new content, each company record is either old or
 stamped, and a second run then completes as an undisturbed one does and
 leaves no temporary file or journal behind.
 
-It does so twice: with plain files, and with the store and the settings
+It does so three times: with plain files; with the store and the settings
 file each hard-linked to a second name, which are rewritten in place under
-a journal. A stop there may leave the file torn with a complete journal
-beside it; what counts then is the content the journal completes it to.
+a journal (a stop there may leave the file torn with a complete journal
+beside it; what counts then is the content the journal completes it to);
+and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive, which must hold
+its old or its new values and pass Windows' header checks at every stop.
 
 Needs the crash-test build of the Linux program (VENDREL_CRASH_AFTER)."""
 
@@ -21,7 +23,9 @@ import subprocess
 import sys
 import tempfile
 
-from installation import Installation, read_registry, read_settings, records
+from harness import HKLM
+from installation import (REGISTRY, Installation, hive_values, make_software_hive, read_registry,
+                          read_settings, records)
 
 ARGS = ["F", "-v6/7", "-w2.10", "-dclinic"]
 KILLED = -9
@@ -31,6 +35,7 @@ JOURNAL_MAGIC = b"VENDREL JOURNAL\n"
 
 def run(program, inst, crash_after=None):
     extra = {} if crash_after is None else {"VENDREL_CRASH_AFTER": str(crash_after)}
+    extra.update(getattr(inst, "hive_env", {}))
     return subprocess.run([program] + ARGS, input=b"\r\n", capture_output=True,
                           env=inst.env(**extra), cwd=inst.root, timeout=60)
 
@@ -67,18 +72,34 @@ def completed(path):
 
 
 def snapshot(inst):
-    return {"store": completed(inst.store), "settings": completed(inst.settings),
-            "company": inst.company.read_bytes()}
+    """The registry (both hives, the store's or the hive file's) as text
+    that compares, and the two files."""
+    registry = {"store": completed(inst.store)}
+    if getattr(inst, "hive", None):
+        try:
+            registry["hive"] = hive_values(inst.hive)
+        except (ValueError, KeyError, IndexError, TypeError, struct.error) as error:
+            registry["hive"] = f"unreadable: {error}"
+    return {**registry, "settings": completed(inst.settings), "company": inst.company.read_bytes()}
+
+
+def registry_of(state):
+    values = read_registry(state["store"])
+    if "hive" in state:
+        if isinstance(state["hive"], str):
+            raise ValueError(state["hive"])
+        values[HKLM] = state["hive"]
+    return values
 
 
 def torn(before, after, crashed):
     """What in the crashed state is neither old nor new."""
     problems = []
-    old, new = read_registry(before["store"]), read_registry(after["store"])
+    old, new = registry_of(before), registry_of(after)
     try:
-        now = read_registry(crashed["store"])
+        now = registry_of(crashed)
     except (AssertionError, IndexError, ValueError) as error:
-        return [f"registry store does not parse: {error}"]
+        return [f"registry does not parse: {error}"]
     for hive in old.keys() | new.keys() | now.keys():
         for name in old.get(hive, {}).keys() | new.get(hive, {}).keys() | now.get(hive, {}).keys():
             value = now.get(hive, {}).get(name)
@@ -106,14 +127,19 @@ def torn(before, after, crashed):
 
 
 class Layout:
-    """Plain files, or the store and settings file with a second name each."""
+    """Plain files, the store and settings file with a second name each, or
+    HKEY_LOCAL_MACHINE in a hive file (made with make_hive)."""
 
-    def __init__(self, linked):
-        self.linked = linked
-        self.name = "hard-linked" if linked else "plain"
+    def __init__(self, linked=False, make_hive=None):
+        self.linked, self.make_hive = linked, make_hive
+        self.name = "hive" if make_hive else "hard-linked" if linked else "plain"
 
     def make(self, root):
         inst = Installation(root)
+        if self.make_hive:
+            inst.hive = inst.root / "SOFTWARE"
+            make_software_hive(self.make_hive, inst.hive, REGISTRY[HKLM])
+            inst.hive_env = {"VENDREL_HKLM_HIVE": str(inst.hive)}
         if self.linked:
             other = inst.root / "other"
             other.mkdir()
@@ -175,11 +201,16 @@ def try_layout(program, scratch, layout):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--program", required=True)
-    program = str(pathlib.Path(parser.parse_args().program).resolve())
+    parser.add_argument("--make-hive", help="make_hive, for the run on a hive")
+    options = parser.parse_args()
+    program = str(pathlib.Path(options.program).resolve())
+    layouts = [Layout(), Layout(linked=True)]
+    if options.make_hive:
+        layouts.append(Layout(make_hive=str(pathlib.Path(options.make_hive).resolve())))
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-crash-"))
     failed = False
     try:
-        for layout in (Layout(linked=False), Layout(linked=True)):
+        for layout in layouts:
             failures, points, leftovers = try_layout(program, scratch, layout)
             for failure in failures:
                 print("FAIL " + failure)

@@ -5,8 +5,10 @@ the stores afterwards without trusting the program's own parsers."""
 import os
 import pathlib
 import re
+import subprocess
 
 import regedit4
+import regf
 from harness import HKCU, HKLM, RECORD_SIZE, record, sz
 from run_acceptance import upper_names
 
@@ -62,6 +64,35 @@ class Installation:
         """Temporary files a stopped run may have left beside the stores."""
         return sorted(p.name for folder in (self.root, self.kova)
                       for p in folder.iterdir() if p.name.startswith("."))
+
+
+def make_software_hive(make_hive, path, values):
+    """A SOFTWARE hive at path whose product key holds values (as the store
+    holds them: single-byte text), beside another vendor's key."""
+    plan = [f"value {b'Tarvel Global'.hex()} {name.encode().hex()} {kind} "
+            f"{(data[:-1].decode('latin-1').encode('utf-16-le') + bytes(2)).hex()}"
+            if kind in (1, 2) else
+            f"value {b'Tarvel Global'.hex()} {name.encode().hex()} {kind} {data.hex() or '-'}"
+            for name, (kind, data) in values.items()]
+    plan.append(f"value {b'Microsoft'.hex()} {b'Other'.hex()} 4 2a000000")
+    subprocess.run([make_hive, str(path)], input="\n".join(plan).encode(), check=True)
+
+
+def hive_values(path):
+    """The product key's values in a SOFTWARE hive as the store reader gives
+    a hive's (upper-cased names, text as single bytes with its NUL), after
+    checking the header as Windows does; ValueError when it fails."""
+    data = path.read_bytes()
+    problems = regf.check_header(data)
+    if problems:
+        raise ValueError("hive header: " + "; ".join(problems))
+    key = regf.find(regf.dump(data), "Tarvel Global")
+    values = {}
+    for name, (kind, raw) in key["values"].items():
+        if kind in (1, 2):
+            raw = raw.decode("utf-16-le").rstrip("\0").encode("latin-1") + b"\0"
+        values[name.upper()] = (kind, raw)
+    return values
 
 
 def read_settings(text: bytes):

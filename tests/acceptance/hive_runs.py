@@ -1,0 +1,293 @@
+"""Whole runs of the Linux build on offline Windows registry hives, made from
+scratch by make_hive: SOFTWARE with and without Wow6432Node, NTUSER.DAT,
+names in other letter cases, many other values, hives that must be refused
+untouched, a missing product key, a read-only hive, a hive behind a link,
+and one hive named with the other served by the store. After every run the
+hive is read back by an independent reader (regf.py) and by hivexsh."""
+
+import argparse
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import regedit4
+import regf
+from harness import HKCU, HKLM, sz
+from installation import Installation, read_registry
+from whole_run import run
+
+KEY = "Tarvel Global"
+WRITTEN = ("Drive", "InstPath", "LocalDrive", "PracticeRelief")
+
+
+def utf16(text):
+    return text.encode("cp1252").decode("cp1252").encode("utf-16-le") + b"\0\0"
+
+
+def hex_or_dash(data):
+    return data.hex() or "-"
+
+
+class Hives:
+    """Hive files in a scratch installation, made with make_hive."""
+
+    def __init__(self, make_hive, inst):
+        self.make_hive, self.inst = make_hive, inst
+
+    def make(self, name, keys, layout=None):
+        """keys: path -> {value name: (type, data)}; returns the file's path."""
+        lines = [f"layout {layout}"] if layout else []
+        for path, values in keys.items():
+            lines.append(f"key {hex_or_dash(path.encode('latin-1'))}")
+            for value, (kind, data) in values.items():
+                lines.append(f"value {hex_or_dash(path.encode('latin-1'))} "
+                             f"{hex_or_dash(value.encode('latin-1'))} {kind} {hex_or_dash(data)}")
+        path = self.inst.root / name
+        subprocess.run([self.make_hive, str(path)], input="\n".join(lines).encode(), check=True)
+        return path
+
+
+def product(drive="C:", more=None):
+    values = {"Drive": (1, utf16(drive)), "InstPath": (1, utf16(drive + "\\KOVA32")),
+              "cddir": (2, utf16("%SystemRoot%\\cd")), "Count": (4, b"\x2a\0\0\0")}
+    values.update(more or {})
+    return values
+
+
+def hive_env(inst, hklm=None, hkcu=None, **more):
+    extra = {k: str(v) for k, v in (("VENDREL_HKLM_HIVE", hklm), ("VENDREL_HKCU_HIVE", hkcu)) if v}
+    extra.update(more)
+    return inst.env(**extra)
+
+
+def independent_checks(path):
+    """The header as Windows checks it, and hivexsh opening and listing the
+    hive: a hive either refuses is a hive Windows may not load."""
+    data = path.read_bytes()
+    problems = [f"{path.name}: {p}" for p in regf.check_header(data)]
+    listed = subprocess.run(["hivexsh", str(path)], input=b"ls\n", capture_output=True)
+    if listed.returncode != 0:
+        problems.append(f"hivexsh cannot open {path.name}: {listed.stderr[-200:]!r}")
+    return problems
+
+
+def only_written_changed(before, after, key_path, expected):
+    """Every key, class name, security descriptor and value as before, but
+    the four values written in the product key, which hold expected."""
+    problems = []
+    old, new = regf.find(before, key_path), regf.find(after, key_path)
+    if new is None:
+        return [f"{key_path} is gone"]
+    for name, value in expected.items():
+        matches = [v for n, v in new["values"].items() if n.lower() == name.lower()]
+        if matches != [value]:
+            problems.append(f"{name} is {matches!r}, expected {value!r}")
+    written = {name.lower() for name in expected}
+    old_rest = {n: v for n, v in old["values"].items() if n.lower() not in written}
+    new_rest = {n: v for n, v in new["values"].items() if n.lower() not in written}
+    if old_rest != new_rest:
+        problems.append(f"other values of {key_path} changed")
+    old["values"], new["values"] = {}, {}
+    if before != after:
+        problems.append("keys, class names or security descriptors outside the values changed")
+    return problems
+
+
+def written(drive, relief=""):
+    return {"Drive": (1, utf16(f"{drive}:")), "InstPath": (1, utf16(f"{drive}:\\KOVA32")),
+            "LocalDrive": (1, utf16(f"{drive}:")), "PracticeRelief": (1, utf16(relief))}
+
+
+def software_with_wow64_node(make_hive, inst):
+    hives = Hives(make_hive, inst)
+    path = hives.make("SOFTWARE", {f"Wow6432Node\\{KEY}": product("C:"), KEY: product("N:"),
+                                   "Microsoft\\Windows": {"Version": (1, utf16("10.0"))}})
+    return edit_and_check(inst, path, f"Wow6432Node\\{KEY}", b"  Drive:      C:\r\n")
+
+
+def software_without_wow64_node(make_hive, inst):
+    hives = Hives(make_hive, inst)
+    path = hives.make("SOFTWARE", {KEY: product("C:"), "Classes\\.txt": {"": (1, utf16("txt"))}})
+    return edit_and_check(inst, path, KEY, b"  Drive:      C:\r\n")
+
+
+def edit_and_check(inst, path, key_path, shown, args=("F", "-v6/7", "-pY"), hklm=True):
+    before = regf.dump(path.read_bytes())
+    store = inst.store.read_bytes()
+    env = hive_env(inst, hklm=path) if hklm else hive_env(inst, hkcu=path)
+    result = run_program(inst, list(args), env)
+    problems = result.outcome("ok")
+    if shown not in result.out:
+        problems.append(f"current values not shown: {result.out[:500]!r}")
+    problems += independent_checks(path)
+    problems += only_written_changed(before, regf.dump(path.read_bytes()), key_path,
+                                     written("F", "Y" if "-pY" in args else ""))
+    if inst.store.read_bytes() != store:
+        problems.append("the store changed although the hive was named")
+    return problems
+
+
+PROGRAM = None
+
+
+def run_program(inst, args, env):
+    return run(PROGRAM, inst, args, env=env)
+
+
+def users_hive(make_hive, inst):
+    path = Hives(make_hive, inst).make("NTUSER.DAT", {f"Software\\{KEY}": product("E:"),
+                                                      "Control Panel\\Desktop": {}})
+    return edit_and_check(inst, path, f"Software\\{KEY}", b"  Drive:      E:\r\n",
+                          args=("F", "-v5", "-pY"), hklm=False)
+
+
+def names_in_other_cases(make_hive, inst):
+    path = Hives(make_hive, inst).make("SOFTWARE", {
+        "TARVEL GLOBAL": {"DRIVE": (1, utf16("C:")), "instpath": (1, utf16("C:\\KOVA32")),
+                          "LocalDrive": (1, utf16("C:")), "practicerelief": (1, utf16("N"))}})
+    problems = edit_and_check(inst, path, "TARVEL GLOBAL", b"  Drive:      C:\r\n")
+    names = sorted(regf.find(regf.dump(path.read_bytes()), KEY)["values"])
+    if names != sorted(["DRIVE", "instpath", "LocalDrive", "practicerelief"]):
+        problems.append(f"value names respelled: {names}")
+    return problems
+
+
+def many_other_values(make_hive, inst):
+    many = {f"Other{i}": (1, utf16(f"setting {i}")) for i in range(20000)}
+    path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product("C:", many),
+                                                    "Vendor": dict(list(many.items())[:100])})
+    return edit_and_check(inst, path, KEY, b"  Drive:      C:\r\n")
+
+
+def refused(make_hive, inst):
+    """A dirty hive, and a file that is no hive: the run ends in a report
+    that names the file and says why; the file is left as it was."""
+    problems = []
+    dirty = Hives(make_hive, inst).make("SOFTWARE", {KEY: product()}, layout="5 9 8")
+    garbage = inst.root / "GARBAGE"
+    garbage.write_bytes(os.urandom(16384))
+    for path, why in ((dirty, b"shut it down fully"), (garbage, b"is not a registry hive")):
+        before = path.read_bytes()
+        result = run_program(inst, ["F", "-v6/7"], hive_env(inst, hklm=path))
+        problems += [f"{path.name}: {p}" for p in result.outcome("ERegistryException")]
+        message = result.message or b""
+        if str(path).encode() not in message or why not in message:
+            problems.append(f"{path.name}: the report does not say why: {message!r}")
+        if path.read_bytes() != before:
+            problems.append(f"{path.name} changed")
+    return problems
+
+
+def missing_key_and_read_only_hive(make_hive, inst):
+    """Quiet cases: values shown empty, nothing written, exit 0."""
+    problems = []
+    hives = Hives(make_hive, inst)
+    no_key = hives.make("SOFTWARE", {"Microsoft": {"x": (4, b"\1\0\0\0")}})
+    read_only = hives.make("READONLY", {KEY: product()})
+    read_only.chmod(0o444)
+    for path in (no_key, read_only):
+        before = path.read_bytes()
+        result = run_program(inst, ["F", "-v6/7"], hive_env(inst, hklm=path))
+        problems += [f"{path.name}: {p}" for p in result.outcome("ok")]
+        if b"Current values: \r\n  Drive:      \r\n" not in result.out:
+            problems.append(f"{path.name}: values shown: {result.out[:400]!r}")
+        if path.read_bytes() != before:
+            problems.append(f"{path.name} changed")
+    return problems
+
+
+def hive_behind_a_link(make_hive, inst):
+    real = Hives(make_hive, inst).make("SOFTWARE.real", {KEY: product()})
+    link = inst.root / "SOFTWARE"
+    link.symlink_to(real.name)
+    before = regf.dump(real.read_bytes())
+    result = run_program(inst, ["F", "-v6/7"], hive_env(inst, hklm=link))
+    problems = result.outcome("ok")
+    if not link.is_symlink():
+        problems.append("the link was replaced by a file")
+    problems += independent_checks(real)
+    problems += only_written_changed(before, regf.dump(real.read_bytes()), KEY, written("F"))
+    return problems
+
+
+def one_hive_and_the_store(make_hive, inst):
+    """HKEY_LOCAL_MACHINE from a hive, HKEY_CURRENT_USER from the store."""
+    path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product()})
+    hive_before = path.read_bytes()
+    result = run_program(inst, ["G", "-v5"], hive_env(inst, hklm=path))
+    problems = result.outcome("ok")
+    store = read_registry(inst.store.read_bytes())
+    if store[HKCU].get("DRIVE") != sz("G:") or path.read_bytes() != hive_before:
+        problems.append("HKEY_CURRENT_USER was not served by the store alone")
+    store_before = inst.store.read_bytes()
+    result = run_program(inst, ["H", "-v6"], hive_env(inst, hklm=path))
+    problems += result.outcome("ok")
+    drive = regf.find(regf.dump(path.read_bytes()), KEY)["values"]["Drive"]
+    if drive != (1, utf16("H:")) or inst.store.read_bytes() != store_before:
+        problems.append("HKEY_LOCAL_MACHINE was not served by the hive alone")
+    return problems
+
+
+def stamp_through_the_hive(make_hive, inst):
+    """The company file is found through the Drive the hive now holds."""
+    path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product()})
+    result = run_program(inst, ["F", "-v6/7", "-w2.10"], hive_env(inst, hklm=path))
+    problems = result.outcome("ok")
+    if b"working dir: F:\\KOVA\\\r\nUpdated TARVEL1: " not in result.out:
+        problems.append(f"not stamped through the hive's Drive: {result.out[-300:]!r}")
+    return problems
+
+
+def code_page(make_hive, inst):
+    """Text in the hive comes through the code page the installation uses."""
+    path = Hives(make_hive, inst).make("SOFTWARE", {KEY: {"Drive": (1, "Ж:".encode("utf-16-le") + b"\0\0")}})
+    result = run_program(inst, ["-v6/7"], hive_env(inst, hklm=path, VENDREL_CODEPAGE="1251"))
+    problems = result.outcome("ok")
+    if b"  Drive:      \xc6:\r\n" not in result.out:
+        problems.append(f"not shown in code page 1251: {result.out[:400]!r}")
+    result = run_program(inst, ["-v6/7"], hive_env(inst, hklm=path, VENDREL_CODEPAGE="932"))
+    problems += result.outcome("ERegistryException")
+    return problems
+
+
+SCENARIOS = [software_with_wow64_node, software_without_wow64_node, users_hive,
+             names_in_other_cases, many_other_values, refused, missing_key_and_read_only_hive,
+             hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page]
+
+
+def main():
+    global PROGRAM
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--make-hive", required=True)
+    parser.add_argument("--only", help="run the scenarios whose name holds this text")
+    options = parser.parse_args()
+    PROGRAM = str(pathlib.Path(options.program).resolve())
+    make_hive = str(pathlib.Path(options.make_hive).resolve())
+    if shutil.which("hivexsh") is None:
+        print("hive runs: hivexsh is missing (Debian package libhivex-bin)")
+        return 1
+    chosen = [s for s in SCENARIOS if not options.only or options.only in s.__name__]
+    if not chosen:
+        print(f"hive runs: no scenario's name holds {options.only!r}")
+        return 1
+    failed = 0
+    for scenario in chosen:
+        scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-hive-"))
+        try:
+            problems = scenario(make_hive, Installation(scratch / "inst"))
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+        failed += bool(problems)
+        print(f"{'FAIL' if problems else 'ok  '} {scenario.__name__}")
+        for problem in problems:
+            print("    " + problem)
+    print(f"hive runs: {len(chosen)} scenarios, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
