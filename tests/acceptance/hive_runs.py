@@ -253,7 +253,26 @@ def code_page(make_hive, inst):
     return problems
 
 
-SCENARIOS = [software_with_wow64_node, software_without_wow64_node, users_hive,
+def the_maker_makes_hives_hivex_edits(make_hive, inst):
+    """The hives these runs use are made from scratch by make_hive: hivexsh
+    opens one, lists it, adds a key and a value and commits, and both
+    readers accept what it wrote."""
+    path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product(), "Vendor\\Sub": {}})
+    script = b"ls\ncd Vendor\nadd Added\ncd Added\nsetval 1\nName\nstring:value\ncommit\n"
+    edited = subprocess.run(["hivexsh", "-w", str(path)], input=script, capture_output=True)
+    problems = [] if edited.returncode == 0 else [f"hivexsh failed: {edited.stderr[-300:]!r}"]
+    if b"Tarvel Global" not in edited.stdout or b"Vendor" not in edited.stdout:
+        problems.append(f"hivexsh lists {edited.stdout!r}")
+    problems += independent_checks(path)
+    added = regf.find(regf.dump(path.read_bytes()), "Vendor\\Added")
+    if added is None or list(added["values"]) != ["Name"]:
+        problems.append(f"the key hivexsh added reads back as {added!r}")
+    if regf.find(regf.dump(path.read_bytes()), KEY)["values"] != product():
+        problems.append("the product key changed")
+    return problems
+
+
+SCENARIOS = [the_maker_makes_hives_hivex_edits, software_with_wow64_node, software_without_wow64_node, users_hive,
              names_in_other_cases, many_other_values, refused, missing_key_and_read_only_hive,
              hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page]
 
