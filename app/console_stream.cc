@@ -75,9 +75,10 @@ bool ConsoleStream::FillInput() {
   std::size_t read = 0;
   WinCode code = console_.ReadInput(&input_[old_size], kReadChunk, &read).code();
   input_.resize(old_size + (code == kSuccess ? read : 0));
-  if (code == kBrokenPipe || code == kHandleEof) {
-    code = kSuccess;  // the writer went away: the end of input
-  }
+  // The writer went away, or there is no standard input at all (a
+  // deployment tool may start the program with none): the end of input,
+  // so that the final prompt ends the run instead of failing it.
+  if (code == kBrokenPipe || code == kHandleEof || code == kInvalidHandle) code = kSuccess;
   if (code != kSuccess) throw InOutError(code, RaiseSite::kConsoleRead);
   if (read == 0) input_ended_ = true;
   return read > 0;

@@ -39,6 +39,26 @@ CASES = [
          + new_values(":", ":\\kova32", ":") + FINAL_PROMPT,
          registry_after=written(INSTALLED, HKCU, ":", ":\\KOVA32", ":")),
 
+    # Deployment tools run the program without a console: from the null
+    # device (NUL on Windows), or with no standard input at all. The final
+    # prompt then ends the run at once, and the exit code tells the tool
+    # whether the work was done.
+    Case("unattended: standard input from the null device",
+         args=["F", "-v6/7"], stdin_kind="null", registry=INSTALLED,
+         stdout=banner() + reading(HKLM) + INSTALLED_SHOWN + specified("F")
+         + new_values("F:", "F:\\kova32", "F:") + FINAL_PROMPT,
+         registry_after=written(INSTALLED, HKLM, "F:", "F:\\KOVA32", "F:")),
+
+    Case("unattended: no standard input at all",
+         args=["F", "-v6/7"], stdin_kind="closed", registry=INSTALLED,
+         native_only="under Wine a closed descriptor 0 is taken by the first file Wine opens, so "
+                     "ReadFile meets that file (code 1) where Windows, given no standard input, "
+                     "fails with code 6, which the program takes for the end of input (as the "
+                     "unit tests check)",
+         stdout=banner() + reading(HKLM) + INSTALLED_SHOWN + specified("F")
+         + new_values("F:", "F:\\kova32", "F:") + FINAL_PROMPT,
+         registry_after=written(INSTALLED, HKLM, "F:", "F:\\KOVA32", "F:")),
+
     Case("typed line with a lone CR and LF only ends",
          args=["-v7"], stdin=b"h\rk\nrest\n", registry=INSTALLED,
          stdout=banner() + reading(HKLM) + INSTALLED_SHOWN + TYPED_PROMPT

@@ -114,6 +114,9 @@ class Case:
     args: List[str]
     stdout: bytes
     stdin: bytes = b""
+    # How standard input is given: "pipe" (the stdin bytes), "null" (the
+    # null device, as NUL on Windows) or "closed" (no standard input at all).
+    stdin_kind: str = "pipe"
     exit_code: int = 0
     registry: Registry = field(default_factory=dict)
     # The registry afterwards; None means unchanged.

@@ -62,6 +62,16 @@ def place_drives(root: pathlib.Path, case):
         target.chmod(target.stat().st_mode & ~(stat.S_IWUSR | stat.S_IWGRP | stat.S_IWOTH))
 
 
+def stdin_arguments(case):
+    """subprocess arguments that give the program its standard input as the
+    case says: the case's bytes through a pipe, the null device, or none."""
+    if case.stdin_kind == "null":
+        return {"stdin": subprocess.DEVNULL}
+    if case.stdin_kind == "closed":
+        return {"stdin": None, "preexec_fn": lambda: os.close(0)}
+    return {"input": case.stdin}
+
+
 def working_dir(scratch: pathlib.Path, drives: pathlib.Path, case):
     if not case.cwd:
         folder = scratch / "outside"
@@ -94,9 +104,9 @@ class NativeRunner:
         before_store = store.read_bytes()
         env = dict(os.environ, VENDREL_REGISTRY=str(store), VENDREL_DRIVES=str(drives),
                    LANG="C")
-        proc = subprocess.run([str(self.program)] + case.args, input=case.stdin,
-                              capture_output=True, cwd=working_dir(scratch, drives, case),
-                              env=env, timeout=60)
+        proc = subprocess.run([str(self.program)] + case.args, capture_output=True,
+                              cwd=working_dir(scratch, drives, case), env=env, timeout=60,
+                              **stdin_arguments(case))
         after_text = store.read_bytes()
         if case.store_text is not None and case.registry_after is None:
             registry = None if after_text == before_store else "store changed"
@@ -184,8 +194,8 @@ class WineRunner:
         self.map_drives(drives, [l for l in letters if l != "q"])
         (self.dosdevices / "q:").unlink(missing_ok=True)
         args = [a.decode("latin-1") if isinstance(a, bytes) else a for a in case.args]
-        proc = self.wine([self.program] + args, input=case.stdin,
-                         cwd=working_dir(scratch, drives, case))
+        proc = self.wine([self.program] + args, cwd=working_dir(scratch, drives, case),
+                         **stdin_arguments(case))
         registry = self.dump()
         self.map_drives(drives, [])
         return proc, registry, snapshot_drives(drives)
@@ -247,9 +257,11 @@ def main():
     else:
         runner = NativeRunner(options.program)
     passed = failed = skipped = 0
-    for case in load_cases():
-        if options.only and options.only not in case.name:
-            continue
+    cases = [c for c in load_cases() if not options.only or options.only in c.name]
+    if not cases:
+        print(f"acceptance: no case's name holds {options.only!r}")
+        return 1
+    for case in cases:
         if not runner.applies(case):
             skipped += 1
             print(f"skip [{runner.name}] {case.name}: {case.native_only}")

@@ -71,6 +71,7 @@ TEST(ConsoleStreamTest, FailedReadIsAnInOutErrorButABrokenPipeIsTheEnd) {
   platform::FaultPlan plan;
   plan.Fail("ReadFile(stdin)", 1, kBrokenPipe);
   plan.Fail("ReadFile(stdin)", 2, kAccessDenied);
+  plan.Fail("ReadFile(stdin)", 3, kInvalidHandle);
   MemoryConsole memory("never read\n");
   platform::FaultyConsole console(memory, plan);
   ConsoleStream in(console);
@@ -83,6 +84,9 @@ TEST(ConsoleStreamTest, FailedReadIsAnInOutErrorButABrokenPipeIsTheEnd) {
     EXPECT_EQ(error.kind(), ErrorKind::kInOut);
     EXPECT_EQ(error.message(), "File access denied");
   }
+  // No standard input at all reads as its end.
+  ConsoleStream without(console);
+  EXPECT_EQ(without.ReadLine(), "");
 }
 
 }  // namespace
