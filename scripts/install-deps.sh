@@ -12,7 +12,7 @@
 set -euo pipefail
 
 build=(g++ make cmake pkg-config libhivex-dev)
-demo=("${build[@]}" libhivex-bin)
+demo=("${build[@]}" libhivex-bin python3)
 bench=("${build[@]}" libgtest-dev libgmock-dev googletest libbenchmark-dev python3 crudini time)
 release=("${build[@]}" g++-mingw-w64-i686 zip dpkg-dev lintian man-db python3)
 test=("${bench[@]}" "${release[@]}" libhivex-bin clang-format clang-tidy cppcheck clang-14

@@ -52,7 +52,7 @@ fi
 cppcheck_common=(--enable=warning,performance,portability --std=c++17 --quiet --inline-suppr
                  --error-exitcode=1 -I .)
 if ! cppcheck "${cppcheck_common[@]}" --library=googletest --library=tests/typed_tests.cfg \
-    app base settings company scramble platform/posix platform/fake tests/unit tests/fuzz \
+    app base settings company scramble platform/posix platform/fake tests/unit tests/fuzz tests/tools \
     tests/support bench -itests/unit/win32; then
   echo "lint: cppcheck found the problems above" >&2
   exit 1

@@ -1,16 +1,58 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the Linux program (plain, and with the
-# sanitizers and fuzz targets) and both Windows programs, and runs every
-# test: natively, under the sanitizers, the fuzzers for a bounded time, and
-# the Windows build under Wine.
-set -euo pipefail
+# The test command: installs what is missing, builds the Linux program
+# (plain, and with the sanitizers and fuzz targets), both Windows programs
+# and the release packages, runs every test, checks the packages and lints.
+# Each phase is printed with its time as it goes, and a summary at the end.
+# The Windows tests run Wine in sessions that end with them: nothing this
+# command starts is left running.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+
+summary=()
+failures=0
+started=$(date +%s)
+
+# phase NAME COMMAND...: runs the command, timed; a failed phase is counted.
+phase() {
+  local name=$1
+  shift
+  echo
+  echo "== $name"
+  local begin status
+  begin=$(date +%s)
+  if "$@"; then status=ok; else status=FAILED; failures=$((failures + 1)); fi
+  local took=$(($(date +%s) - begin))
+  echo "-- $name: $status ($(clock $took))"
+  summary+=("$(printf '  %-52s %-7s %8s' "$name" "$status" "$(clock $took)")")
+  [ "$status" = ok ]
+}
+
+clock() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
+
+report() {
+  echo
+  echo "== summary"
+  printf '%s\n' "${summary[@]}"
+  echo "  total $(clock $(($(date +%s) - started))), $failures failed"
+}
+
+# What a test needs is built first; without it, nothing after makes sense.
+phase "install what is missing" scripts/install-deps.sh test || { report; exit 1; }
 for preset in linux sanitize windows-x86 windows-x64; do
-  cmake --preset "$preset"
-  cmake --build --preset "$preset"
+  phase "build $preset" bash -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset" ||
+    { report; exit 1; }
 done
-for preset in linux sanitize windows-x86 windows-x64; do
-  ctest --preset "$preset"
-done
-scripts/lint.sh
+phase "build the release packages" scripts/release.sh || { report; exit 1; }
+
+phase "test linux: units, acceptance, hostile, crash, concurrent, hive runs" \
+  ctest --preset linux
+phase "test sanitize: the same under ASan and UBSan, fuzz a minute each" \
+  ctest --preset sanitize
+phase "test windows-x86: 32-bit Vendrel.exe under 32-bit Wine and QEMU" \
+  ctest --preset windows-x86
+phase "test windows-x64: x86-64 Vendrel.exe under Wine" ctest --preset windows-x64
+phase "check the release packages" python3 tests/release/check_packages.py
+phase "lint: clang-format, clang-tidy, cppcheck" scripts/lint.sh
+
+report
+[ "$failures" -eq 0 ]

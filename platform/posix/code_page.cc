@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace vendrel::platform {
 namespace {
@@ -47,7 +48,8 @@ void AppendUtf8(std::string& out, std::uint32_t unit) {
 std::unique_ptr<CodePage> CodePage::Make(int number) {
   const std::string name = "CP" + std::to_string(number);
   iconv_t converter = iconv_open("UTF-16LE", name.c_str());
-  if (converter == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  // iconv_open answers (iconv_t)-1 when it has no such converter.
+  if (reinterpret_cast<std::intptr_t>(converter) == -1) return nullptr;
   std::unique_ptr<CodePage> page(new CodePage(number));
   page->from_unicode_ = std::make_unique<std::int16_t[]>(kUnits);
   for (std::size_t unit = 0; unit < kUnits; ++unit) page->from_unicode_[unit] = -1;

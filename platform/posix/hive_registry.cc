@@ -288,8 +288,8 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
     hive_type value_type = hive_t_REG_NONE;
     std::size_t length = 0;
-    if (hivex_value_type(hive, *value, &value_type, &length) == 0 &&
-        length > kLargestPlainValue && loaded->minor_version >= kFirstBigDataVersion) {
+    if (hivex_value_type(hive, *value, &value_type, &length) == 0 && length > kLargestPlainValue &&
+        loaded->minor_version >= kFirstBigDataVersion) {
       return Failure(kCantWrite, "was not changed: the key holds a value of " +
                                      std::to_string(length) +
                                      " bytes, which the hive library would write back in a "

@@ -55,8 +55,15 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 // The value of the first such key in the first such section, as a profile
 // reader finds it; lines before the first section form the nameless one.
-std::optional<std::string> Read(std::string_view text, std::string_view section,
-                                std::string_view key) {
+// Where an entry stands, as the independent reader below looks for it.
+struct Entry {
+  std::string_view section;
+  std::string_view key;
+};
+
+std::optional<std::string> Read(std::string_view text, const Entry& entry) {
+  const std::string_view section = entry.section;
+  const std::string_view key = entry.key;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   bool in_section = Trim(section).empty();
   bool seen = in_section;
@@ -139,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (!Storable(value, false)) continue;
       std::string after = text;
       IniWrite(&after, {section, key}, value);
-      FUZZ_CHECK(Read(after, section, key) == value);
+      FUZZ_CHECK(Read(after, Entry{section, key}) == value);
       // One value changed, or a key line added, or a section and a key line
       // added with the line end the last line lacked.
       FUZZ_CHECK(OneLineChanged(text, after, 3));
