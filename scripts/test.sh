@@ -2,7 +2,8 @@
 # The test command: installs what is missing, builds the Linux program
 # (plain, and with the sanitizers and fuzz targets), both Windows programs
 # and the release packages, runs every test, checks the packages and lints.
-# Each phase is printed with its time as it goes, and a summary at the end.
+# Each phase is printed with its time as it goes (lines that begin "===",
+# apart from the builds' own), and a summary at the end.
 # The Windows tests run Wine in sessions that end with them: nothing this
 # command starts is left running.
 set -uo pipefail
@@ -17,13 +18,13 @@ phase() {
   local name=$1
   shift
   echo
-  echo "== $name"
+  echo "=== $name"
   local begin status
   begin=$(date +%s)
   if "$@"; then status=ok; else status=FAILED; failures=$((failures + 1)); fi
   local took=$(($(date +%s) - begin))
-  echo "-- $name: $status ($(clock $took))"
-  summary+=("$(printf '  %-52s %-7s %8s' "$name" "$status" "$(clock $took)")")
+  echo "=== $name: $status ($(clock $took))"
+  summary+=("$(printf '  %-70s %-7s %8s' "$name" "$status" "$(clock $took)")")
   [ "$status" = ok ]
 }
 
@@ -31,7 +32,7 @@ clock() { printf '%dm%02ds' $(($1 / 60)) $(($1 % 60)); }
 
 report() {
   echo
-  echo "== summary"
+  echo "=== summary"
   printf '%s\n' "${summary[@]}"
   echo "  total $(clock $(($(date +%s) - started))), $failures failed"
 }

@@ -1,8 +1,7 @@
 #include "platform/fake/memory_registry.h"
 
-#include <algorithm>
-
 #include "base/text.h"
+#include "platform/query_answer.h"
 
 namespace vendrel::platform {
 
@@ -53,20 +52,7 @@ Result MemoryRegistry::QueryValue(KeyHandle key, const std::string& name, std::u
   auto value = values.find(UpperCase(name));
   if (value == values.end()) return kFileNotFound;
   const StoredValue& stored = value->second.second;
-  auto needed = static_cast<std::uint32_t>(stored.data.size());
-  if (type != nullptr) *type = stored.type;
-  if (data == nullptr) {
-    if (size != nullptr) *size = needed;
-    return kSuccess;
-  }
-  if (size == nullptr) return kInvalidParameter;
-  if (*size < needed) {
-    *size = needed;
-    return kMoreData;
-  }
-  std::copy(stored.data.begin(), stored.data.end(), data);
-  *size = needed;
-  return kSuccess;
+  return AnswerQuery(stored.type, stored.data, type, data, size);
 }
 
 Result MemoryRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,

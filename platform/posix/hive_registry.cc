@@ -18,6 +18,7 @@
 #include "platform/posix/hive_header.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win_error_map.h"
+#include "platform/query_answer.h"
 
 namespace vendrel::platform {
 namespace {
@@ -234,21 +235,7 @@ Result HiveRegistry::QueryValue(KeyHandle key, const std::string& name, std::uin
   auto value = std::find_if(values.begin(), values.end(),
                             [&](const Value& v) { return EqualsIgnoringCase(v.name, name); });
   if (value == values.end()) return kFileNotFound;
-  const std::string& bytes = value->data;
-  auto needed = static_cast<std::uint32_t>(bytes.size());
-  if (type != nullptr) *type = value->type;
-  if (data == nullptr) {
-    if (size != nullptr) *size = needed;
-    return kSuccess;
-  }
-  if (size == nullptr) return kInvalidParameter;
-  if (*size < needed) {
-    *size = needed;
-    return kMoreData;
-  }
-  std::copy(bytes.begin(), bytes.end(), data);
-  *size = needed;
-  return kSuccess;
+  return AnswerQuery(value->type, value->data, type, data, size);
 }
 
 Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,

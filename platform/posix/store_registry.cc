@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +12,7 @@
 #include "platform/posix/file_io.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/posix/win_error_map.h"
+#include "platform/query_answer.h"
 
 namespace vendrel::platform {
 namespace {
@@ -100,21 +100,7 @@ Result StoreRegistry::QueryValue(KeyHandle key, const std::string& name, std::ui
   if (opened == keys_.end()) return kInvalidHandle;
   std::optional<RegValue> value = opened->second.document->Find(opened->second.path, name);
   if (!value) return kFileNotFound;
-  const std::string& bytes = value->data;
-  auto needed = static_cast<std::uint32_t>(bytes.size());
-  if (type != nullptr) *type = value->type;
-  if (data == nullptr) {
-    if (size != nullptr) *size = needed;
-    return kSuccess;
-  }
-  if (size == nullptr) return kInvalidParameter;
-  if (*size < needed) {
-    *size = needed;
-    return kMoreData;
-  }
-  std::copy(bytes.begin(), bytes.end(), data);
-  *size = needed;
-  return kSuccess;
+  return AnswerQuery(value->type, value->data, type, data, size);
 }
 
 Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
