@@ -17,10 +17,12 @@
 namespace vendrel::bench {
 
 // A scratch folder on the build's own disk (the benchmarks run there), so
-// that flushing costs what it costs there.
+// that flushing costs what it costs there. It starts with the disk quiet:
+// what the benchmark before left to write back is written first, so that
+// neither its writeback nor its flushes are charged to this one.
 class ScratchDir : public testing::ScratchFolder {
  public:
-  ScratchDir() : ScratchFolder(std::filesystem::current_path()) {}
+  ScratchDir() : ScratchFolder(std::filesystem::current_path()) { sync(); }
 };
 
 using testing::ReadFile;
