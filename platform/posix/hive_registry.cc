@@ -93,7 +93,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-struct HiveRegistry::Committed {
+struct HiveRegistry::Loaded {
   HiveHandle hive;
   struct stat file {};
   std::uint32_t minor_version = 0;
@@ -179,20 +179,18 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   if (flock(fd.get(), LOCK_SH) != 0) {
     return Failure(kRegistryIoFailed, std::string("cannot be locked: ") + std::strerror(errno));
   }
-  HiveState state = HiveState::kUsable;
-  HiveHeader header;
-  ReadHeader(fd.get(), &state, &header);
-  if (Result refused = Refusal(state); !refused.ok()) return refused;
-  UniqueFd copy;
-  HiveHandle hive = OpenThroughHivex(fd.get(), header, 0, &copy);
-  if (!hive) {
-    return Failure(kRegistryCorrupt,
-                   std::string("cannot be read as a hive: ") + std::strerror(errno));
+  if (fstat(fd.get(), &st) != 0) {
+    return Failure(kRegistryIoFailed, std::string("cannot be read: ") + std::strerror(errno));
   }
+  if (!loaded_ || !SameFile(loaded_->file, st)) {
+    loaded_.reset();
+    if (Result failed = Load(fd.get(), st, &loaded_); !failed.ok()) return failed;
+  }
+  hive_h* const hive = loaded_->hive.get();
   std::vector<std::string> path;
-  const bool has_wow64_node = NodeAt(hive.get(), {"Wow6432Node"}) != 0;
+  const bool has_wow64_node = NodeAt(hive, {"Wow6432Node"}) != 0;
   if (!HivePath(root, sub_key, has_wow64_node, &path)) return kFileNotFound;
-  hive_node_h node = NodeAt(hive.get(), path);
+  hive_node_h node = NodeAt(hive, path);
   if (node == 0) {
     if (errno != 0) {
       return Failure(kRegistryCorrupt,
@@ -201,12 +199,32 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
     return kFileNotFound;
   }
   OpenedKey opened{path, {}};
-  Owned<hive_value_h> values(hivex_node_values(hive.get(), node));
+  Owned<hive_value_h> values(hivex_node_values(hive, node));
   for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
-    opened.values.push_back(ReadValue(hive.get(), *value));
+    opened.values.push_back(ReadValue(hive, *value));
   }
   *key = next_handle_++;
   keys_[*key] = std::move(opened);
+  return kSuccess;
+}
+
+Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
+  HiveState state = HiveState::kUsable;
+  HiveHeader header;
+  ReadHeader(fd, &state, &header);
+  if (Result refused = Refusal(state); !refused.ok()) return refused;
+  // Loaded for writing even to be read: the set that may follow then
+  // starts from it instead of reading the whole hive again.
+  auto fresh = std::make_unique<Loaded>();
+  UniqueFd copy;
+  fresh->hive = OpenThroughHivex(fd, header, HIVEX_OPEN_WRITE, &copy);
+  if (!fresh->hive) {
+    return Failure(kRegistryCorrupt,
+                   std::string("cannot be read as a hive: ") + std::strerror(errno));
+  }
+  fresh->file = file;
+  fresh->minor_version = header.minor_version;
+  *loaded = std::move(fresh);
   return kSuccess;
 }
 
@@ -246,22 +264,14 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (int error = LockedFile::Lock(hive_path_, &locked); error != 0) {
     return IsRefusal(error) ? Result(kAccessDenied) : Result(WinCodeFromErrno(error));
   }
-  // The hive this object committed last is still loaded, and is the file
-  // as long as nobody has changed it since: it is not read again.
-  std::unique_ptr<Committed> loaded = std::move(committed_);
+  // The hive this object read or committed last is still loaded, and is the
+  // file as long as nobody has changed it since: it is not read again. It
+  // is let go until the change is committed, so that a failed change is
+  // never the next one's starting point.
+  std::unique_ptr<Loaded> loaded = std::move(loaded_);
   if (!loaded || !SameFile(loaded->file, locked.status())) {
-    loaded = std::make_unique<Committed>();
-    HiveState state = HiveState::kUsable;
-    HiveHeader header;
-    ReadHeader(locked.fd(), &state, &header);
-    if (Result refused = Refusal(state); !refused.ok()) return refused;
-    UniqueFd copy;
-    loaded->hive = OpenThroughHivex(locked.fd(), header, HIVEX_OPEN_WRITE, &copy);
-    if (!loaded->hive) {
-      return Failure(kRegistryCorrupt,
-                     std::string("cannot be read as a hive: ") + std::strerror(errno));
-    }
-    loaded->minor_version = header.minor_version;
+    loaded.reset();
+    if (Result failed = Load(locked.fd(), locked.status(), &loaded); !failed.ok()) return failed;
   }
   hive_h* const hive = loaded->hive.get();
   hive_node_h node = NodeAt(hive, opened->second.path);
@@ -298,7 +308,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   });
   if (error != 0) return WinCodeFromErrno(error);
   // Kept for the next set while the file stays as it was written.
-  if (stat(locked.path().c_str(), &loaded->file) == 0) committed_ = std::move(loaded);
+  if (stat(locked.path().c_str(), &loaded->file) == 0) loaded_ = std::move(loaded);
 
   std::vector<Value>& kept = opened->second.values;
   auto value = std::find_if(kept.begin(), kept.end(),

@@ -5,6 +5,8 @@
 #ifndef VENDREL_PLATFORM_POSIX_HIVE_REGISTRY_H_
 #define VENDREL_PLATFORM_POSIX_HIVE_REGISTRY_H_
 
+#include <sys/stat.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -42,6 +44,7 @@ class HiveRegistry : public Registry {
   Result CloseKey(KeyHandle key) override;
 
  private:
+  struct Loaded;  // a hive read into memory through hivex
   struct Value {
     std::string name;  // as the A functions give it
     std::uint32_t type = 0;
@@ -60,6 +63,8 @@ class HiveRegistry : public Registry {
                 std::vector<std::string>* path) const;
   Value ReadValue(void* hive, std::size_t value) const;
   Result Failure(WinCode code, const std::string& problem) const;
+  // Reads the hive open as fd, whose status is file, into *loaded.
+  Result Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const;
   // The report for a hive that must be neither read nor written.
   Result Refusal(HiveState state) const;
 
@@ -69,10 +74,9 @@ class HiveRegistry : public Registry {
   std::string code_page_problem_;
   std::map<KeyHandle, OpenedKey> keys_;
   KeyHandle next_handle_ = 0x300;
-  // The hive as this object last committed it, still loaded, and the file
-  // it became: the next set uses it while the file is that very file.
-  struct Committed;
-  std::unique_ptr<Committed> committed_;
+  // The hive as this object last read or committed it, still loaded, and
+  // the file it was: opens and sets use it while the file is that very file.
+  std::unique_ptr<Loaded> loaded_;
 };
 
 }  // namespace vendrel::platform

@@ -104,6 +104,32 @@ TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader)
   EXPECT_EQ(Text(again, key, "Other"), "\x2a\0\0\0"s);
 }
 
+// The hive an open read stays loaded for the sets that follow; a change
+// another writer made in between must not be lost by starting from it.
+TEST_F(HiveRegistryTest, ASetAfterAnotherWritersChangeKeepsThatChange) {
+  Write(software_);
+  HiveRegistry first = Registry();
+  HiveRegistry second = Registry();
+  KeyHandle first_key = 0;
+  KeyHandle second_key = 0;
+  ASSERT_EQ(first.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &first_key), kSuccess);
+  ASSERT_EQ(second.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &second_key), kSuccess);
+  const std::string others = "G:";
+  ASSERT_EQ(second.SetValue(second_key, "InstPath", kRegSz,
+                            reinterpret_cast<const std::uint8_t*>(others.c_str()), 3),
+            kSuccess);
+  const std::string mine = "F:";
+  ASSERT_EQ(first.SetValue(first_key, "Drive", kRegSz,
+                           reinterpret_cast<const std::uint8_t*>(mine.c_str()), 3),
+            kSuccess);
+
+  HiveRegistry later = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(later.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(later, key, "Drive"), "F:\0"s);
+  EXPECT_EQ(Text(later, key, "InstPath"), "G:\0"s);
+}
+
 TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {
   HiveLayout dirty;
   dirty.secondary_sequence = dirty.primary_sequence - 1;
