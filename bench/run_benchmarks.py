@@ -178,6 +178,10 @@ def main():
     # work; what fails is measured once more, and only a second failure
     # counts.
     failing = [pair for pair in PAIRS if judge(pair, times, options.quick)[3]]
+    for pair in failing:
+        _, ratio, steps, over = judge(pair, times, False)
+        print(f"measured again: {pair[0]} (first {ratio:.2f}x, growth "
+              f"{' '.join(f'{g:.1f}' for g in steps)}: {', '.join(over).lower()})")
     if failing:
         times.update(run_google_benchmark(build / "bench/vendrel_benchmarks", False, failing))
     failures = checks = 0
