@@ -22,14 +22,19 @@ namespace {
 constexpr int kMaxLinks = 40;
 constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
 
-// Writes content to a new temporary file beside target, flushed to disk.
-int WriteTemporary(const std::string& target, const std::string& content, mode_t mode,
+// A new temporary file beside target, written by write and flushed to
+// disk; on a failure, none.
+int WriteTemporary(const std::string& target, mode_t mode, const LockedFile::Writer& write,
                    TemporaryFile* temporary) {
   if (int error = CreateTemporary(target, mode, temporary); error != 0) return error;
-  int error = WriteAll(temporary->fd.get(), content);
+  int error = write(temporary->path, temporary->fd.get());
   if (error == 0) error = FlushFile(temporary->fd.get());
   if (error != 0) RemoveTemporary(temporary);
   return error;
+}
+
+LockedFile::Writer WriterOf(const std::string& content) {
+  return [&content](const std::string&, int fd) { return WriteAll(fd, content); };
 }
 
 // A missing file is created by linking a finished temporary file into
@@ -39,7 +44,8 @@ int CreateNew(const std::string& target, const FileEdit& edit) {
   const std::string* content = edit(nullptr);
   if (content == nullptr) return 0;
   TemporaryFile temporary;
-  if (int error = WriteTemporary(target, *content, kNewFileMode, &temporary); error != 0) {
+  if (int error = WriteTemporary(target, kNewFileMode, WriterOf(*content), &temporary);
+      error != 0) {
     return error;
   }
   int linked = link(temporary.path.c_str(), target.c_str());
@@ -98,26 +104,22 @@ int LockedFile::Lock(const std::string& path, LockedFile* locked) {
 
 int LockedFile::Replace(const std::string& content) {
   if (held_.st_nlink > 1) return RewriteInPlace(path_, held_, content);
-  return ReplaceWith([&content](const std::string&, int fd) { return WriteAll(fd, content); });
+  return ReplaceWith(WriterOf(content));
 }
 
 int LockedFile::ReplaceWith(const Writer& write) {
   TemporaryFile temporary;
-  if (int error = CreateTemporary(path_, S_IRUSR | S_IWUSR, &temporary); error != 0) return error;
-  int error = write(temporary.path, temporary.fd.get());
-  if (error == 0) error = FlushFile(temporary.fd.get());
-  if (error != 0) {
-    RemoveTemporary(&temporary);
+  if (int error = WriteTemporary(path_, S_IRUSR | S_IWUSR, write, &temporary); error != 0) {
     return error;
   }
   if (held_.st_nlink > 1 || !CarryIdentity(fd_.get(), held_, temporary.fd.get())) {
     std::string content;
-    error = ReadBack(temporary, &content);
+    int error = ReadBack(temporary, &content);
     RemoveTemporary(&temporary);
     return error != 0 ? error : RewriteInPlace(path_, held_, content);
   }
   int renamed = rename(temporary.path.c_str(), path_.c_str());
-  error = renamed == 0 ? 0 : errno;
+  int error = renamed == 0 ? 0 : errno;
   CrashPointAfter("rename");
   if (error != 0) {
     RemoveTemporary(&temporary);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 
 namespace vendrel::platform {
@@ -15,6 +16,15 @@ std::uint32_t Word(std::string_view data, std::size_t at) {
     value = (value << 8) | static_cast<unsigned char>(data[at + static_cast<std::size_t>(b)]);
   }
   return value;
+}
+
+// The little-endian bytes of a word, as the base block holds it.
+std::array<char, 4> Bytes(std::uint32_t word) {
+  std::array<char, 4> bytes{};
+  for (std::size_t b = 0; b < bytes.size(); ++b) {
+    bytes[b] = static_cast<char>((word >> (8 * b)) & 0xFF);
+  }
+  return bytes;
 }
 
 std::uint32_t PlainXor(std::string_view data) {
@@ -45,15 +55,19 @@ HiveState ReadHiveHeader(std::string_view base_block, HiveHeader* header) {
   return HiveState::kUsable;
 }
 
+void PutChecksum(std::string* hive, std::uint32_t checksum) {
+  const std::array<char, 4> bytes = Bytes(checksum);
+  hive->replace(kChecksumAt, bytes.size(), bytes.data(), bytes.size());
+}
+
 int MendHiveChecksum(int fd) {
   char block[kChecksumAt + 4];
   if (pread(fd, block, sizeof block, 0) != static_cast<ssize_t>(sizeof block)) {
     return errno != 0 ? errno : EIO;
   }
-  const std::uint32_t checksum = WindowsChecksum(PlainXor(std::string_view(block, sizeof block)));
-  char bytes[4];
-  for (int b = 0; b < 4; ++b) bytes[b] = static_cast<char>((checksum >> (8 * b)) & 0xFF);
-  if (pwrite(fd, bytes, sizeof bytes, kChecksumAt) != static_cast<ssize_t>(sizeof bytes)) {
+  const std::array<char, 4> bytes =
+      Bytes(WindowsChecksum(PlainXor(std::string_view(block, sizeof block))));
+  if (pwrite(fd, bytes.data(), bytes.size(), kChecksumAt) != static_cast<ssize_t>(bytes.size())) {
     return errno != 0 ? errno : EIO;
   }
   return 0;

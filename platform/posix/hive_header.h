@@ -33,6 +33,10 @@ HiveState ReadHiveHeader(std::string_view base_block, HiveHeader* header);
 // words, except that 0 is stored as 1 and 0xFFFFFFFF as 0xFFFFFFFE.
 std::uint32_t WindowsChecksum(std::uint32_t plain_xor);
 
+// Puts checksum in its place in a hive file's content held in memory (at
+// least its base block).
+void PutChecksum(std::string* hive, std::uint32_t checksum);
+
 // Gives the hive file open as fd the checksum Windows expects of the base
 // block it now holds. Returns 0 or an errno value.
 int MendHiveChecksum(int fd);

@@ -40,29 +40,29 @@ struct FreeMemory {
 template <typename T>
 using Owned = std::unique_ptr<T, FreeMemory>;
 
-bool IsRefusal(int error) { return error == EACCES || error == EPERM || error == EROFS; }
-
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-// The hive open as fd, as hivex can open it: through the descriptor itself,
-// or, for a hive whose stored checksum is one of the two Windows writes in
-// place of the plain XOR (which hivex refuses), through a copy in memory
-// that carries the plain XOR.
-HiveHandle OpenThroughHivex(int fd, const HiveHeader& header, int flags, UniqueFd* copy) {
+// The hive open as fd, opened through hivex for writing: through the
+// descriptor itself, or, for a hive whose stored checksum is one of the two
+// Windows writes in place of the plain XOR (which hivex refuses), through a
+// copy in memory that carries the plain XOR. hivex opens a file of its own
+// and reads it whole, so the copy need not outlive the open.
+HiveHandle OpenThroughHivex(int fd, const HiveHeader& header) {
   if (header.stored_checksum == header.plain_xor) {
-    return HiveHandle(hivex_open(ProcPath(fd).c_str(), flags));
+    return HiveHandle(hivex_open(ProcPath(fd).c_str(), HIVEX_OPEN_WRITE));
   }
   std::string content;
   if (lseek(fd, 0, SEEK_SET) != 0 || ReadToEnd(fd, &content) != 0) return nullptr;
-  for (int b = 0; b < 4; ++b)
-    content[508 + static_cast<std::size_t>(b)] =
-        static_cast<char>((header.plain_xor >> (8 * b)) & 0xFF);
-  UniqueFd memory(memfd_create("vendrel-hive", MFD_CLOEXEC));
-  if (!memory || WriteAll(memory.get(), content) != 0) return nullptr;
-  *copy = std::move(memory);
-  return HiveHandle(hivex_open(ProcPath(copy->get()).c_str(), flags));
+  if (content.size() < kHiveBaseBlock) {
+    errno = EINVAL;  // cut short since its header was read
+    return nullptr;
+  }
+  PutChecksum(&content, header.plain_xor);
+  UniqueFd copy(memfd_create("vendrel-hive", MFD_CLOEXEC));
+  if (!copy || WriteAll(copy.get(), content) != 0) return nullptr;
+  return HiveHandle(hivex_open(ProcPath(copy.get()).c_str(), HIVEX_OPEN_WRITE));
 }
 
 // The node at path below the root: 0 when a key on it is missing, with
@@ -78,12 +78,11 @@ hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path) {
   return node;
 }
 
-std::string ReadHeader(int fd, HiveState* state, HiveHeader* header) {
+HiveState ReadHeader(int fd, HiveHeader* header) {
   std::string block(kHiveBaseBlock, '\0');
   ssize_t got = pread(fd, block.data(), block.size(), 0);
   block.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  *state = ReadHiveHeader(block, header);
-  return block;
+  return ReadHiveHeader(block, header);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -209,15 +208,12 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
 }
 
 Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
-  HiveState state = HiveState::kUsable;
   HiveHeader header;
-  ReadHeader(fd, &state, &header);
-  if (Result refused = Refusal(state); !refused.ok()) return refused;
+  if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
   // Loaded for writing even to be read: the set that may follow then
   // starts from it instead of reading the whole hive again.
   auto fresh = std::make_unique<Loaded>();
-  UniqueFd copy;
-  fresh->hive = OpenThroughHivex(fd, header, HIVEX_OPEN_WRITE, &copy);
+  fresh->hive = OpenThroughHivex(fd, header);
   if (!fresh->hive) {
     return Failure(kRegistryCorrupt,
                    std::string("cannot be read as a hive: ") + std::strerror(errno));
@@ -262,7 +258,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (opened == keys_.end()) return kInvalidHandle;
   LockedFile locked;
   if (int error = LockedFile::Lock(hive_path_, &locked); error != 0) {
-    return IsRefusal(error) ? Result(kAccessDenied) : Result(WinCodeFromErrno(error));
+    return WinCodeFromErrno(error);
   }
   // The hive this object read or committed last is still loaded, and is the
   // file as long as nobody has changed it since: it is not read again. It

@@ -26,8 +26,6 @@ Result StoreFailure(WinCode code, const std::string& path, const std::string& pr
   return Result(code, "Registry store " + path + " " + problem);
 }
 
-bool IsRefusal(int error) { return error == EACCES || error == EPERM || error == EROFS; }
-
 }  // namespace
 
 StoreRegistry::StoreRegistry(std::string store_path) : store_path_(std::move(store_path)) {}

@@ -46,4 +46,8 @@ WinCode WinCodeFromErrno(int error_number) {
   }
 }
 
+bool IsRefusal(int error_number) {
+  return error_number == EACCES || error_number == EPERM || error_number == EROFS;
+}
+
 }  // namespace vendrel::platform

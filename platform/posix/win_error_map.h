@@ -9,6 +9,11 @@ namespace vendrel::platform {
 
 WinCode WinCodeFromErrno(int error_number);
 
+// True for the errno values of a file the user may not open as asked (no
+// right, or a read-only file system): a registry key opened with access
+// refused rather than a registry that cannot be read.
+bool IsRefusal(int error_number);
+
 }  // namespace vendrel::platform
 
 #endif  // VENDREL_PLATFORM_POSIX_WIN_ERROR_MAP_H_
