@@ -37,10 +37,9 @@ installed() {
 
 # The 32-bit Windows programs run under 32-bit Wine and user-mode QEMU 8 or
 # later; Debian 12 has that QEMU in bookworm-backports only.
-needs_i386=false
-needs_qemu=false
+needs_wine32=false
 for package in "${wanted[@]}"; do
-  [ "$package" = wine32:i386 ] && needs_i386=true && needs_qemu=true
+  [ "$package" = wine32:i386 ] && needs_wine32=true
 done
 qemu_major() {
   qemu-i386 --version 2>/dev/null | sed -n 's/.*version \([0-9]*\)\..*/\1/p'
@@ -50,7 +49,7 @@ missing=()
 for package in "${wanted[@]}"; do
   installed "$package" || missing+=("$package")
 done
-if $needs_qemu; then
+if $needs_wine32; then
   major=$(qemu_major || true)
   if [ -z "$major" ] || [ "$major" -lt 8 ]; then
     missing+=(qemu-user)
@@ -85,12 +84,12 @@ apt_get() {
 : >"$log"
 echo "install-deps: installing ${missing[*]} (this can take some minutes; log: $log)"
 
-if $needs_i386 && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if $needs_wine32 && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${as_root[@]}" dpkg --add-architecture i386
 fi
 qemu_suite=()
 . /etc/os-release
-if $needs_qemu && [ "${VERSION_CODENAME:-}" = bookworm ] &&
+if $needs_wine32 && [ "${VERSION_CODENAME:-}" = bookworm ] &&
     ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
   # The backports suite from the same Debian mirror the machine already uses.
   mirror=$(grep -rhs -A4 -E '^Suites:.*\bbookworm\b' /etc/apt/sources.list.d/*.sources |
