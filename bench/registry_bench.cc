@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_files.h"
-#include "platform/posix/hive_registry.h"
-#include "platform/posix/store_registry.h"
+#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/store_registry.h"
 #include "settings/installation_values.h"
 #include "support/hive_maker.h"
 

@@ -6,8 +6,8 @@
 
 #include "app/console_stream.h"
 #include "bench_files.h"
-#include "platform/posix/drive_map.h"
-#include "platform/posix/posix_profile.h"
+#include "platform/posix/files/drive_map.h"
+#include "platform/posix/profile/posix_profile.h"
 #include "settings/shared_settings_file.h"
 #include "support/discarding_console.h"
 

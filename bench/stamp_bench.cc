@@ -10,8 +10,8 @@
 #include "app/console_stream.h"
 #include "bench_files.h"
 #include "company/company_stamp.h"
-#include "platform/posix/drive_map.h"
-#include "platform/posix/posix_files.h"
+#include "platform/posix/files/drive_map.h"
+#include "platform/posix/files/posix_files.h"
 #include "support/discarding_console.h"
 
 namespace vendrel::bench {

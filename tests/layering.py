@@ -2,7 +2,12 @@
 """Checks that the program's include lines only point down the layers:
 base/ at the bottom; platform/ and scramble/ on it; settings/ and company/
 on those; app/ on top. A file may include from its own layer's folder and
-the folders below it, never from a folder beside or above it."""
+the folders below it, never from a folder beside or above it.
+
+Inside the Linux layer, files/ is at the bottom, with registry/ and profile/
+on it and neither using the other; the three rooms may use only the errno
+map and the configuration path beside them, and the bindings in
+platform/posix/ itself sit on all three."""
 
 import pathlib
 import re
@@ -19,6 +24,29 @@ ALLOWED = {
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/', re.M)
 
+POSIX = ROOT / "platform" / "posix"
+ROOMS = {"files": {"files"}, "registry": {"registry", "files"}, "profile": {"profile", "files"}}
+SHARED_BY_ROOMS = {"win_error_map.h", "config_path.h"}
+POSIX_INCLUDE = re.compile(r'^\s*#\s*include\s+"platform/posix/([^"]+)"', re.M)
+
+
+def posix_problems(path, text):
+    """Include lines of a file in platform/posix/ that break the rooms' order."""
+    parts = path.relative_to(POSIX).parts
+    room = parts[0] if len(parts) > 1 else None
+    problems = []
+    for used in POSIX_INCLUDE.findall(text):
+        used_parts = used.split("/")
+        used_room = used_parts[0] if len(used_parts) > 1 else None
+        if room is None:
+            continue  # the bindings may use every room
+        if used_room is None:
+            if used not in SHARED_BY_ROOMS:
+                problems.append(f"{path.relative_to(ROOT)} includes posix/{used} from a room")
+        elif used_room not in ROOMS[room]:
+            problems.append(f"{path.relative_to(ROOT)} includes from posix/{used_room}/")
+    return problems
+
 
 def main():
     problems = []
@@ -26,9 +54,12 @@ def main():
         for path in sorted((ROOT / folder).rglob("*")):
             if path.suffix not in (".h", ".cc"):
                 continue
-            for used in INCLUDE.findall(path.read_text(encoding="latin-1")):
+            text = path.read_text(encoding="latin-1")
+            for used in INCLUDE.findall(text):
                 if used in ALLOWED and used not in allowed:
                     problems.append(f"{path.relative_to(ROOT)} includes from {used}/")
+            if POSIX in path.parents:
+                problems += posix_problems(path, text)
     for problem in problems:
         print("upward or sideways: " + problem)
     print(f"layering: {len(problems)} include lines out of place")

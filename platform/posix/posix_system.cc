@@ -4,12 +4,12 @@
 
 #include <cstdlib>
 
-#include "platform/posix/drive_map.h"
-#include "platform/posix/machine_registry.h"
+#include "platform/posix/files/drive_map.h"
+#include "platform/posix/files/posix_files.h"
 #include "platform/posix/posix_console.h"
-#include "platform/posix/posix_files.h"
 #include "platform/posix/posix_process.h"
-#include "platform/posix/posix_profile.h"
+#include "platform/posix/profile/posix_profile.h"
+#include "platform/posix/registry/machine_registry.h"
 #include "platform/system.h"
 
 namespace vendrel::platform {

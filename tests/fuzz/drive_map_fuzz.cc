@@ -14,7 +14,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "platform/posix/drive_map.h"
+#include "platform/posix/files/drive_map.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "platform/posix/ini_document.h"
+#include "platform/posix/profile/ini_document.h"
 
 namespace {
 

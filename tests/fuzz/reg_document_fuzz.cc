@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "platform/posix/reg_document.h"
+#include "platform/posix/registry/reg_document.h"
 
 namespace {
 

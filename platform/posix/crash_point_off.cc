@@ -1,7 +1,0 @@
-#include "platform/posix/crash_point.h"
-
-namespace vendrel::platform {
-
-void CrashPointAfter(const char* /*call*/) {}
-
-}  // namespace vendrel::platform

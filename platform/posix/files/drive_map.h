@@ -1,0 +1,50 @@
+// Drive-letter paths on Linux, mapped as Wine's dosdevices map them: a
+// folder holds one entry per drive ("c:", "f:"), each a folder or a link to
+// one. Names match without regard to ASCII case, as on Windows.
+#ifndef VENDREL_PLATFORM_POSIX_FILES_DRIVE_MAP_H_
+#define VENDREL_PLATFORM_POSIX_FILES_DRIVE_MAP_H_
+
+#include <string>
+#include <string_view>
+
+#include "base/win_codes.h"
+
+namespace vendrel::platform {
+
+enum class PathUse {
+  kExisting,  // every component must exist
+  kNewOrOld,  // the last component may be missing; it is then taken as given
+};
+
+class DriveMap {
+ public:
+  explicit DriveMap(std::string drives_folder);
+
+  // VENDREL_DRIVES, else $XDG_CONFIG_HOME/vendrel/drives, with
+  // $HOME/.config for an unset XDG_CONFIG_HOME.
+  static std::string DefaultFolder();
+
+  // Turns a Windows path into a path on this machine. Fails with the code
+  // Windows gives: 123 for a name it rejects, 3 for a missing folder or
+  // drive, 2 for a missing file in an existing folder. A path without a
+  // drive is relative to the working directory; a rooted one starts at the
+  // drive whose folder holds the working directory. "." and ".." never climb
+  // above the drive's folder.
+  WinCode Resolve(std::string_view windows_path, PathUse use, std::string* host_path) const;
+
+ private:
+  // The drive entry whose folder holds the working directory (cwd, a real
+  // path), with the working directory's path below it.
+  bool DriveOfWorkingDirectory(const std::string& cwd, std::string* drive_root,
+                               std::string* below) const;
+
+  std::string drives_folder_;
+};
+
+// True when Windows accepts the name: no control character, none of
+// <>"|?*, and a colon only right after a single leading drive letter.
+bool IsValidWindowsName(std::string_view name);
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_POSIX_FILES_DRIVE_MAP_H_

@@ -1,0 +1,76 @@
+#include "platform/posix/files/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/posix/files/crash_point.h"
+#include "platform/posix/files/unique_fd.h"
+
+namespace vendrel::platform {
+
+int ReadToEnd(int fd, std::string* content) {
+  struct stat st;
+  std::size_t expected = 0;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at >= 0 && at < st.st_size) expected = static_cast<std::size_t>(st.st_size - at);
+  }
+  content->clear();
+  content->reserve(expected + kEditRoom);
+  std::size_t filled = 0;
+  for (;;) {
+    // Room for what is expected, and a little more to notice the end.
+    content->resize(std::max(content->capacity(), filled + 1));
+    ssize_t got = read(fd, content->data() + filled, content->size() - filled);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      content->resize(filled);
+      return errno;
+    }
+    filled += static_cast<std::size_t>(got);
+    if (got == 0) break;
+    // Grown meanwhile: the buffer doubles, as a string would.
+    if (filled == content->size()) content->reserve(content->size() * 2);
+  }
+  content->resize(filled);
+  return 0;
+}
+
+int WriteAll(int fd, std::string_view data, off_t offset) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const char* from = data.data() + done;
+    const std::size_t left = data.size() - done;
+    ssize_t wrote = offset < 0 ? write(fd, from, left)
+                               : pwrite(fd, from, left, offset + static_cast<off_t>(done));
+    CrashPointAfter("write");
+    if (wrote < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (wrote == 0) return ENOSPC;
+    done += static_cast<std::size_t>(wrote);
+  }
+  return 0;
+}
+
+int FlushFile(int fd) {
+  int flushed = fsync(fd);
+  int error = flushed == 0 ? 0 : errno;
+  CrashPointAfter("fsync");
+  return error;
+}
+
+void FlushFolder(const std::string& folder) {
+  // A folder the user may write but not read cannot be opened for this.
+  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return;
+  (void)fsync(dir.get());
+  CrashPointAfter("fsync(directory)");
+}
+
+}  // namespace vendrel::platform

@@ -1,0 +1,330 @@
+#include "platform/posix/registry/hive_registry.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/text.h"
+#include "platform/posix/files/atomic_update.h"
+#include "platform/posix/files/file_io.h"
+#include "platform/posix/files/unique_fd.h"
+#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/win_error_map.h"
+#include "platform/query_answer.h"
+
+namespace vendrel::platform {
+namespace {
+
+constexpr WinCode kCantWrite = 1013;  // ERROR_CANTWRITE
+// Longer values go to big data cells in hives of version 1.4 and later,
+// which hivex does not write back as such.
+constexpr std::size_t kLargestPlainValue = 16344;
+constexpr std::uint32_t kFirstBigDataVersion = 4;
+
+struct CloseHive {
+  void operator()(hive_h* hive) const { hivex_close(hive); }
+};
+using HiveHandle = std::unique_ptr<hive_h, CloseHive>;
+
+struct FreeMemory {
+  void operator()(void* memory) const { std::free(memory); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeMemory>;
+
+bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
+
+std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// The hive open as fd, opened through hivex for writing: through the
+// descriptor itself, or, for a hive whose stored checksum is one of the two
+// Windows writes in place of the plain XOR (which hivex refuses), through a
+// copy in memory that carries the plain XOR. hivex opens a file of its own
+// and reads it whole, so the copy need not outlive the open.
+HiveHandle OpenThroughHivex(int fd, const HiveHeader& header) {
+  if (header.stored_checksum == header.plain_xor) {
+    return HiveHandle(hivex_open(ProcPath(fd).c_str(), HIVEX_OPEN_WRITE));
+  }
+  std::string content;
+  if (lseek(fd, 0, SEEK_SET) != 0 || ReadToEnd(fd, &content) != 0) return nullptr;
+  if (content.size() < kHiveBaseBlock) {
+    errno = EINVAL;  // cut short since its header was read
+    return nullptr;
+  }
+  PutChecksum(&content, header.plain_xor);
+  UniqueFd copy(memfd_create("vendrel-hive", MFD_CLOEXEC));
+  if (!copy || WriteAll(copy.get(), content) != 0) return nullptr;
+  return HiveHandle(hivex_open(ProcPath(copy.get()).c_str(), HIVEX_OPEN_WRITE));
+}
+
+// The node at path below the root: 0 when a key on it is missing, with
+// errno set when the hive could not be read.
+hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path) {
+  errno = 0;
+  hive_node_h node = hivex_root(hive);
+  for (const std::string& name : path) {
+    if (node == 0) break;
+    errno = 0;
+    node = hivex_node_get_child(hive, node, name.c_str());
+  }
+  return node;
+}
+
+HiveState ReadHeader(int fd, HiveHeader* header) {
+  std::string block(kHiveBaseBlock, '\0');
+  ssize_t got = pread(fd, block.data(), block.size(), 0);
+  block.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return ReadHiveHeader(block, header);
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+struct HiveRegistry::Loaded {
+  HiveHandle hive;
+  struct stat file {};
+  std::uint32_t minor_version = 0;
+};
+
+HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
+                           std::shared_ptr<const CodePage> code_page, std::string code_page_problem)
+    : hive_path_(std::move(hive_path)),
+      contents_(contents),
+      code_page_(std::move(code_page)),
+      code_page_problem_(std::move(code_page_problem)) {}
+
+HiveRegistry::~HiveRegistry() = default;
+HiveRegistry::HiveRegistry(HiveRegistry&&) noexcept = default;
+
+Result HiveRegistry::Failure(WinCode code, const std::string& problem) const {
+  return Result(code, "Registry hive " + hive_path_ + " " + problem);
+}
+
+bool HiveRegistry::HivePath(RootKey root, const std::string& sub_key, bool has_wow64_node,
+                            std::vector<std::string>* path) const {
+  std::vector<std::string> names;
+  std::size_t begin = 0;
+  while (begin <= sub_key.size()) {
+    std::size_t end = sub_key.find('\\', begin);
+    if (end == std::string::npos) end = sub_key.size();
+    if (end > begin) names.push_back(sub_key.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  if (contents_ == Contents::kSoftware) {
+    // The hive is HKEY_LOCAL_MACHINE\Software; on a 64-bit Windows a 32-bit
+    // program sees that hive's Wow6432Node in its place.
+    if (root != RootKey::kLocalMachine || names.empty() ||
+        !EqualsIgnoringCase(names.front(), "Software")) {
+      return false;
+    }
+    names.erase(names.begin());
+    if (has_wow64_node) names.insert(names.begin(), "Wow6432Node");
+  } else if (root != RootKey::kCurrentUser) {
+    return false;
+  }
+  path->clear();
+  for (const std::string& name : names) path->push_back(code_page_->ToUtf8(name));
+  return true;
+}
+
+HiveRegistry::Value HiveRegistry::ReadValue(void* hive_memory, std::size_t value) const {
+  auto* hive = static_cast<hive_h*>(hive_memory);
+  Value read;
+  Owned<char> key(hivex_value_key(hive, value));
+  if (key) read.name = code_page_->FromUtf8(key.get());
+  hive_type type = hive_t_REG_NONE;
+  std::size_t length = 0;
+  Owned<char> data(hivex_value_value(hive, value, &type, &length));
+  read.type = static_cast<std::uint32_t>(type);
+  if (data) {
+    std::string bytes(data.get(), length);
+    read.data = IsText(read.type) ? code_page_->FromUtf16(bytes) : std::move(bytes);
+  }
+  return read;
+}
+
+Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
+                             KeyHandle* key) {
+  if (!code_page_) return Failure(kRegistryIoFailed, code_page_problem_);
+  struct stat st;
+  if (stat(hive_path_.c_str(), &st) != 0) {
+    return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(errno));
+  }
+  if (!S_ISREG(st.st_mode)) return Failure(kRegistryIoFailed, "is not a regular file");
+  // Asked for all access, as the store is: a hive the user may not write is
+  // a key opened with access refused.
+  if (int refused = MayWrite(hive_path_); refused != 0) {
+    if (IsRefusal(refused)) return kAccessDenied;
+    return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(refused));
+  }
+  UniqueFd fd(open(hive_path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd) {
+    if (IsRefusal(errno)) return kAccessDenied;
+    return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(errno));
+  }
+  // Read as it stands between two writers' changes.
+  if (flock(fd.get(), LOCK_SH) != 0) {
+    return Failure(kRegistryIoFailed, std::string("cannot be locked: ") + std::strerror(errno));
+  }
+  if (fstat(fd.get(), &st) != 0) {
+    return Failure(kRegistryIoFailed, std::string("cannot be read: ") + std::strerror(errno));
+  }
+  if (!loaded_ || !SameFile(loaded_->file, st)) {
+    loaded_.reset();
+    if (Result failed = Load(fd.get(), st, &loaded_); !failed.ok()) return failed;
+  }
+  hive_h* const hive = loaded_->hive.get();
+  std::vector<std::string> path;
+  const bool has_wow64_node = NodeAt(hive, {"Wow6432Node"}) != 0;
+  if (!HivePath(root, sub_key, has_wow64_node, &path)) return kFileNotFound;
+  hive_node_h node = NodeAt(hive, path);
+  if (node == 0) {
+    if (errno != 0) {
+      return Failure(kRegistryCorrupt,
+                     std::string("cannot be read as a hive: ") + std::strerror(errno));
+    }
+    return kFileNotFound;
+  }
+  OpenedKey opened{path, {}};
+  Owned<hive_value_h> values(hivex_node_values(hive, node));
+  for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
+    opened.values.push_back(ReadValue(hive, *value));
+  }
+  *key = next_handle_++;
+  keys_[*key] = std::move(opened);
+  return kSuccess;
+}
+
+Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
+  HiveHeader header;
+  if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
+  // Loaded for writing even to be read: the set that may follow then
+  // starts from it instead of reading the whole hive again.
+  auto fresh = std::make_unique<Loaded>();
+  fresh->hive = OpenThroughHivex(fd, header);
+  if (!fresh->hive) {
+    return Failure(kRegistryCorrupt,
+                   std::string("cannot be read as a hive: ") + std::strerror(errno));
+  }
+  fresh->file = file;
+  fresh->minor_version = header.minor_version;
+  *loaded = std::move(fresh);
+  return kSuccess;
+}
+
+Result HiveRegistry::Refusal(HiveState state) const {
+  switch (state) {
+    case HiveState::kUsable:
+      return kSuccess;
+    case HiveState::kNotAHive:
+      return Failure(kRegistryCorrupt, "is not a registry hive file");
+    case HiveState::kBadChecksum:
+      return Failure(kRegistryCorrupt, "has a damaged header: its checksum does not match");
+    case HiveState::kDirty:
+      return Failure(kRegistryIoFailed,
+                     "holds changes that Windows has not yet merged from its transaction logs "
+                     "(Windows was not shut down cleanly, or is hibernated). Start that Windows "
+                     "and shut it down fully, then run again; the hive was left as it was");
+  }
+  return kSuccess;
+}
+
+Result HiveRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
+                                std::uint8_t* data, std::uint32_t* size) {
+  auto opened = keys_.find(key);
+  if (opened == keys_.end()) return kInvalidHandle;
+  const std::vector<Value>& values = opened->second.values;
+  auto value = std::find_if(values.begin(), values.end(),
+                            [&](const Value& v) { return EqualsIgnoringCase(v.name, name); });
+  if (value == values.end()) return kFileNotFound;
+  return AnswerQuery(value->type, value->data, type, data, size);
+}
+
+Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                              const std::uint8_t* data, std::uint32_t size) {
+  auto opened = keys_.find(key);
+  if (opened == keys_.end()) return kInvalidHandle;
+  LockedFile locked;
+  if (int error = LockedFile::Lock(hive_path_, &locked); error != 0) {
+    return WinCodeFromErrno(error);
+  }
+  // The hive this object read or committed last is still loaded, and is the
+  // file as long as nobody has changed it since: it is not read again. It
+  // is let go until the change is committed, so that a failed change is
+  // never the next one's starting point.
+  std::unique_ptr<Loaded> loaded = std::move(loaded_);
+  if (!loaded || !SameFile(loaded->file, locked.status())) {
+    loaded.reset();
+    if (Result failed = Load(locked.fd(), locked.status(), &loaded); !failed.ok()) return failed;
+  }
+  hive_h* const hive = loaded->hive.get();
+  hive_node_h node = NodeAt(hive, opened->second.path);
+  if (node == 0) return errno != 0 ? Result(WinCodeFromErrno(errno)) : Result(kKeyDeleted);
+
+  // hivex writes back every value of the key; a long one would come back as
+  // one plain cell, which Windows reads as big data: the key is refused
+  // rather than damaged.
+  std::string stored_name = code_page_->ToUtf8(name);
+  Owned<hive_value_h> values(hivex_node_values(hive, node));
+  for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
+    hive_type value_type = hive_t_REG_NONE;
+    std::size_t length = 0;
+    if (hivex_value_type(hive, *value, &value_type, &length) == 0 && length > kLargestPlainValue &&
+        loaded->minor_version >= kFirstBigDataVersion) {
+      return Failure(kCantWrite, "was not changed: the key holds a value of " +
+                                     std::to_string(length) +
+                                     " bytes, which the hive library would write back in a "
+                                     "form Windows reads as damaged");
+    }
+    Owned<char> existing(hivex_value_key(hive, *value));
+    if (existing && EqualsIgnoringCase(code_page_->FromUtf8(existing.get()), name)) {
+      stored_name = existing.get();  // the value keeps the spelling of its name
+    }
+  }
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
+  hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
+  if (hivex_node_set_value(hive, node, &set, 0) != 0) return WinCodeFromErrno(errno);
+
+  int error = locked.ReplaceWith([&](const std::string& path, int fd) {
+    if (hivex_commit(hive, path.c_str(), 0) != 0) return errno != 0 ? errno : EIO;
+    return MendHiveChecksum(fd);
+  });
+  if (error != 0) return WinCodeFromErrno(error);
+  // Kept for the next set while the file stays as it was written.
+  if (stat(locked.path().c_str(), &loaded->file) == 0) loaded_ = std::move(loaded);
+
+  std::vector<Value>& kept = opened->second.values;
+  auto value = std::find_if(kept.begin(), kept.end(),
+                            [&](const Value& v) { return EqualsIgnoringCase(v.name, name); });
+  Value written{code_page_->FromUtf8(stored_name), type,
+                std::string(reinterpret_cast<const char*>(data), size)};
+  if (value != kept.end()) {
+    *value = std::move(written);
+  } else {
+    kept.push_back(std::move(written));
+  }
+  return kSuccess;
+}
+
+Result HiveRegistry::FlushKey(KeyHandle key) {
+  return keys_.count(key) != 0 ? kSuccess : kInvalidHandle;
+}
+
+Result HiveRegistry::CloseKey(KeyHandle key) {
+  return keys_.erase(key) != 0 ? kSuccess : kInvalidHandle;
+}
+
+}  // namespace vendrel::platform

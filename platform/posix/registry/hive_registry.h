@@ -1,0 +1,84 @@
+// One hive of the registry as a Windows installation keeps it on its disk:
+// a SOFTWARE hive (HKEY_LOCAL_MACHINE\Software) or a user's NTUSER.DAT
+// (HKEY_CURRENT_USER), read and written through hivex, for repairing an
+// installation from a mounted disk.
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_REGISTRY_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_REGISTRY_H_
+
+#include <sys/stat.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/registry/code_page.h"
+#include "platform/posix/registry/hive_header.h"
+#include "platform/registry.h"
+
+namespace vendrel::platform {
+
+class HiveRegistry : public Registry {
+ public:
+  enum class Contents {
+    kSoftware,  // HKEY_LOCAL_MACHINE\Software is the hive's root
+    kUser,      // HKEY_CURRENT_USER is the hive's root
+  };
+
+  // Text values are converted through code_page as the A functions convert
+  // them; without one, every open is refused with code_page_problem.
+  HiveRegistry(std::string hive_path, Contents contents, std::shared_ptr<const CodePage> code_page,
+               std::string code_page_problem = {});
+  ~HiveRegistry() override;
+  HiveRegistry(HiveRegistry&&) noexcept;
+  HiveRegistry& operator=(HiveRegistry&&) = delete;
+
+  Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                 KeyHandle* key) override;
+  Result QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size) override;
+  Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                  const std::uint8_t* data, std::uint32_t size) override;
+  // Every value is in the hive file when SetValue returns.
+  Result FlushKey(KeyHandle key) override;
+  Result CloseKey(KeyHandle key) override;
+
+ private:
+  struct Loaded;  // a hive read into memory through hivex
+  struct Value {
+    std::string name;  // as the A functions give it
+    std::uint32_t type = 0;
+    std::string data;  // as the A functions give it: text converted
+  };
+  // An open key answers from the values it held when it was opened, as
+  // this object last wrote them.
+  struct OpenedKey {
+    std::vector<std::string> path;  // UTF-8 names below the hive's root
+    std::vector<Value> values;
+  };
+
+  // The key's path inside the hive for a path below the root key, or
+  // nothing when the hive cannot hold it.
+  bool HivePath(RootKey root, const std::string& sub_key, bool has_wow64_node,
+                std::vector<std::string>* path) const;
+  Value ReadValue(void* hive, std::size_t value) const;
+  Result Failure(WinCode code, const std::string& problem) const;
+  // Reads the hive open as fd, whose status is file, into *loaded.
+  Result Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const;
+  // The report for a hive that must be neither read nor written.
+  Result Refusal(HiveState state) const;
+
+  std::string hive_path_;
+  Contents contents_;
+  std::shared_ptr<const CodePage> code_page_;
+  std::string code_page_problem_;
+  std::map<KeyHandle, OpenedKey> keys_;
+  KeyHandle next_handle_ = 0x300;
+  // The hive as this object last read or committed it, still loaded, and
+  // the file it was: opens and sets use it while the file is that very file.
+  std::unique_ptr<Loaded> loaded_;
+};
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_REGISTRY_H_

@@ -1,0 +1,57 @@
+// The registry of the Linux build: both hives in one REGEDIT4 store file.
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_STORE_REGISTRY_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_STORE_REGISTRY_H_
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/posix/registry/reg_document.h"
+#include "platform/registry.h"
+
+namespace vendrel::platform {
+
+class StoreRegistry : public Registry {
+ public:
+  explicit StoreRegistry(std::string store_path);
+
+  // VENDREL_REGISTRY, else $XDG_CONFIG_HOME/vendrel/registry.reg, with
+  // $HOME/.config for an unset XDG_CONFIG_HOME.
+  static std::string DefaultStorePath();
+
+  Result OpenKey(RootKey root, const std::string& sub_key, std::uint32_t access,
+                 KeyHandle* key) override;
+  Result QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type, std::uint8_t* data,
+                    std::uint32_t* size) override;
+  Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
+                  const std::uint8_t* data, std::uint32_t size) override;
+  Result FlushKey(KeyHandle key) override;
+  Result CloseKey(KeyHandle key) override;
+
+ private:
+  using Document = std::shared_ptr<const RegDocument>;
+
+  // An open key answers from the store as it was read when the key opened
+  // (or as this object last wrote it), indexed for that key.
+  struct OpenedKey {
+    std::string path;  // with the hive's full name
+    Document document;
+  };
+
+  // Parses the store; a store that is not in the format is a corrupt
+  // registry, with the file and the line named.
+  Result Load(std::string content, std::string_view key_path, RegDocument* document) const;
+  // The document of the store's content, indexed for the key: the last one
+  // this object read or wrote when the content is the very same, so that a
+  // run validates an unchanged store once, else the content parsed.
+  Result Current(std::string content, const std::string& key_path, Document* document);
+
+  std::string store_path_;
+  std::map<KeyHandle, OpenedKey> keys_;
+  KeyHandle next_handle_ = 0x100;
+  Document last_;
+};
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_STORE_REGISTRY_H_

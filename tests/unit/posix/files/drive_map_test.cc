@@ -1,0 +1,93 @@
+#include "platform/posix/files/drive_map.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/scratch_folder.h"
+
+namespace vendrel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DriveMapTest : public ::testing::Test {
+ protected:
+  DriveMapTest() : drives_(dir_ / "drives") {
+    fs::create_directories(dir_ / "drives/c:/KOVA");
+    fs::create_directories(dir_ / "drives/c:/work/deep");
+    fs::create_directories(dir_ / "elsewhere/F");
+    fs::create_symlink(dir_ / "elsewhere/F", dir_ / "drives/f:");
+    testing::WriteFile(dir_ / "drives/c:/KOVA/dromfile.dat", "x");
+    testing::WriteFile(dir_ / "elsewhere/F/top.txt", "x");
+    old_cwd_ = fs::current_path();
+  }
+  ~DriveMapTest() override { fs::current_path(old_cwd_); }
+
+  std::string Resolve(const std::string& path, PathUse use = PathUse::kExisting) {
+    std::string host;
+    WinCode code = drives_.Resolve(path, use, &host);
+    if (code != kSuccess) return "error " + std::to_string(code);
+    return fs::path(host).lexically_relative(dir_.path()).string();
+  }
+
+  testing::ScratchFolder dir_;
+  DriveMap drives_;
+  fs::path old_cwd_;
+};
+
+TEST_F(DriveMapTest, DriveLettersAndNamesMatchWithoutRegardToCase) {
+  EXPECT_EQ(Resolve("C:\\KOVA\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("c:\\kova\\DROMFILE.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("c:/kova//dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("F:\\top.txt"), "drives/f:/top.txt");
+}
+
+TEST_F(DriveMapTest, DotDotStopsAtTheDrivesFolder) {
+  EXPECT_EQ(Resolve("C:\\..\\..\\KOVA\\.\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("C:\\work\\..\\..\\..\\KOVA\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("F:\\..\\elsewhere\\F\\top.txt"), "error 3");
+}
+
+TEST_F(DriveMapTest, MissingFilesFoldersAndDrivesGiveTheirCodes) {
+  EXPECT_EQ(Resolve("C:\\KOVA\\missing.dat"), "error 2");
+  EXPECT_EQ(Resolve("C:\\NOPE\\dromfile.dat"), "error 3");
+  EXPECT_EQ(Resolve("C:\\KOVA\\dromfile.dat\\x"), "error 3");
+  EXPECT_EQ(Resolve("Q:\\KOVA\\dromfile.dat"), "error 3");
+  EXPECT_EQ(Resolve("C:\\kova\\kelvarini.dat", PathUse::kNewOrOld), "drives/c:/KOVA/kelvarini.dat");
+  EXPECT_EQ(Resolve("C:\\nope\\kelvarini.dat", PathUse::kNewOrOld), "error 3");
+}
+
+TEST_F(DriveMapTest, NamesWindowsRejects) {
+  for (const char* name : {"ABCD:\\KOVAdromfile.dat", "C:\\a:b", "1:\\x", "C:\\a<b", "C:\\a|b",
+                           "C:\\a?", "C:\\*", "C:\\a\"b", "C:\\a\tb", ""}) {
+    EXPECT_EQ(Resolve(name), "error 123") << name;
+  }
+  EXPECT_TRUE(IsValidWindowsName("C:\\\xe9t\xe9\\x"));
+}
+
+TEST_F(DriveMapTest, RelativeAndRootedPathsFollowTheWorkingDirectory) {
+  fs::current_path(dir_ / "drives/c:/work/deep");
+  EXPECT_EQ(Resolve("..\\..\\KOVA\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("..\\..\\..\\..\\KOVA\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("\\KOVA\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  fs::current_path(dir_ / "elsewhere/F");
+  EXPECT_EQ(Resolve("\\top.txt"), "drives/f:/top.txt");
+  fs::current_path(dir_.path());
+  EXPECT_EQ(Resolve("\\KOVA\\dromfile.dat"), "error 3");
+  EXPECT_EQ(Resolve("drives\\c:"), "error 123");
+  testing::WriteFile(dir_ / "dromfile.dat", "x");
+  EXPECT_EQ(Resolve("dromfile.dat"), "dromfile.dat");
+}
+
+TEST_F(DriveMapTest, ALinkLoopIsAnErrorNotAHang) {
+  fs::create_symlink(dir_ / "drives/l1", dir_ / "drives/g:");
+  fs::create_symlink(dir_ / "drives/g:", dir_ / "drives/l1");
+  EXPECT_EQ(Resolve("G:\\x"), "error 3");
+  fs::create_symlink("loop", dir_ / "drives/c:/loop");
+  EXPECT_EQ(Resolve("C:\\loop\\x"), "error 1921");
+}
+
+}  // namespace
+}  // namespace vendrel::platform

@@ -1,0 +1,218 @@
+#include "platform/posix/registry/hive_registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/posix/registry/hive_header.h"
+#include "support/hive_maker.h"
+#include "support/result_printer.h"
+#include "support/scratch_folder.h"
+
+namespace vendrel::platform {
+namespace {
+
+using namespace std::string_literals;
+using testing::HiveKey;
+using testing::HiveLayout;
+using testing::MakeHive;
+using testing::ReadFile;
+using testing::Utf16Text;
+
+constexpr const char* kKeyPath = "Software\\Tarvel Global";
+
+class HiveRegistryTest : public ::testing::Test {
+ protected:
+  HiveRegistryTest() {
+    HiveKey& product = software_.Child("Tarvel Global");
+    product.values = {{"DRIVE", kRegSz, Utf16Text("C:")},
+                      {"cddir", kRegExpandSz, "%\0\xAC\x20\xE9\0\0\0"s}};
+    product.class_name = "ProductClass";
+    software_.Child("Microsoft").values = {{"Other", kRegDword, "\x2a\0\0\0"s}};
+  }
+
+  HiveRegistry Registry(HiveRegistry::Contents contents = HiveRegistry::Contents::kSoftware) {
+    return HiveRegistry(path_, contents, CodePage::Make(1252));
+  }
+
+  void Write(const HiveKey& root, const HiveLayout& layout = {}) {
+    testing::WriteFile(path_, MakeHive(root, layout));
+  }
+
+  std::string Text(HiveRegistry& registry, KeyHandle key, const std::string& name) {
+    std::uint8_t data[64];
+    std::uint32_t size = sizeof data;
+    std::uint32_t type = 0;
+    EXPECT_EQ(registry.QueryValue(key, name, &type, data, &size), kSuccess);
+    return std::string(reinterpret_cast<char*>(data), size);
+  }
+
+  testing::ScratchFolder dir_;
+  std::string path_ = dir_ / "SOFTWARE";
+  HiveKey software_{"ROOT", {}, {}, {}};
+};
+
+TEST_F(HiveRegistryTest, A32BitProgramSeesWow6432NodeWhereTheHiveHasOne) {
+  Write(software_);
+  HiveRegistry plain = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(plain.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  // Names match in any case; text comes through the code page.
+  EXPECT_EQ(Text(plain, key, "drive"), "C:\0"s);
+  EXPECT_EQ(Text(plain, key, "CDDIR"), "%\x80\xE9\0"s);
+
+  HiveKey wow64{"ROOT", {}, {}, {}};
+  wow64.Child("Wow6432Node").Child("Tarvel Global").values = {{"Drive", kRegSz, Utf16Text("W:")}};
+  wow64.children.push_back(software_.children.front());
+  Write(wow64);
+  HiveRegistry redirected = Registry();
+  ASSERT_EQ(redirected.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(redirected, key, "Drive"), "W:\0"s);
+  EXPECT_EQ(redirected.OpenKey(RootKey::kCurrentUser, kKeyPath, kKeyAllAccess, &key),
+            kFileNotFound);
+}
+
+TEST_F(HiveRegistryTest, AUsersHiveHoldsSoftwareBelowItsRoot) {
+  HiveKey user{"ROOT", {}, {}, {}};
+  user.Child("Software").Child("Tarvel Global").values = {{"Drive", kRegSz, Utf16Text("U:")}};
+  Write(user);
+  HiveRegistry registry = Registry(HiveRegistry::Contents::kUser);
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kCurrentUser, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(registry, key, "Drive"), "U:\0"s);
+  EXPECT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kFileNotFound);
+}
+
+TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader) {
+  Write(software_);
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  const std::string drive = "F:\x80";
+  ASSERT_EQ(registry.SetValue(key, "Drive", kRegSz,
+                              reinterpret_cast<const std::uint8_t*>(drive.c_str()), 4),
+            kSuccess);
+  EXPECT_EQ(Text(registry, key, "DRIVE"), "F:\x80\0"s);
+  HiveHeader header;
+  EXPECT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable);
+
+  HiveRegistry again = Registry();
+  ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(again, key, "drive"), "F:\x80\0"s);
+  EXPECT_EQ(Text(again, key, "cddir"), "%\x80\xE9\0"s);
+  ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, "Software\\Microsoft", kKeyAllAccess, &key),
+            kSuccess);
+  EXPECT_EQ(Text(again, key, "Other"), "\x2a\0\0\0"s);
+}
+
+// The hive an open read stays loaded for the sets that follow; a change
+// another writer made in between must not be lost by starting from it.
+TEST_F(HiveRegistryTest, ASetAfterAnotherWritersChangeKeepsThatChange) {
+  Write(software_);
+  HiveRegistry first = Registry();
+  HiveRegistry second = Registry();
+  KeyHandle first_key = 0;
+  KeyHandle second_key = 0;
+  ASSERT_EQ(first.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &first_key), kSuccess);
+  ASSERT_EQ(second.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &second_key), kSuccess);
+  const std::string others = "G:";
+  ASSERT_EQ(second.SetValue(second_key, "InstPath", kRegSz,
+                            reinterpret_cast<const std::uint8_t*>(others.c_str()), 3),
+            kSuccess);
+  const std::string mine = "F:";
+  ASSERT_EQ(first.SetValue(first_key, "Drive", kRegSz,
+                           reinterpret_cast<const std::uint8_t*>(mine.c_str()), 3),
+            kSuccess);
+
+  HiveRegistry later = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(later.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(later, key, "Drive"), "F:\0"s);
+  EXPECT_EQ(Text(later, key, "InstPath"), "G:\0"s);
+}
+
+TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {
+  HiveLayout dirty;
+  dirty.secondary_sequence = dirty.primary_sequence - 1;
+  Write(software_, dirty);
+  const std::string before = ReadFile(path_);
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  Result opened = registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key);
+  EXPECT_EQ(opened, kRegistryIoFailed);
+  EXPECT_NE(opened.detail().find(path_ + " holds changes that Windows has not yet merged"),
+            std::string::npos)
+      << opened.detail();
+  EXPECT_NE(opened.detail().find("shut it down fully"), std::string::npos);
+  EXPECT_EQ(ReadFile(path_), before);
+
+  testing::WriteFile(path_, std::string(9000, 'x'));
+  EXPECT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key),
+            kRegistryCorrupt);
+  EXPECT_EQ(ReadFile(path_), std::string(9000, 'x'));
+}
+
+TEST_F(HiveRegistryTest, AMissingKeyIsQuietAndAReadOnlyHiveRefusesAccess) {
+  Write(HiveKey{"ROOT", {}, {}, {}});
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  EXPECT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kFileNotFound);
+  Write(software_);
+  chmod(path_.c_str(), 0444);
+  EXPECT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kAccessDenied);
+}
+
+// Windows stores 1 where the XOR of the base block is 0; hivex takes that
+// for a damaged header. Such a hive is read and written all the same, and
+// what is written carries the checksum Windows expects.
+TEST_F(HiveRegistryTest, AHiveWhoseChecksumWindowsStoresAsOneIsReadAndWritten) {
+  std::string hive = MakeHive(software_);
+  std::uint32_t sum = 0;
+  for (std::size_t at = 0; at < 508; at += 4) {
+    std::uint32_t word = 0;
+    for (int b = 3; b >= 0; --b) word = (word << 8) | static_cast<unsigned char>(hive[at + b]);
+    sum ^= word;
+  }
+  for (int b = 0; b < 4; ++b) {
+    hive[400 + b] = static_cast<char>((sum >> (8 * b)) & 0xFF);
+    hive[508 + b] = static_cast<char>(b == 0 ? 1 : 0);
+  }
+  testing::WriteFile(path_, hive);
+  HiveHeader header;
+  ASSERT_EQ(ReadHiveHeader(hive, &header), HiveState::kUsable);
+  ASSERT_EQ(header.plain_xor, 0u);
+
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(registry, key, "Drive"), "C:\0"s);
+  ASSERT_EQ(registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
+            kSuccess);
+  EXPECT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable);
+}
+
+// hivex writes every value of the key back, a long one as one plain cell,
+// which Windows reads as big data from version 1.4 on.
+TEST_F(HiveRegistryTest, AKeyHoldingALongValueIsRefusedWhereWindowsReadsBigData) {
+  software_.Child("Tarvel Global").values.push_back({"Long", kRegBinary, std::string(20000, 'L')});
+  for (std::uint32_t minor : {5u, 3u}) {
+    HiveLayout layout;
+    layout.minor_version = minor;
+    Write(software_, layout);
+    const std::string before = ReadFile(path_);
+    HiveRegistry registry = Registry();
+    KeyHandle key = 0;
+    ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+    Result set =
+        registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3);
+    if (minor == 5) {
+      EXPECT_EQ(set, 1013u);
+      EXPECT_NE(set.detail().find("holds a value of 20000 bytes"), std::string::npos);
+      EXPECT_EQ(ReadFile(path_), before);
+    } else {
+      EXPECT_EQ(set, kSuccess);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vendrel::platform
