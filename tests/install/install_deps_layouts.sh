@@ -13,12 +13,16 @@
 #
 #   tests/install/install_deps_layouts.sh [LAYOUT...]
 #
-# Needs root (for the mounts) on Debian 12; elsewhere it says why and exits
-# with 77 (skipped).
+# Two more runs check that a failing step says so: no bookworm source at all,
+# and a log folder that does not exist. Needs root (for the mounts) on Debian
+# 12; elsewhere it says why and exits with 77 (skipped).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 install_deps=$root/scripts/install-deps.sh
-layouts_all=(deb822-uris-first deb822-suites-first one-line both backports-present)
+layouts_all=(deb822-uris-first deb822-suites-first one-line both backports-present
+  no-bookworm log-unwritable)
+# The layouts where install-deps.sh cannot do its work and must say so.
+layouts_failing=(no-bookworm log-unwritable)
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 
 # sources_files DIR: the sources files under DIR as apt reads them from /etc/apt.
@@ -44,7 +48,9 @@ if [ "${1:-}" = --inside ]; then
   mount -t tmpfs vendrel-sources /etc/apt/sources.list.d
   cp -a "$work/layout/." /etc/apt/
   set +e
-  PATH=$work/bin:$PATH TMPDIR=$work "$install_deps" test >"$work/output" 2>&1
+  tmpdir=$work
+  [ "$layout" != log-unwritable ] || tmpdir=$work/no-such-folder
+  PATH=$work/bin:$PATH TMPDIR=$tmpdir "$install_deps" test >"$work/output" 2>&1
   echo $? >"$work/status"
   set -e
   sources_files /etc/apt >"$work/files-after"
@@ -95,7 +101,7 @@ write_layout() {
   local dir=$2
   mkdir -p "$dir/sources.list.d"
   case "$1" in
-    deb822-uris-first)
+    deb822-uris-first | log-unwritable)
       { stanza uris-first "$mirror" "$suites"; security_stanza uris-first; } \
         >"$dir/sources.list.d/debian.sources" ;;
     deb822-suites-first)
@@ -109,6 +115,8 @@ write_layout() {
       one_line "$mirror" bookworm >"$dir/sources.list"
       { [ -z "$updates" ] || stanza uris-first "$mirror" "$updates"; security_stanza suites-first; } \
         >"$dir/sources.list.d/debian.sources" ;;
+    no-bookworm)
+      security_stanza uris-first >"$dir/sources.list.d/debian.sources" ;;
     backports-present)
       { stanza uris-first "$mirror" "$suites bookworm-backports"; security_stanza uris-first; } \
         >"$dir/sources.list.d/debian.sources" ;;
@@ -152,8 +160,13 @@ EOF
   chmod +x "$work/bin/"*
 }
 
-# check LAYOUT WORK: prints what was asked and one line per check; fails on
-# the first check that does not hold.
+# verdict HOLDS TEXT: one line per check; a check that does not hold sets failed.
+verdict() {
+  if [ "$1" = 0 ]; then echo "ok: $2"; else echo "FAILED: $2"; failed=1; fi
+}
+
+# check LAYOUT WORK: prints what was asked and one line per check; fails when
+# any check does not hold.
 check() {
   local layout=$1 work=$2 status
   status=$(cat "$work/status")
@@ -164,10 +177,7 @@ check() {
     "$work/calls" 2>/dev/null || true
   echo "--- apt's sources when apt-get update ran"
   sed 's/^/  /' "$work/sources-at-update" 2>/dev/null || true
-  local failed=0 holds
-  verdict() { # HOLDS TEXT
-    if [ "$1" = 0 ]; then echo "ok: $2"; else echo "FAILED: $2"; failed=1; fi
-  }
+  local holds
   holds=0; [ "$status" = 0 ] || holds=1
   verdict $holds "exit 0"
 
@@ -211,6 +221,22 @@ check() {
   return $failed
 }
 
+# check_failure WORK: install-deps.sh stopped before installing anything,
+# and its last words say what failed and what to do.
+check_failure() {
+  local work=$1 status holds
+  status=$(cat "$work/status")
+  echo "--- install-deps.sh test: exit $status"
+  sed 's/^/  /' "$work/output"
+  holds=0; [ "$status" != 0 ] || holds=1
+  verdict $holds "exit not 0"
+  holds=0; ! grep -qw install "$work/calls" 2>/dev/null || holds=1
+  verdict $holds "nothing installed"
+  holds=0; tail -n 1 "$work/output" | grep -q '^install-deps: .*run .*again' || holds=1
+  verdict $holds "the last line says what to do"
+  return $failed
+}
+
 layouts=("${@:-${layouts_all[@]}}")
 for layout in "${layouts[@]}"; do
   [[ " ${layouts_all[*]} " == *" $layout "* ]] ||
@@ -232,7 +258,12 @@ for layout in "${layouts[@]}"; do
     sed 's/^/  /' "$work/layout/$file"
   done
   unshare --mount --propagation private -- bash "${BASH_SOURCE[0]}" --inside "$layout" "$work"
-  check "$layout" "$work" || failures=$((failures + 1))
+  failed=0
+  if [[ " ${layouts_failing[*]} " == *" $layout "* ]]; then
+    check_failure "$work" || failures=$((failures + 1))
+  else
+    check "$layout" "$work" || failures=$((failures + 1))
+  fi
 done
 echo
 echo "install-deps layouts: $((${#layouts[@]} - failures)) of ${#layouts[@]} passed"
