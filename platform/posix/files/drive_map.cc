@@ -160,7 +160,8 @@ WinCode DriveMap::Place(std::string_view windows_path, PathUse use, PlacedFile* 
       parts = SplitComponents(cwd.substr(1));
     }
   }
-  // The drive's entry is the operator's: it is followed wherever it points.
+  // The drive's entry (and the working directory) are the operator's: they
+  // are followed wherever they point. Nothing beneath them is.
   UniqueFd root(open(root_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (!root) return kPathNotFound;
   std::vector<std::string> extra = SplitComponents(rest);

@@ -129,7 +129,8 @@ int PlaceTrusted(const std::string& path, PlacedFile* placed) {
     std::string target;
     if (int error = ReadLinkAt(folder.get(), name, &target); error != 0) return error;
     if (target.empty()) return ENOENT;
-    current = target[0] == '/' ? target : DirectoryPart(current) + "/" + target;
+    if (target[0] != '/') target = DirectoryPart(current).append("/").append(target);
+    current = std::move(target);
   }
   return ELOOP;
 }

@@ -21,7 +21,7 @@ constexpr char kMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
 constexpr std::string_view kSuffix = ".vendrel-journal";
 constexpr std::size_t kNameMax = 255;
 // Magic, inode, length, checksum, the name's length, and the name.
-constexpr std::size_t kFixedHead = sizeof kMagic + 3 * 8 + 4;
+constexpr std::size_t kFixedHead = sizeof kMagic + std::size_t{3} * 8 + 4;
 constexpr std::size_t kLargestHead = kFixedHead + kNameMax;
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
 

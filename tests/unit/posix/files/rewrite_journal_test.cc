@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <utility>
 
 #include "platform/posix/files/unique_fd.h"
 #include "support/scratch_folder.h"
@@ -30,8 +31,12 @@ std::string Journal(ino_t inode, const std::string& name, const std::string& con
   };
   std::string covered = field(inode, 8) + field(content.size(), 8);
   std::uint64_t hash = 14695981039346656037ULL;
-  for (unsigned char c : covered + name + content) hash = (hash ^ c) * 1099511628211ULL;
-  return "VENDREL JOURNAL2" + covered + field(hash, 8) + field(name.size(), 4) + name + content;
+  for (const std::string* part : {&std::as_const(covered), &name, &content}) {
+    for (unsigned char c : *part) hash = (hash ^ c) * 1099511628211ULL;
+  }
+  std::string journal = "VENDREL JOURNAL2";
+  journal.append(covered).append(field(hash, 8)).append(field(name.size(), 4));
+  return journal.append(name).append(content);
 }
 
 class RewriteJournalTest : public ::testing::Test {
