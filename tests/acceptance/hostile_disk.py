@@ -92,9 +92,10 @@ def run_on_terminal(program, inst):
 HOSTILE_TEXT = b"C:\\KOVA\x1b[2J\rgone\x9b2J\x07"
 
 
-def terminal_escapes(program, inst):
+def terminal_escapes(ctx):
     """A stored value that would clear the screen and rewrite its own line
     is shown escaped on a terminal, and goes out as it is into a pipe."""
+    program, inst = ctx.program, ctx.inst
     registry = {hive: dict(values) for hive, values in REGISTRY.items()}
     registry[HKLM]["InstPath"] = sz(HOSTILE_TEXT)
     inst.store.write_bytes(regedit4.write_store(registry))
@@ -112,7 +113,7 @@ def terminal_escapes(program, inst):
         problems.append(f"on a terminal, the run's own line ends changed: {out[-200:]!r}")
 
     inst.store.write_bytes(regedit4.write_store(registry))
-    piped = whole_run.run(program, inst, ARGS)
+    piped = ctx.run(ARGS)
     problems += ["into a pipe: " + p for p in piped.outcome("ok")]
     if b"  InstPath:   " + HOSTILE_TEXT + b"\r\n" not in piped.out:
         problems.append(f"into a pipe, the value is not as stored: {piped.out[:400]!r}")
@@ -942,8 +943,6 @@ def run_scenario(options, scenario, user):
         if user != "root":
             need_root()
         ctx = Context(options, Installation(scratch / "inst"), user)
-        if scenario is terminal_escapes:
-            return scenario(ctx.program, ctx.inst)
         problems = scenario(ctx)
         return list(dict.fromkeys(problems + ctx.problems))
     except subprocess.TimeoutExpired:
