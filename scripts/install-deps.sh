@@ -9,7 +9,20 @@
 # everything the test command builds, runs and checks (the others included).
 # Runs apt-get as root, or through sudo; a user with neither is told what to
 # install. Waits for a package manager that is busy rather than failing.
-set -euo pipefail
+# A step that fails says which, with the command, and the exit code is not 0.
+set -eEuo pipefail
+
+# The steps that can be expected to fail say why themselves; this names any
+# other, once (a command substitution's own shell stays quiet, its caller
+# reports it).
+on_error() {
+  local status=$1 line=$2 command=$3
+  [ "$BASHPID" = "$$" ] || return 0
+  echo "install-deps: line $line, \`$command\` failed (exit $status); nothing after it was done" >&2
+  echo "install-deps: fix what it reports above and run scripts/install-deps.sh ${tasks[*]:-} again," \
+    "or install these Debian packages yourself: ${missing[*]:-${wanted[*]:-}}" >&2
+}
+trap 'on_error $? $LINENO "$BASH_COMMAND"' ERR
 
 build=(g++ make cmake pkg-config libhivex-dev)
 demo=("${build[@]}" libhivex-bin python3)
@@ -19,8 +32,9 @@ test=("${bench[@]}" "${release[@]}" libhivex-bin clang-format clang-tidy cppchec
   libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64 wine32:i386 procps acl attr git
   util-linux)
 
+tasks=("${@:-build}")
 wanted=()
-for task in "${@:-build}"; do
+for task in "${tasks[@]}"; do
   case "$task" in
     build) wanted+=("${build[@]}") ;;
     demo) wanted+=("${demo[@]}") ;;
@@ -85,27 +99,49 @@ apt_get() {
 echo "install-deps: installing ${missing[*]} (this can take some minutes; log: $log)"
 
 if $needs_wine32 && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${as_root[@]}" dpkg --add-architecture i386
+  if ! "${as_root[@]}" dpkg --add-architecture i386; then
+    echo "install-deps: dpkg --add-architecture i386 failed; 32-bit Wine (wine32:i386) needs" \
+      "the i386 architecture: add it as root, then run this again" >&2
+    exit 1
+  fi
 fi
+
+# apt's own view of its sources, whatever files and formats hold them: one
+# line per suite, "URI SUITE". --no-release-info lists them before the
+# first apt-get update too.
+# shellcheck disable=SC2016 # apt's format fields, for apt to expand
+apt_sources() {
+  apt-get indextargets --no-release-info --format '$(TARGET_OF) $(REPO_URI) $(RELEASE)' |
+    awk '$1 == "deb" && !seen[$2 " " $3]++ { print $2, $3 }'
+}
 qemu_suite=()
+# shellcheck source=/dev/null # the machine's own
 . /etc/os-release
-if $needs_wine32 && [ "${VERSION_CODENAME:-}" = bookworm ] &&
-    ! grep -rqs "bookworm-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  # The backports suite from the same Debian mirror the machine already uses.
-  mirror=$(grep -rhs -A4 -E '^Suites:.*\bbookworm\b' /etc/apt/sources.list.d/*.sources |
-             sed -n 's/^URIs:[[:space:]]*\([^[:space:]]*\).*/\1/p' | head -1)
-  if [ -z "$mirror" ]; then
-    mirror=$(sed -n 's/^deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]*\)[[:space:]]\+bookworm[[:space:]].*/\2/p' \
-               /etc/apt/sources.list 2>/dev/null | head -1)
+if $needs_wine32 && [ "${VERSION_CODENAME:-}" = bookworm ]; then
+  if ! sources=$(apt_sources); then
+    echo "install-deps: apt-get indextargets failed: apt cannot read its sources;" \
+      "fix what it reports above, then run this again" >&2
+    exit 1
   fi
-  if [ -n "$mirror" ]; then
-    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
-      "$mirror" /usr/share/keyrings/debian-archive-keyring.gpg |
-      "${as_root[@]}" tee /etc/apt/sources.list.d/vendrel-backports.sources >/dev/null
+  if ! grep -q ' bookworm-backports$' <<<"$sources"; then
+    # The backports suite from the same Debian mirror the machine uses.
+    mirror=$(awk '$2 == "bookworm" && $1 !~ /^cdrom:/ { print $1; exit }' <<<"$sources")
+    if [ -z "$mirror" ]; then
+      echo "install-deps: QEMU 8 for the 32-bit tests is in bookworm-backports, and apt has" \
+        "no bookworm source on a Debian mirror to add it beside; add a bookworm-backports" \
+        "source yourself (man sources.list), then run this again" >&2
+      exit 1
+    fi
+    backports=/etc/apt/sources.list.d/vendrel-backports.sources
+    if ! printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+        "$mirror" /usr/share/keyrings/debian-archive-keyring.gpg |
+        "${as_root[@]}" tee "$backports" >/dev/null; then
+      echo "install-deps: could not write $backports (bookworm-backports from $mirror);" \
+        "write it as root, then run this again" >&2
+      exit 1
+    fi
+    echo "install-deps: added bookworm-backports from $mirror in $backports, for QEMU 8"
   fi
-fi
-if [ "${VERSION_CODENAME:-}" = bookworm ] && grep -rqs "bookworm-backports" /etc/apt/sources.list \
-    /etc/apt/sources.list.d/; then
   qemu_suite=(-t bookworm-backports)
 fi
 

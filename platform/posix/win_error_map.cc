@@ -17,10 +17,17 @@ WinCode WinCodeFromErrno(int error_number) {
       return kTooManyOpenFiles;
     case EACCES:
     case EPERM:
-    case EROFS:
     case EISDIR:
     case ETXTBSY:
+    case ENODEV:  // a FIFO, socket or device where a file was asked for
       return kAccessDenied;
+    case EROFS:
+      return kWriteProtect;
+    case EAGAIN:  // a lock another holds past the wait
+    case EBUSY:   // a journal's name taken by something else
+      return kSharingViolation;
+    case EOVERFLOW:
+      return kFileTooLarge;
     case EBADF:
       return kInvalidHandle;
     case ENOMEM:
@@ -46,8 +53,6 @@ WinCode WinCodeFromErrno(int error_number) {
   }
 }
 
-bool IsRefusal(int error_number) {
-  return error_number == EACCES || error_number == EPERM || error_number == EROFS;
-}
+bool IsRefusal(int error_number) { return error_number == EACCES || error_number == EPERM; }
 
 }  // namespace vendrel::platform

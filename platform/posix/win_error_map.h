@@ -9,9 +9,10 @@ namespace vendrel::platform {
 
 WinCode WinCodeFromErrno(int error_number);
 
-// True for the errno values of a file the user may not open as asked (no
-// right, or a read-only file system): a registry key opened with access
-// refused rather than a registry that cannot be read.
+// True for the errno values of a file the user may not open as asked: a
+// registry key opened with access refused rather than a registry that
+// cannot be read. A read-only file system is no refusal: what it holds
+// reads, and a write to it fails as on a write-protected medium.
 bool IsRefusal(int error_number);
 
 }  // namespace vendrel::platform

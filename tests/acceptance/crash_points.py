@@ -29,8 +29,7 @@ from installation import (REGISTRY, Installation, hive_values, make_software_hiv
 
 ARGS = ["F", "-v6/7", "-w2.10", "-dclinic"]
 KILLED = -9
-JOURNAL_ATTRIBUTE = "user.vendrel.journal"
-JOURNAL_MAGIC = b"VENDREL JOURNAL\n"
+JOURNAL_MAGIC = b"VENDREL JOURNAL2"
 
 
 def run(program, inst, crash_after=None):
@@ -53,20 +52,18 @@ def fnv1a(data):
 
 
 def completed(path):
-    """The file's content as its pending journal, if a whole one is recorded,
-    completes it; else the file's own bytes."""
+    """The file's content as its pending journal, if a whole one stands
+    beside it, completes it; else the file's own bytes."""
     try:
-        journal = pathlib.Path(os.getxattr(path, JOURNAL_ATTRIBUTE).decode())
-        data = journal.read_bytes()
+        data = (path.parent / f".{path.name}.vendrel-journal").read_bytes()
     except OSError:
         return path.read_bytes()
-    if len(data) < 48 or not data.startswith(JOURNAL_MAGIC):
+    if len(data) < 44 or not data.startswith(JOURNAL_MAGIC):
         return path.read_bytes()
-    device, inode, length, checksum = struct.unpack("<4Q", data[16:48])
-    content = data[48:]
-    st = os.stat(path)
-    if (length != len(content) or checksum != fnv1a(data[16:40] + content)
-            or (device, inode) != (st.st_dev, st.st_ino)):
+    inode, length, checksum, name_length = struct.unpack("<3QI", data[16:44])
+    name, content = data[44:44 + name_length], data[44 + name_length:]
+    if (length != len(content) or name != path.name.encode() or inode != os.stat(path).st_ino
+            or checksum != fnv1a(data[16:32] + name + content)):
         return path.read_bytes()
     return content
 

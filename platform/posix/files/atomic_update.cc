@@ -2,194 +2,216 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <vector>
 
 #include "platform/posix/files/crash_point.h"
 #include "platform/posix/files/file_identity.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/rewrite_journal.h"
 #include "platform/posix/files/temporary_file.h"
-#include "platform/posix/files/unique_fd.h"
 
 namespace vendrel::platform {
 namespace {
 
-constexpr int kMaxLinks = 40;
 constexpr mode_t kNewFileMode = 0666;  // less the umask, as any new file
+constexpr int kLockPollMilliseconds = 20;
+// A name that keeps standing for another file at every look is given up.
+constexpr int kMaxReplacedWhileLocking = 100;
 
-// A new temporary file beside target, written by write and flushed to
+// Takes the lock, waiting a while for another holder to let it go.
+int LockWithin(int fd, int operation) {
+  for (int waited = 0;;) {
+    if (flock(fd, operation | LOCK_NB) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return errno;
+    if (waited >= kLockWaitMilliseconds) return EAGAIN;
+    usleep(kLockPollMilliseconds * 1000);
+    waited += kLockPollMilliseconds;
+  }
+}
+
+// Opens the placed file and takes its lock, as the file that stands at the
+// name when the lock is granted: another run may have replaced it meanwhile.
+int OpenLocked(const PlacedFile& placed, int flags, int operation, UniqueFd* fd,
+               struct stat* held) {
+  for (int attempt = 0; attempt < kMaxReplacedWhileLocking; ++attempt) {
+    UniqueFd opened;
+    if (int error = OpenPlaced(placed, flags, &opened, held); error != 0) return error;
+    if (int error = LockWithin(opened.get(), operation); error != 0) return error;
+    if (fstat(opened.get(), held) != 0) return errno;
+    if (!StillPlaced(placed, *held)) continue;
+    *fd = std::move(opened);
+    return 0;
+  }
+  return EAGAIN;
+}
+
+// A new temporary file beside the file, written by write and flushed to
 // disk; on a failure, none.
-int WriteTemporary(const std::string& target, mode_t mode, const LockedFile::Writer& write,
-                   TemporaryFile* temporary) {
-  if (int error = CreateTemporary(target, mode, temporary); error != 0) return error;
-  int error = write(temporary->path, temporary->fd.get());
+int WriteTemporary(int folder, const std::string& name, mode_t mode,
+                   const LockedFile::Writer& write, TemporaryFile* temporary) {
+  if (int error = CreateTemporary(folder, name, mode, temporary); error != 0) return error;
+  int error = write(temporary->fd.get());
   if (error == 0) error = FlushFile(temporary->fd.get());
   if (error != 0) RemoveTemporary(temporary);
   return error;
 }
 
 LockedFile::Writer WriterOf(const std::string& content) {
-  return [&content](const std::string&, int fd) { return WriteAll(fd, content); };
+  return [&content](int fd) { return WriteAll(fd, content); };
 }
 
 // A missing file is created by linking a finished temporary file into
 // place, which fails rather than overwrite a file another run just made.
 // Returns EEXIST when that happened, and the caller starts over.
-int CreateNew(const std::string& target, const FileEdit& edit) {
+int CreateNew(const PlacedFile& placed, const FileEdit& edit) {
   const std::string* content = edit(nullptr);
   if (content == nullptr) return 0;
+  const int folder = placed.folder.get();
+  ClearDeadTemporaries(folder);
   TemporaryFile temporary;
-  if (int error = WriteTemporary(target, kNewFileMode, WriterOf(*content), &temporary);
+  if (int error = WriteTemporary(folder, placed.name, kNewFileMode, WriterOf(*content), &temporary);
       error != 0) {
     return error;
   }
-  int linked = link(temporary.path.c_str(), target.c_str());
-  int error = linked == 0 ? 0 : errno;
-  CrashPointAfter("link");
+  int error = LinkTemporaryAs(temporary, placed.name);
   RemoveTemporary(&temporary);
   if (error != 0) return error;
-  FlushFolder(DirectoryOf(target));
+  FlushFolder(folder);
   return 0;
 }
 
-// Opens the file and takes its lock, as the file that stands at the path
-// when the lock is granted: another run may have replaced it meanwhile.
-int LockCurrentFile(const std::string& target, int operation, UniqueFd* locked, struct stat* held) {
-  for (;;) {
-    UniqueFd fd(open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (!fd) return errno;
-    if (flock(fd.get(), operation) != 0) return errno;
-    struct stat now;
-    if (fstat(fd.get(), held) != 0) return errno;
-    if (stat(target.c_str(), &now) != 0 || now.st_ino != held->st_ino ||
-        now.st_dev != held->st_dev) {
-      continue;
-    }
-    if (S_ISDIR(held->st_mode)) return EISDIR;
-    if (!S_ISREG(held->st_mode)) return EINVAL;
-    *locked = std::move(fd);
-    return 0;
-  }
-}
-
-// The temporary file's content, for a file that is to be rewritten in
-// place after all.
-int ReadBack(const TemporaryFile& temporary, std::string* content) {
-  UniqueFd in(open(temporary.path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in) return errno;
-  return ReadToEnd(in.get(), content);
+// The temporary file's content, read through its own descriptor, for a
+// file that is to be rewritten in place after all.
+int ReadBack(const TemporaryFile& temporary, std::size_t cap, std::string* content) {
+  if (lseek(temporary.fd.get(), 0, SEEK_SET) != 0) return errno;
+  return ReadToEnd(temporary.fd.get(), content, cap);
 }
 
 }  // namespace
 
-int LockedFile::Lock(const std::string& path, LockedFile* locked) {
-  std::string target;
-  if (int error = ResolveLinks(path, &target); error != 0) return error;
+int LockedFile::Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked) {
+  UniqueFd folder(fcntl(placed.folder.get(), F_DUPFD_CLOEXEC, 0));
+  if (!folder) return errno;
   UniqueFd fd;
   struct stat held;
-  if (int error = LockCurrentFile(target, LOCK_EX, &fd, &held); error != 0) return error;
-  if (int refused = MayWrite(target); refused != 0) return refused;
-  if (int pending = CompletePendingRewrite(target, fd.get(), held); pending != 0) return pending;
-  ClearDeadTemporaries(DirectoryOf(target));
-  locked->path_ = std::move(target);
+  if (int error = OpenLocked(placed, O_RDWR, LOCK_EX, &fd, &held); error != 0) return error;
+  if ((held.st_mode & 0222) == 0) return EACCES;
+  if (static_cast<std::uint64_t>(held.st_size) > cap) return EOVERFLOW;
+  JournalSite site{folder.get(), placed.name, fd.get(), held, cap};
+  if (int error = CompletePendingRewrite(site); error != 0) return error;
+  if (fstat(fd.get(), &held) != 0) return errno;
+  ClearDeadTemporaries(folder.get());
+  locked->folder_ = std::move(folder);
+  locked->name_ = placed.name;
+  locked->cap_ = cap;
   locked->fd_ = std::move(fd);
   locked->held_ = held;
   return 0;
 }
 
 int LockedFile::Replace(const std::string& content) {
-  if (held_.st_nlink > 1) return RewriteInPlace(path_, held_, content);
+  if (held_.st_nlink > 1) {
+    return RewriteInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content);
+  }
   return ReplaceWith(WriterOf(content));
 }
 
 int LockedFile::ReplaceWith(const Writer& write) {
   TemporaryFile temporary;
-  if (int error = WriteTemporary(path_, S_IRUSR | S_IWUSR, write, &temporary); error != 0) {
+  if (int error = WriteTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, write, &temporary);
+      error != 0) {
     return error;
   }
   if (held_.st_nlink > 1 || !CarryIdentity(fd_.get(), held_, temporary.fd.get())) {
     std::string content;
-    int error = ReadBack(temporary, &content);
+    int error = ReadBack(temporary, cap_, &content);
     RemoveTemporary(&temporary);
-    return error != 0 ? error : RewriteInPlace(path_, held_, content);
+    if (error != 0) return error;
+    return RewriteInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content);
   }
-  int renamed = rename(temporary.path.c_str(), path_.c_str());
+  if (int error = NameTemporary(&temporary); error != 0) {
+    RemoveTemporary(&temporary);
+    return error;
+  }
+  int renamed = renameat(folder_.get(), temporary.name.c_str(), folder_.get(), name_.c_str());
   int error = renamed == 0 ? 0 : errno;
   CrashPointAfter("rename");
   if (error != 0) {
     RemoveTemporary(&temporary);
     return error;
   }
-  FlushFolder(DirectoryOf(path_));
+  temporary.name.clear();  // the file's own name now
+  FlushFolder(folder_.get());
   return 0;
 }
 
-int MayWrite(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return errno;
-  if ((st.st_mode & 0222) == 0) return EACCES;
-  return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
-}
-
-int ResolveLinks(const std::string& path, std::string* resolved) {
-  std::string current = path;
-  for (int hops = 0; hops < kMaxLinks; ++hops) {
-    struct stat st;
-    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-      *resolved = current;
-      return 0;
+int SettledFile::Open(const PlacedFile& placed, std::size_t cap, SettledFile* settled) {
+  UniqueFd fd;
+  struct stat held;
+  if (int error = OpenLocked(placed, O_RDONLY, LOCK_SH, &fd, &held); error != 0) return error;
+  if (static_cast<std::uint64_t>(held.st_size) > cap) return EOVERFLOW;
+  std::string pending;
+  switch (
+      FindJournal(JournalSite{placed.folder.get(), placed.name, fd.get(), held, cap}, &pending)) {
+    case JournalState::kForeign:
+      return EBUSY;
+    case JournalState::kWhole: {
+      // The writer who completes it needs the right to write; a reader
+      // reads what it completes the file to.
+      UniqueFd copy(memfd_create("vendrel-settled", MFD_CLOEXEC));
+      if (!copy) return errno;
+      if (int error = WriteAll(copy.get(), pending, 0); error != 0) return error;
+      settled->content_ = std::move(copy);
+      break;
     }
-    std::vector<char> target(PATH_MAX + 1);
-    ssize_t length = readlink(current.c_str(), target.data(), PATH_MAX);
-    if (length < 0) return errno;
-    std::string next(target.data(), static_cast<std::size_t>(length));
-    if (next.empty() || next[0] != '/') next = DirectoryOf(current).append("/").append(next);
-    current = next;
+    case JournalState::kNone:
+    case JournalState::kTorn:
+      break;
   }
-  return ELOOP;
+  settled->fd_ = std::move(fd);
+  settled->held_ = held;
+  return 0;
 }
 
-int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, const FileEdit& edit) {
+int ReadWholeFile(const PlacedFile& placed, std::size_t cap, std::string* content) {
+  SettledFile settled;
+  if (int error = SettledFile::Open(placed, cap, &settled); error != 0) return error;
+  return ReadToEnd(settled.fd(), content, cap);
+}
+
+int MayWrite(const PlacedFile& placed) {
+  struct stat st;
+  if (int error = StatPlaced(placed, &st); error != 0) return error;
+  if ((st.st_mode & 0222) == 0) return EACCES;
+  if (faccessat(placed.folder.get(), placed.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) !=
+      0) {
+    return errno;
+  }
+  return 0;
+}
+
+int UpdateFileAtomically(const PlacedFile& placed, WhenMissing when_missing, std::size_t cap,
+                         const FileEdit& edit) {
   for (;;) {
     LockedFile locked;
-    int error = LockedFile::Lock(path, &locked);
+    int error = LockedFile::Lock(placed, cap, &locked);
     if (error == ENOENT && when_missing == WhenMissing::kCreate) {
-      std::string target;
-      if (int unresolved = ResolveLinks(path, &target); unresolved != 0) return unresolved;
-      ClearDeadTemporaries(DirectoryOf(target));
-      error = CreateNew(target, edit);
+      error = CreateNew(placed, edit);
       if (error == EEXIST) continue;
       return error;
     }
     if (error != 0) return error;
     std::string old_content;
-    if (int read = ReadToEnd(locked.fd(), &old_content); read != 0) return read;
+    if (int read = ReadToEnd(locked.fd(), &old_content, cap); read != 0) return read;
     const std::string* content = edit(&old_content);
     if (content == nullptr) return 0;
     return locked.Replace(*content);
   }
-}
-
-int ReadWholeFile(const std::string& path, std::string* content) {
-  std::string target;
-  if (int error = ResolveLinks(path, &target); error != 0) return error;
-  UniqueFd fd;
-  struct stat held;
-  if (int error = LockCurrentFile(target, LOCK_SH, &fd, &held); error != 0) return error;
-  if (HasPendingRewrite(target, fd.get(), held)) {
-    // Completing it takes the exclusive lock, and the right to write.
-    fd = UniqueFd();
-    if (int error = LockCurrentFile(target, LOCK_EX, &fd, &held); error != 0) return error;
-    if (MayWrite(target) == 0) {
-      if (int error = CompletePendingRewrite(target, fd.get(), held); error != 0) return error;
-    }
-  }
-  return ReadToEnd(fd.get(), content);
 }
 
 }  // namespace vendrel::platform

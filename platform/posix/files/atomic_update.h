@@ -2,7 +2,9 @@
 // change and never leaves a torn file for the next reader: an exclusive
 // lock on the file; then a new file beside it, flushed to disk and renamed
 // over it, where the new file can carry everything the old one carries;
-// else the file rewritten in place under a journal.
+// else the file rewritten in place under a journal. The file is opened
+// once, through its folder's descriptor; the steps after go through
+// descriptors too.
 #ifndef VENDREL_PLATFORM_POSIX_FILES_ATOMIC_UPDATE_H_
 #define VENDREL_PLATFORM_POSIX_FILES_ATOMIC_UPDATE_H_
 
@@ -11,9 +13,14 @@
 #include <functional>
 #include <string>
 
+#include "platform/posix/files/placed_file.h"
 #include "platform/posix/files/unique_fd.h"
 
 namespace vendrel::platform {
+
+// How long a run waits for another holder of a file's lock before it gives
+// the file up as in use.
+constexpr int kLockWaitMilliseconds = 5000;
 
 // Given the file's content (null when it does not exist; the edit may take
 // it over, and edit it in place), returns the content to write, which the
@@ -22,58 +29,76 @@ using FileEdit = std::function<const std::string*(std::string* old_content)>;
 
 enum class WhenMissing { kFail, kCreate };
 
-// Returns 0 or an errno value. A file the running user may not write is
-// refused (MayWrite), whatever its folder allows. A symbolic link stays a
-// link: the file it points to is the one updated; a file with several
-// names stays one file. The new file keeps the old one's owner, group,
-// permissions, ACLs and extended attributes. Temporary files that dead
-// runs left in the folder are removed. An exception from edit passes
-// through with the file untouched. Once the new content is in place, the
-// update has succeeded, whatever flushing the folder then meets.
-int UpdateFileAtomically(const std::string& path, WhenMissing when_missing, const FileEdit& edit);
+// Returns 0 or an errno value: EAGAIN when another holds the lock past the
+// wait, EBUSY when the journal's name is taken by something this program
+// did not write, EOVERFLOW for a file of more than cap bytes, ENODEV for
+// anything but a regular file. A file the running user may not write is
+// refused, whatever its folder allows (an open for writing decides, as the
+// kernel judges it; a file without any write bit is refused even to root).
+// The new file keeps the old one's owner, group, permissions, ACLs and
+// extended attributes; a file with several names stays one file.
+// Temporary files that dead runs left in the folder are removed. An
+// exception from edit passes through with the file untouched. Once the new
+// content is in place, the update has succeeded, whatever flushing the
+// folder then meets.
+int UpdateFileAtomically(const PlacedFile& placed, WhenMissing when_missing, std::size_t cap,
+                         const FileEdit& edit);
 
 // A file held under its exclusive lock for a change, as UpdateFileAtomically
-// holds it: a file the user may not write refused, any rewrite a stopped run
-// left on it completed, the temporary files dead runs left beside it gone.
-// The lock goes with the object.
+// holds it: open for reading and writing, any rewrite a stopped run left on
+// it completed, the temporary files dead runs left beside it gone. The lock
+// goes with the object.
 class LockedFile {
  public:
-  // Returns 0 or an errno value.
-  static int Lock(const std::string& path, LockedFile* locked);
+  // Returns 0 or an errno value, as UpdateFileAtomically does.
+  static int Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked);
 
-  const std::string& path() const { return path_; }  // links followed
-  int fd() const { return fd_.get(); }               // open for reading
+  int fd() const { return fd_.get(); }
   const struct stat& status() const { return held_; }
 
   // Puts content in the file's place, keeping what the file carries.
   int Replace(const std::string& content);
   // The same, with the new content written by write into a new, empty
-  // temporary file (given by path, and open for writing as fd): for a
-  // library that writes a file by its name. write returns 0 or an errno
-  // value.
-  using Writer = std::function<int(const std::string& path, int fd)>;
+  // temporary file, open for reading and writing as fd (a library that
+  // writes a file by its name takes /proc/self/fd/<fd>). write returns 0 or
+  // an errno value.
+  using Writer = std::function<int(int fd)>;
   int ReplaceWith(const Writer& write);
 
  private:
-  std::string path_;
+  UniqueFd folder_;
+  std::string name_;
+  std::size_t cap_ = 0;
   UniqueFd fd_;
   struct stat held_ {};
 };
 
-// Reads a whole file under a shared lock, once any rewrite a stopped run
-// left on it is completed, so that it is never read torn. Returns 0 or an
+// A file open for reading under a shared lock, settled: when a stopped run
+// left a rewrite pending, what is read is the content the rewrite completes
+// it to, so that a file is never read torn.
+class SettledFile {
+ public:
+  // Returns 0 or an errno value, as UpdateFileAtomically does.
+  static int Open(const PlacedFile& placed, std::size_t cap, SettledFile* settled);
+
+  int fd() const { return content_ ? content_.get() : fd_.get(); }  // at offset 0
+  const struct stat& status() const { return held_; }               // the file's
+
+ private:
+  UniqueFd fd_;
+  UniqueFd content_;  // a pending rewrite's content, in memory
+  struct stat held_ {};
+};
+
+// Reads a whole settled file. Returns 0 or an errno value.
+int ReadWholeFile(const PlacedFile& placed, std::size_t cap, std::string* content);
+
+// 0 when the running user may write the placed file, as the kernel judges
+// an open for writing (effective user and groups, ACLs, a read-only mount:
+// EROFS), and the file has a write bit for someone (no write bit at all
+// refuses even root, as the read-only attribute does on Windows); else an
 // errno value.
-int ReadWholeFile(const std::string& path, std::string* content);
-
-// 0 when the running user may write the file, as the kernel judges an open
-// for writing (effective user and groups, ACLs, a read-only mount), and the
-// file has a write bit for someone (no write bit at all refuses even root,
-// as the read-only attribute does on Windows); else an errno value.
-int MayWrite(const std::string& path);
-
-// Follows symbolic links to the file they end at, which may not exist yet.
-// Returns 0 or an errno value (ELOOP for a loop).
-int ResolveLinks(const std::string& path, std::string* resolved);
+int MayWrite(const PlacedFile& placed);
 
 }  // namespace vendrel::platform
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/win_codes.h"
+#include "platform/posix/files/placed_file.h"
 
 namespace vendrel::platform {
 
@@ -24,12 +25,18 @@ class DriveMap {
   // $HOME/.config for an unset XDG_CONFIG_HOME.
   static std::string DefaultFolder();
 
-  // Turns a Windows path into a path on this machine. Fails with the code
-  // Windows gives: 123 for a name it rejects, 3 for a missing folder or
-  // drive, 2 for a missing file in an existing folder. A path without a
-  // drive is relative to the working directory; a rooted one starts at the
-  // drive whose folder holds the working directory. "." and ".." never climb
-  // above the drive's folder.
+  // Places a Windows path beneath its drive's folder, which stands as the
+  // root of everything on that drive: a link on the disk resolves inside the
+  // drive's folder (an absolute one against it), "." and ".." never climb
+  // above it, and a link that ends the path is followed to the file it ends
+  // at, inside the drive. Fails with the code Windows gives: 123 for a name
+  // it rejects, 3 for a missing folder or drive, 2 for a missing file in an
+  // existing folder, 1921 for links that loop. A path without a drive is
+  // relative to the working directory; a rooted one starts at the drive
+  // whose folder holds the working directory.
+  WinCode Place(std::string_view windows_path, PathUse use, PlacedFile* placed) const;
+
+  // The same, as a path on this machine (the folder's path and the name).
   WinCode Resolve(std::string_view windows_path, PathUse use, std::string* host_path) const;
 
  private:

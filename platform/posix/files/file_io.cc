@@ -8,17 +8,19 @@
 #include <cerrno>
 
 #include "platform/posix/files/crash_point.h"
-#include "platform/posix/files/unique_fd.h"
 
 namespace vendrel::platform {
 
-int ReadToEnd(int fd, std::string* content) {
+int ReadToEnd(int fd, std::string* content, std::size_t cap) {
   struct stat st;
   std::size_t expected = 0;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+  if (fstat(fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return ENODEV;  // a device or a FIFO has no end to read to
+  if (st.st_size > 0) {
     off_t at = lseek(fd, 0, SEEK_CUR);
     if (at >= 0 && at < st.st_size) expected = static_cast<std::size_t>(st.st_size - at);
   }
+  if (expected > cap) return EOVERFLOW;
   content->clear();
   content->reserve(expected + kEditRoom);
   std::size_t filled = 0;
@@ -33,6 +35,10 @@ int ReadToEnd(int fd, std::string* content) {
     }
     filled += static_cast<std::size_t>(got);
     if (got == 0) break;
+    if (filled > cap) {
+      content->clear();
+      return EOVERFLOW;
+    }
     // Grown meanwhile: the buffer doubles, as a string would.
     if (filled == content->size()) content->reserve(content->size() * 2);
   }
@@ -63,14 +69,6 @@ int FlushFile(int fd) {
   int error = flushed == 0 ? 0 : errno;
   CrashPointAfter("fsync");
   return error;
-}
-
-void FlushFolder(const std::string& folder) {
-  // A folder the user may write but not read cannot be opened for this.
-  UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return;
-  (void)fsync(dir.get());
-  CrashPointAfter("fsync(directory)");
 }
 
 }  // namespace vendrel::platform

@@ -16,10 +16,17 @@ namespace vendrel::platform {
 // value can grow it in place.
 constexpr std::size_t kEditRoom = 4096;
 
+// The most a file of each kind may hold before it is read whole: a disk the
+// program does not trust cannot make it take more memory than that.
+constexpr std::size_t kLargestStore = std::size_t{1} << 30;
+constexpr std::size_t kLargestHive = std::size_t{1} << 30;
+constexpr std::size_t kLargestSettingsFile = std::size_t{64} << 20;
+
 // Reads from fd's position to its end into one buffer sized from the file's
 // length, reading on should the file have grown meanwhile. Returns 0 or an
-// errno value.
-int ReadToEnd(int fd, std::string* content);
+// errno value: EOVERFLOW for a file of more than cap bytes, which is not
+// read.
+int ReadToEnd(int fd, std::string* content, std::size_t cap);
 
 // Writes all of data at the file's position, or at offset when it is not
 // negative. Returns 0 or an errno value (ENOSPC for a write that makes no
@@ -28,10 +35,6 @@ int WriteAll(int fd, std::string_view data, off_t offset = -1);
 
 // fsync; returns 0 or an errno value.
 int FlushFile(int fd);
-
-// Flushes a folder after a name in it changed, where the folder can be
-// opened for it. Never a failure: the change is in place before the flush.
-void FlushFolder(const std::string& folder);
 
 }  // namespace vendrel::platform
 

@@ -8,20 +8,23 @@
 #include <limits>
 
 #include "platform/posix/files/crash_point.h"
+#include "platform/posix/files/placed_file.h"
 #include "platform/posix/win_error_map.h"
 
 namespace vendrel::platform {
 
 Result PosixFiles::OpenExisting(const std::string& name, FileHandle* file) {
-  std::string host;
-  if (WinCode code = drives_.Resolve(name, PathUse::kExisting, &host)) return code;
-  struct stat st;
-  if (stat(host.c_str(), &st) != 0) return WinCodeFromErrno(errno);
+  PlacedFile placed;
+  if (WinCode code = drives_.Place(name, PathUse::kExisting, &placed)) return code;
   // Windows opens neither a folder nor a device as a record file, and a file
   // without any write bit is read-only for every user, root included.
+  struct stat st;
+  if (int error = StatPlaced(placed, &st); error != 0) return WinCodeFromErrno(error);
   if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) return kAccessDenied;
-  UniqueFd fd(open(host.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY));
-  if (!fd) return WinCodeFromErrno(errno);
+  UniqueFd fd;
+  if (int error = OpenPlaced(placed, O_RDWR, &fd, &st); error != 0) {
+    return WinCodeFromErrno(error);
+  }
   *file = static_cast<FileHandle>(fd.get());
   open_.push_back(OpenFile{std::move(fd), 0});
   return kSuccess;

@@ -2,40 +2,40 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "platform/posix/files/crash_point.h"
 #include "platform/posix/files/file_io.h"
-#include "platform/posix/files/temporary_file.h"
+#include "platform/posix/files/placed_file.h"
 #include "platform/posix/files/unique_fd.h"
 
 namespace vendrel::platform {
 namespace {
 
-// The attribute on the file that names its journal.
-constexpr const char* kJournalAttribute = "user.vendrel.journal";
 constexpr char kMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
-                             'J', 'O', 'U', 'R', 'N', 'A', 'L', '\n'};
+                             'J', 'O', 'U', 'R', 'N', 'A', 'L', '2'};
+constexpr std::string_view kSuffix = ".vendrel-journal";
+constexpr std::size_t kNameMax = 255;
+// Magic, inode, length, checksum, the name's length, and the name.
+constexpr std::size_t kFixedHead = sizeof kMagic + 3 * 8 + 4;
+constexpr std::size_t kLargestHead = kFixedHead + kNameMax;
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
 
-// The journal's head: the file it belongs to, the content's length, and a
-// checksum over both and the content.
+// The journal's head: the file it belongs to (by inode and by the name it
+// stands beside, which a disk keeps wherever it is mounted), the content's
+// length, and a checksum over all of them and the content.
 struct Head {
-  std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t length = 0;
   std::uint64_t checksum = 0;
+  std::string name;
 };
-constexpr std::size_t kHeadSize = sizeof kMagic + 4 * sizeof(std::uint64_t);
 
-bool Unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
+bool Unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS; }
 
 // FNV-1a, 64 bits: enough to tell a journal cut short from a whole one.
 std::uint64_t Checksum(const Head& head, std::string_view content) {
@@ -44,71 +44,38 @@ std::uint64_t Checksum(const Head& head, std::string_view content) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     for (std::size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 1099511628211ULL;
   };
-  add(&head.device, sizeof head.device);
   add(&head.inode, sizeof head.inode);
   add(&head.length, sizeof head.length);
+  add(head.name.data(), head.name.size());
   add(content.data(), content.size());
   return hash;
 }
 
-std::string EncodeHead(const Head& head) {
-  std::string out(kMagic, sizeof kMagic);
-  for (std::uint64_t field : {head.device, head.inode, head.length, head.checksum}) {
-    for (int byte = 0; byte < 8; ++byte) out += static_cast<char>((field >> (8 * byte)) & 0xFF);
-  }
-  return out;
+void PutField(std::string* out, std::uint64_t value, int bytes) {
+  for (int byte = 0; byte < bytes; ++byte) *out += static_cast<char>((value >> (8 * byte)) & 0xFF);
 }
 
-std::uint64_t DecodeField(std::string_view bytes) {
+std::uint64_t Field(std::string_view bytes, std::size_t at, int size) {
   std::uint64_t value = 0;
-  for (int byte = 7; byte >= 0; --byte) {
-    value = (value << 8) | static_cast<unsigned char>(bytes[static_cast<std::size_t>(byte)]);
+  for (int byte = size - 1; byte >= 0; --byte) {
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(byte)]);
   }
   return value;
 }
 
-// Where the journal of the file lies when the file cannot record it: beside
-// the name used, named after the file's identity.
-std::string FallbackJournalPath(const std::string& path, const struct stat& file) {
-  char name[64];
-  std::snprintf(name, sizeof name, "/.vendrel-journal.%llx.%llx",
-                static_cast<unsigned long long>(file.st_dev),
-                static_cast<unsigned long long>(file.st_ino));
-  return DirectoryOf(path) + name;
+std::string EncodeHead(const Head& head) {
+  std::string out(kMagic, sizeof kMagic);
+  PutField(&out, head.inode, 8);
+  PutField(&out, head.length, 8);
+  PutField(&out, head.checksum, 8);
+  PutField(&out, head.name.size(), 4);
+  return out + head.name;
 }
 
-std::string AbsolutePath(const std::string& path) {
-  struct Free {
-    void operator()(char* text) const { std::free(text); }
-  };
-  std::unique_ptr<char, Free> folder(realpath(DirectoryOf(path).c_str(), nullptr));
-  if (!folder) return path;
-  return std::string(folder.get()) + "/" + BaseNameOf(path);
-}
-
-// The journal the file records, or where its journal would lie.
-bool PendingJournal(const std::string& path, int fd, const struct stat& file,
-                    std::string* journal) {
-  char recorded[PATH_MAX];
-  ssize_t size = fgetxattr(fd, kJournalAttribute, recorded, sizeof recorded);
-  if (size >= 0) {
-    journal->assign(recorded, static_cast<std::size_t>(size));
-    return true;
-  }
-  if (!Unsupported(errno)) return false;
-  *journal = FallbackJournalPath(path, file);
-  return access(journal->c_str(), F_OK) == 0;
-}
-
-// Opens the file for writing, as the very file that is locked.
-int OpenForWriting(const std::string& path, const struct stat& file, UniqueFd* out) {
-  UniqueFd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd) return errno;
-  struct stat now;
-  if (fstat(fd.get(), &now) != 0) return errno;
-  if (now.st_dev != file.st_dev || now.st_ino != file.st_ino) return ESTALE;
-  *out = std::move(fd);
-  return 0;
+Head HeadFor(const JournalSite& site, std::string_view content) {
+  Head head{static_cast<std::uint64_t>(site.file.st_ino), content.size(), 0, site.name};
+  head.checksum = Checksum(head, content);
+  return head;
 }
 
 int Overwrite(int fd, std::string_view content) {
@@ -129,105 +96,122 @@ int Reserve(int fd, const struct stat& file, std::size_t length) {
   }
   // The size stays as it is: the blocks are held beyond the end.
   if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) != 0 &&
-      !Unsupported(errno) && errno != ENOSYS) {
+      !Unsupported(errno)) {
     return errno;
   }
   return 0;
 }
 
-void Forget(int fd, const std::string& journal) {
-  fremovexattr(fd, kJournalAttribute);
-  unlink(journal.c_str());
+// Whether this program could have written what stands at the journal's
+// name, for this file, judged by its status alone.
+bool MayBeOurs(const struct stat& journal, const struct stat& file, std::size_t cap) {
+  return S_ISREG(journal.st_mode) && journal.st_nlink == 1 &&
+         (journal.st_uid == geteuid() || journal.st_uid == file.st_uid) &&
+         (journal.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+         static_cast<std::uint64_t>(journal.st_size) <= cap + kLargestHead;
+}
+
+// A journal read whole: kWhole with its content, kTorn when it is a
+// beginning of this file's journal, kForeign for anything else.
+JournalState Judge(const JournalSite& site, const std::string& bytes, std::string* content) {
+  const std::string_view magic(kMagic, sizeof kMagic);
+  if (bytes.size() < kFixedHead) {
+    // Stopped while the head was written: what is there must begin as a
+    // head does.
+    const std::size_t common = std::min(bytes.size(), magic.size());
+    return bytes.compare(0, common, magic.substr(0, common)) == 0 ? JournalState::kTorn
+                                                                  : JournalState::kForeign;
+  }
+  if (bytes.compare(0, magic.size(), magic) != 0) return JournalState::kForeign;
+  Head head;
+  head.inode = Field(bytes, sizeof kMagic, 8);
+  head.length = Field(bytes, sizeof kMagic + 8, 8);
+  head.checksum = Field(bytes, sizeof kMagic + 16, 8);
+  const std::uint64_t name_length = Field(bytes, sizeof kMagic + 24, 4);
+  if (name_length > kNameMax) return JournalState::kForeign;
+  if (bytes.size() < kFixedHead + name_length) return JournalState::kTorn;
+  head.name = bytes.substr(kFixedHead, name_length);
+  if (head.inode != static_cast<std::uint64_t>(site.file.st_ino) || head.name != site.name) {
+    return JournalState::kForeign;
+  }
+  std::string_view body = std::string_view(bytes).substr(kFixedHead + name_length);
+  if (head.length != body.size() || head.checksum != Checksum(head, body)) {
+    return JournalState::kTorn;
+  }
+  content->assign(body);
+  return JournalState::kWhole;
+}
+
+void Drop(const JournalSite& site, const std::string& journal) {
+  unlinkat(site.folder, journal.c_str(), 0);
   CrashPointAfter("unlink(journal)");
+  FlushFolder(site.folder);
 }
 
 }  // namespace
 
-int RewriteInPlace(const std::string& path, const struct stat& file, const std::string& content) {
-  UniqueFd fd;
-  if (int error = OpenForWriting(path, file, &fd); error != 0) return error;
-  if (int error = Reserve(fd.get(), file, content.size()); error != 0) return error;
+std::string JournalNameOf(const std::string& name) {
+  return "." + name.substr(0, kNameMax - 1 - kSuffix.size()) + std::string(kSuffix);
+}
 
-  Head head{static_cast<std::uint64_t>(file.st_dev), static_cast<std::uint64_t>(file.st_ino),
-            content.size(), 0};
-  head.checksum = Checksum(head, content);
-  const std::string journal = AbsolutePath(FallbackJournalPath(path, file));
+JournalState FindJournal(const JournalSite& site, std::string* content) {
+  const std::string journal = JournalNameOf(site.name);
+  struct stat seen;
+  if (fstatat(site.folder, journal.c_str(), &seen, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? JournalState::kNone : JournalState::kForeign;
+  }
+  if (!MayBeOurs(seen, site.file, site.cap)) return JournalState::kForeign;
+  UniqueFd in(openat(site.folder, journal.c_str(), O_RDONLY | kOpenFlags));
+  struct stat held;
+  if (!in || fstat(in.get(), &held) != 0 || held.st_ino != seen.st_ino ||
+      held.st_dev != seen.st_dev || !MayBeOurs(held, site.file, site.cap)) {
+    return JournalState::kForeign;
+  }
+  std::string bytes;
+  if (ReadToEnd(in.get(), &bytes, site.cap + kLargestHead) != 0) return JournalState::kForeign;
+  return Judge(site, bytes, content);
+}
+
+int RewriteInPlace(const JournalSite& site, const std::string& content) {
+  if (int error = Reserve(site.fd, site.file, content.size()); error != 0) return error;
+  const std::string journal = JournalNameOf(site.name);
   {
-    // Readable by whoever may read the file, so that any of them can
-    // complete the rewrite.
-    UniqueFd out(open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                      file.st_mode & 0666));
+    // Readable by whoever may read the file, so that any of them reads the
+    // content while the rewrite is pending; written by no one else.
+    UniqueFd out(openat(site.folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags,
+                        site.file.st_mode & 0644));
     CrashPointAfter("open(journal)");
-    if (!out) return errno;
-    int error = WriteAll(out.get(), EncodeHead(head));
+    if (!out) return errno == EEXIST ? EBUSY : errno;
+    int error = WriteAll(out.get(), EncodeHead(HeadFor(site, content)));
     if (error == 0) error = WriteAll(out.get(), content);
     if (error == 0) error = FlushFile(out.get());
     if (error == 0) error = out.Close();
     if (error != 0) {
-      unlink(journal.c_str());
+      unlinkat(site.folder, journal.c_str(), 0);
       return error;
     }
   }
-  FlushFolder(DirectoryOf(journal));
-  if (fsetxattr(fd.get(), kJournalAttribute, journal.data(), journal.size(), 0) != 0 &&
-      !Unsupported(errno)) {
-    int error = errno;
-    unlink(journal.c_str());
-    return error;
-  }
-  CrashPointAfter("fsetxattr(journal)");
+  FlushFolder(site.folder);
   // From here a stop leaves the journal to complete the rewrite.
-  if (int error = Overwrite(fd.get(), content); error != 0) return error;
-  Forget(fd.get(), journal);
-  FlushFolder(DirectoryOf(journal));
+  if (int error = Overwrite(site.fd, content); error != 0) return error;
+  Drop(site, journal);
   return 0;
 }
 
-bool HasPendingRewrite(const std::string& path, int fd, const struct stat& file) {
-  std::string journal;
-  return PendingJournal(path, fd, file, &journal);
-}
-
-int CompletePendingRewrite(const std::string& path, int fd, const struct stat& file) {
-  std::string journal;
-  if (!PendingJournal(path, fd, file, &journal)) return 0;
-  std::string bytes;
-  {
-    UniqueFd in(open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (!in) {
-      if (errno != ENOENT) return errno;
-      // The rewrite was completed and only the record of it is left.
-      fremovexattr(fd, kJournalAttribute);
+int CompletePendingRewrite(const JournalSite& site) {
+  std::string content;
+  switch (FindJournal(site, &content)) {
+    case JournalState::kNone:
       return 0;
-    }
-    if (int error = ReadToEnd(in.get(), &bytes); error != 0) return error;
+    case JournalState::kForeign:
+      return EBUSY;
+    case JournalState::kWhole:
+      if (int error = Overwrite(site.fd, content); error != 0) return error;
+      break;
+    case JournalState::kTorn:
+      break;  // never acted on: the file is as it was
   }
-  Head head;
-  bool whole = bytes.size() >= kHeadSize && std::memcmp(bytes.data(), kMagic, sizeof kMagic) == 0;
-  if (whole) {
-    std::string_view fields(bytes.data() + sizeof kMagic, 32);
-    head = Head{DecodeField(fields.substr(0, 8)), DecodeField(fields.substr(8, 8)),
-                DecodeField(fields.substr(16, 8)), DecodeField(fields.substr(24, 8))};
-    whole = head.length == bytes.size() - kHeadSize &&
-            head.checksum == Checksum(head, std::string_view(bytes).substr(kHeadSize));
-  }
-  if (whole && (head.device != static_cast<std::uint64_t>(file.st_dev) ||
-                head.inode != static_cast<std::uint64_t>(file.st_ino))) {
-    // Another file's journal, its record copied here with the attributes.
-    fremovexattr(fd, kJournalAttribute);
-    return 0;
-  }
-  if (whole) {
-    UniqueFd out;
-    if (int error = OpenForWriting(path, file, &out); error != 0) return error;
-    if (int error = Overwrite(out.get(), std::string_view(bytes).substr(kHeadSize)); error != 0) {
-      return error;
-    }
-  }
-  // A journal cut short was never acted on: the file is as it was.
-  Forget(fd, journal);
-  if (access(journal.c_str(), F_OK) == 0) return EACCES;  // it would be replayed again
-  FlushFolder(DirectoryOf(journal));
+  Drop(site, JournalNameOf(site.name));
   return 0;
 }
 

@@ -1,12 +1,13 @@
 // Rewriting a file in place, for a file that a replacement by rename would
 // split (it has more than one name) or strip (its owner, group or an
 // attribute cannot be given to a new file). The new content goes first to a
-// journal beside the file, flushed, and the file itself records where its
-// journal lies (an extended attribute, seen through every one of its
-// names); only then is the file overwritten. A run stopped halfway leaves a
-// file that may be torn and a complete journal: the next run that locks the
-// file completes the rewrite before anything reads it. Callers hold the
-// file's exclusive lock.
+// journal beside the file, under a fixed name made from the file's own
+// (".<name>.vendrel-journal"), flushed; only then is the file overwritten.
+// A run stopped halfway leaves a file that may be torn and a complete
+// journal: the next run that locks the file completes the rewrite, and a
+// reader meanwhile reads the journal's content. Nothing a journal holds
+// names another file: it is found by the file's name alone, and it is
+// trusted only when this program could have written it for this file.
 #ifndef VENDREL_PLATFORM_POSIX_FILES_REWRITE_JOURNAL_H_
 #define VENDREL_PLATFORM_POSIX_FILES_REWRITE_JOURNAL_H_
 
@@ -16,18 +17,42 @@
 
 namespace vendrel::platform {
 
-// Rewrites the file at path, described by file, with content. Returns 0 or
-// an errno value; a failure before the overwrite leaves the file untouched.
-int RewriteInPlace(const std::string& path, const struct stat& file, const std::string& content);
+// The file a journal is for: its folder and name, its descriptor (open for
+// reading and writing to rewrite it) and status, and its kind's size cap.
+struct JournalSite {
+  int folder = -1;
+  std::string name;
+  int fd = -1;
+  struct stat file {};
+  std::size_t cap = 0;
+};
 
-// True when a stopped run left a rewrite of the open file to complete.
-bool HasPendingRewrite(const std::string& path, int fd, const struct stat& file);
+enum class JournalState {
+  kNone,     // no journal: the file is as it stands
+  kWhole,    // a complete journal of this file: its content is the file's
+  kTorn,     // this program's journal, cut short before the file was touched
+  kForeign,  // something else stands at the journal's name: never touched
+};
 
-// Completes the rewrite a stopped run left on the open file, if any. A
-// journal that was never finished is dropped: its run stopped before it
-// touched the file. Returns 0 or an errno value (the file may then be torn
-// and must not be read as it is).
-int CompletePendingRewrite(const std::string& path, int fd, const struct stat& file);
+// ".<name>.vendrel-journal", the name cut so that the whole fits in 255 bytes.
+std::string JournalNameOf(const std::string& name);
+
+// Rewrites the file with content. Callers hold the file's exclusive lock.
+// Returns 0 or an errno value; a failure before the overwrite leaves the
+// file untouched. EBUSY when the journal's name is taken.
+int RewriteInPlace(const JournalSite& site, const std::string& content);
+
+// What stands at the journal's name; for a whole journal, its content.
+// Looked at before it is opened, and opened only when it is a regular file
+// with one name, owned by the running user or the file's owner, that
+// neither group nor others may write, and no larger than the file's kind.
+JournalState FindJournal(const JournalSite& site, std::string* content);
+
+// Completes the rewrite a stopped run left, or drops a journal cut short
+// (its run stopped before it touched the file). Callers hold the exclusive
+// lock. Returns 0 or an errno value: EBUSY when something else stands at
+// the journal's name, which is left as it is.
+int CompletePendingRewrite(const JournalSite& site);
 
 }  // namespace vendrel::platform
 

@@ -30,6 +30,9 @@ class UniqueFd {
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
 
+  // Gives the descriptor up to a new owner.
+  int Release() { return std::exchange(fd_, -1); }
+
   // Closes now and reports the result: 0 or an errno value.
   int Close() {
     int fd = std::exchange(fd_, -1);

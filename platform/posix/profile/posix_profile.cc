@@ -1,6 +1,8 @@
 #include "platform/posix/profile/posix_profile.h"
 
 #include "platform/posix/files/atomic_update.h"
+#include "platform/posix/files/file_errors.h"
+#include "platform/posix/files/file_io.h"
 #include "platform/posix/profile/ini_document.h"
 #include "platform/posix/win_error_map.h"
 
@@ -43,17 +45,19 @@ Result PosixProfileWriter::WriteEntry(const std::optional<std::string>& section,
   if (HasLineBreak(*section) || HasLineBreak(*key) || (value && HasLineBreak(*value))) {
     return Result(kInvalidParameter, "a line break cannot stand inside an entry");
   }
-  std::string host;
-  if (WinCode code = drives_.Resolve(file_name, PathUse::kNewOrOld, &host)) return code;
+  PlacedFile placed;
+  if (WinCode code = drives_.Place(file_name, PathUse::kNewOrOld, &placed)) return code;
 
   Result refused;
   const IniPlace place{*section, *key};
   std::string created;  // the text of a file that does not exist yet
-  int error = UpdateFileAtomically(
-      host, value ? WhenMissing::kCreate : WhenMissing::kFail, [&](std::string* old) {
-        return EditEntry(old != nullptr ? old : &created, place, value, &refused);
-      });
-  if (error != 0) return WinCodeFromErrno(error);
+  int error = UpdateFileAtomically(placed, value ? WhenMissing::kCreate : WhenMissing::kFail,
+                                   kLargestSettingsFile, [&](std::string* old) {
+                                     return EditEntry(old != nullptr ? old : &created, place, value,
+                                                      &refused);
+                                   });
+  if (error != 0)
+    return Result(WinCodeFromErrno(error), DescribeFileError(error, placed, kLargestSettingsFile));
   return refused;
 }
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <hivex.h>
-#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +13,7 @@
 
 #include "base/text.h"
 #include "platform/posix/files/atomic_update.h"
+#include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive_header.h"
@@ -54,7 +54,7 @@ HiveHandle OpenThroughHivex(int fd, const HiveHeader& header) {
     return HiveHandle(hivex_open(ProcPath(fd).c_str(), HIVEX_OPEN_WRITE));
   }
   std::string content;
-  if (lseek(fd, 0, SEEK_SET) != 0 || ReadToEnd(fd, &content) != 0) return nullptr;
+  if (lseek(fd, 0, SEEK_SET) != 0 || ReadToEnd(fd, &content, kLargestHive) != 0) return nullptr;
   if (content.size() < kHiveBaseBlock) {
     errno = EINVAL;  // cut short since its header was read
     return nullptr;
@@ -106,6 +106,14 @@ HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
       code_page_problem_(std::move(code_page_problem)) {}
 
 HiveRegistry::~HiveRegistry() = default;
+
+int HiveRegistry::Placement(const PlacedFile** placed) {
+  if (!placed_.folder) {
+    if (int error = PlaceTrusted(hive_path_, &placed_); error != 0) return error;
+  }
+  *placed = &placed_;
+  return 0;
+}
 HiveRegistry::HiveRegistry(HiveRegistry&&) noexcept = default;
 
 Result HiveRegistry::Failure(WinCode code, const std::string& problem) const {
@@ -158,32 +166,33 @@ HiveRegistry::Value HiveRegistry::ReadValue(void* hive_memory, std::size_t value
 Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
                              KeyHandle* key) {
   if (!code_page_) return Failure(kRegistryIoFailed, code_page_problem_);
+  const PlacedFile* placed = nullptr;
   struct stat st;
-  if (stat(hive_path_.c_str(), &st) != 0) {
-    return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(errno));
+  int missing = Placement(&placed);
+  if (missing == 0) missing = StatPlaced(*placed, &st);
+  if (missing != 0) {
+    return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(missing));
   }
   if (!S_ISREG(st.st_mode)) return Failure(kRegistryIoFailed, "is not a regular file");
   // Asked for all access, as the store is: a hive the user may not write is
-  // a key opened with access refused.
-  if (int refused = MayWrite(hive_path_); refused != 0) {
+  // a key opened with access refused. One on a read-only medium reads; its
+  // writes fail as a write-protected medium's.
+  if (int refused = MayWrite(*placed); refused != 0 && refused != EROFS) {
     if (IsRefusal(refused)) return kAccessDenied;
     return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(refused));
   }
-  UniqueFd fd(open(hive_path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd) {
-    if (IsRefusal(errno)) return kAccessDenied;
-    return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(errno));
-  }
   // Read as it stands between two writers' changes.
-  if (flock(fd.get(), LOCK_SH) != 0) {
-    return Failure(kRegistryIoFailed, std::string("cannot be locked: ") + std::strerror(errno));
+  SettledFile settled;
+  if (int error = SettledFile::Open(*placed, kLargestHive, &settled); error != 0) {
+    if (IsRefusal(error)) return kAccessDenied;
+    std::string reason = DescribeFileError(error, *placed, kLargestHive);
+    return Failure(kRegistryIoFailed,
+                   "cannot be read: " + (reason.empty() ? std::strerror(error) : reason));
   }
-  if (fstat(fd.get(), &st) != 0) {
-    return Failure(kRegistryIoFailed, std::string("cannot be read: ") + std::strerror(errno));
-  }
+  st = settled.status();
   if (!loaded_ || !SameFile(loaded_->file, st)) {
     loaded_.reset();
-    if (Result failed = Load(fd.get(), st, &loaded_); !failed.ok()) return failed;
+    if (Result failed = Load(settled.fd(), st, &loaded_); !failed.ok()) return failed;
   }
   hive_h* const hive = loaded_->hive.get();
   std::vector<std::string> path;
@@ -256,9 +265,11 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
                               const std::uint8_t* data, std::uint32_t size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
+  const PlacedFile* placed = nullptr;
+  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
   LockedFile locked;
-  if (int error = LockedFile::Lock(hive_path_, &locked); error != 0) {
-    return WinCodeFromErrno(error);
+  if (int error = LockedFile::Lock(*placed, kLargestHive, &locked); error != 0) {
+    return Result(WinCodeFromErrno(error), DescribeFileError(error, *placed, kLargestHive));
   }
   // The hive this object read or committed last is still loaded, and is the
   // file as long as nobody has changed it since: it is not read again. It
@@ -298,13 +309,15 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
   if (hivex_node_set_value(hive, node, &set, 0) != 0) return WinCodeFromErrno(errno);
 
-  int error = locked.ReplaceWith([&](const std::string& path, int fd) {
-    if (hivex_commit(hive, path.c_str(), 0) != 0) return errno != 0 ? errno : EIO;
+  // hivex writes by name: the temporary file's own descriptor gives it one
+  // that nothing else can swap.
+  int error = locked.ReplaceWith([&](int fd) {
+    if (hivex_commit(hive, ProcPath(fd).c_str(), 0) != 0) return errno != 0 ? errno : EIO;
     return MendHiveChecksum(fd);
   });
   if (error != 0) return WinCodeFromErrno(error);
   // Kept for the next set while the file stays as it was written.
-  if (stat(locked.path().c_str(), &loaded->file) == 0) loaded_ = std::move(loaded);
+  if (StatPlaced(*placed, &loaded->file) == 0) loaded_ = std::move(loaded);
 
   std::vector<Value>& kept = opened->second.values;
   auto value = std::find_if(kept.begin(), kept.end(),

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/files/placed_file.h"
 #include "platform/posix/registry/code_page.h"
 #include "platform/posix/registry/hive_header.h"
 #include "platform/registry.h"
@@ -68,7 +69,12 @@ class HiveRegistry : public Registry {
   // The report for a hive that must be neither read nor written.
   Result Refusal(HiveState state) const;
 
+  // The hive placed by its path once, and reached through its folder's
+  // descriptor from then on. Returns 0 or an errno value.
+  int Placement(const PlacedFile** placed);
+
   std::string hive_path_;
+  PlacedFile placed_;
   Contents contents_;
   std::shared_ptr<const CodePage> code_page_;
   std::string code_page_problem_;

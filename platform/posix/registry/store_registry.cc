@@ -1,6 +1,5 @@
 #include "platform/posix/registry/store_registry.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include "base/text.h"
 #include "platform/posix/config_path.h"
 #include "platform/posix/files/atomic_update.h"
+#include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/win_error_map.h"
@@ -24,6 +24,12 @@ const char* HiveName(RootKey root) {
 // A store the layer cannot use: the run must hear of it, with the file named.
 Result StoreFailure(WinCode code, const std::string& path, const std::string& problem) {
   return Result(code, "Registry store " + path + " " + problem);
+}
+
+// Why the store could not be read or written, in words.
+std::string Reason(int error, const PlacedFile& placed) {
+  std::string described = DescribeFileError(error, placed, kLargestStore);
+  return described.empty() ? std::string(std::strerror(error)) : described;
 }
 
 }  // namespace
@@ -46,29 +52,41 @@ Result StoreRegistry::Load(std::string content, std::string_view key_path,
   }
 }
 
+int StoreRegistry::Placement(const PlacedFile** placed) {
+  if (!placed_.folder) {
+    if (int error = PlaceTrusted(store_path_, &placed_); error != 0) return error;
+  }
+  *placed = &placed_;
+  return 0;
+}
+
 Result StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
                               KeyHandle* key) {
+  const PlacedFile* placed = nullptr;
   struct stat st;
-  if (stat(store_path_.c_str(), &st) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return kFileNotFound;
+  int missing = Placement(&placed);
+  if (missing == 0) missing = StatPlaced(*placed, &st);
+  if (missing != 0) {
+    if (missing == ENOENT || missing == ENOTDIR) return kFileNotFound;
     return StoreFailure(kRegistryIoFailed, store_path_,
-                        std::string("cannot be opened: ") + std::strerror(errno));
+                        std::string("cannot be opened: ") + std::strerror(missing));
   }
   if (!S_ISREG(st.st_mode)) {
     return StoreFailure(kRegistryIoFailed, store_path_, "is not a regular file");
   }
   // The key is opened asking for all access: a store the user may not
-  // write (or not read) is a key opened with access refused.
-  if (int refused = MayWrite(store_path_); refused != 0) {
+  // write (or not read) is a key opened with access refused. One on a
+  // read-only medium reads; its writes fail as a write-protected medium's.
+  if (int refused = MayWrite(*placed); refused != 0 && refused != EROFS) {
     if (IsRefusal(refused)) return kAccessDenied;
     return StoreFailure(kRegistryIoFailed, store_path_,
                         std::string("cannot be opened: ") + std::strerror(refused));
   }
   std::string content;
-  if (int error = ReadWholeFile(store_path_, &content); error != 0) {
+  if (int error = ReadWholeFile(*placed, kLargestStore, &content); error != 0) {
     if (IsRefusal(error)) return kAccessDenied;
     return StoreFailure(kRegistryIoFailed, store_path_,
-                        std::string("cannot be read: ") + std::strerror(error));
+                        "cannot be read: " + Reason(error, *placed));
   }
   std::string path = std::string(HiveName(root)) + "\\" + sub_key;
   Document document;
@@ -112,7 +130,9 @@ Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint
   // key's view once written, so at most two copies of the store are held.
   RegDocument fresh;
   Result result;
-  int error = UpdateFileAtomically(store_path_, WhenMissing::kFail,
+  const PlacedFile* placed = nullptr;
+  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
+  int error = UpdateFileAtomically(*placed, WhenMissing::kFail, kLargestStore,
                                    [&](std::string* old) -> const std::string* {
                                      // Unchanged since this key last read or wrote it: already
                                      // validated.
@@ -130,7 +150,9 @@ Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint
                                      fresh.Set(path, name, value);
                                      return &fresh.Serialize();
                                    });
-  if (error != 0) return WinCodeFromErrno(error);
+  if (error != 0) {
+    return Result(WinCodeFromErrno(error), DescribeFileError(error, *placed, kLargestStore));
+  }
   if (result.ok()) {
     last_ = std::make_shared<const RegDocument>(std::move(fresh));
     opened->second.document = last_;

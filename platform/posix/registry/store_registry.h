@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/files/placed_file.h"
 #include "platform/posix/registry/reg_document.h"
 #include "platform/registry.h"
 
@@ -46,7 +47,12 @@ class StoreRegistry : public Registry {
   // run validates an unchanged store once, else the content parsed.
   Result Current(std::string content, const std::string& key_path, Document* document);
 
+  // The store placed by its path once, and reached through its folder's
+  // descriptor from then on. Returns 0 or an errno value.
+  int Placement(const PlacedFile** placed);
+
   std::string store_path_;
+  PlacedFile placed_;
   std::map<KeyHandle, OpenedKey> keys_;
   KeyHandle next_handle_ = 0x100;
   Document last_;

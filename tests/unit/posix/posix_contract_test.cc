@@ -140,19 +140,29 @@ TEST(PosixProfileTest, RefusalsLeaveTheFileAsItWas) {
   EXPECT_EQ(testing::ReadFile(path), "[S]\r\n");
 }
 
-TEST(PosixProfileTest, ALinkedSettingsFileStaysALink) {
+// A link on the drive stays a link, and is followed inside the drive only:
+// an absolute one resolves against the drive's folder, as if it were "/".
+TEST(PosixProfileTest, ALinkedSettingsFileStaysALinkInsideItsDrive) {
   testing::ScratchFolder dir;
   std::filesystem::create_directories(dir / "f:/kova");
+  std::filesystem::create_directories(dir / "f:/shared");
+  testing::WriteFile(dir / "f:/shared/real.ini", "[S]\r\n");
+  std::filesystem::create_symlink("/shared/real.ini", dir / "f:/kova/kelvarini.dat");
   std::filesystem::create_directories(dir / "shared");
-  testing::WriteFile(dir / "shared/real.ini", "[S]\r\n");
-  std::filesystem::create_symlink(dir / "shared/real.ini", dir / "f:/kova/kelvarini.dat");
+  testing::WriteFile(dir / "shared/real.ini", "host");
+  std::filesystem::create_symlink(dir / "shared/real.ini", dir / "f:/kova/outside.dat");
   DriveMap drives(dir.path());
   PosixProfileWriter writer(drives);
   EXPECT_EQ(writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"),
                               "F:\\kova\\kelvarini.dat"),
             kSuccess);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "f:/kova/kelvarini.dat"));
-  EXPECT_EQ(testing::ReadFile(dir / "shared/real.ini"), "[S]\r\nk=v\r\n");
+  EXPECT_EQ(testing::ReadFile(dir / "f:/shared/real.ini"), "[S]\r\nk=v\r\n");
+  // The same link's path, taken beneath the drive, has no folder there.
+  EXPECT_EQ(writer.WriteEntry(std::string("S"), std::string("k"), std::string("v"),
+                              "F:\\kova\\outside.dat"),
+            kPathNotFound);
+  EXPECT_EQ(testing::ReadFile(dir / "shared/real.ini"), "host");
 }
 
 }  // namespace

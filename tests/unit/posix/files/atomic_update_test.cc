@@ -1,12 +1,15 @@
 #include "platform/posix/files/atomic_update.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -18,6 +21,16 @@ namespace {
 using testing::ReadFile;
 using testing::ScratchFolder;
 using testing::WriteFile;
+
+constexpr std::size_t kCap = 1 << 20;
+
+// Updates the file at a path given as the operator gives one.
+int Update(const std::string& path, WhenMissing when_missing, const FileEdit& edit,
+           std::size_t cap = kCap) {
+  PlacedFile placed;
+  if (int error = PlaceTrusted(path, &placed); error != 0) return error;
+  return UpdateFileAtomically(placed, when_missing, cap, edit);
+}
 
 // An edit that appends text; made fresh for each update, as it keeps the
 // content it hands back.
@@ -32,11 +45,11 @@ FileEdit Append(const std::string& text) {
 TEST(AtomicUpdateTest, CreatesAMissingFileOnlyWhenAskedTo) {
   ScratchFolder dir;
   std::string path = dir / "f.ini";
-  EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail, Append("x")), ENOENT);
+  EXPECT_EQ(Update(path, WhenMissing::kFail, Append("x")), ENOENT);
   EXPECT_FALSE(std::filesystem::exists(path));
-  EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kCreate, Append("x")), 0);
+  EXPECT_EQ(Update(path, WhenMissing::kCreate, Append("x")), 0);
   EXPECT_EQ(ReadFile(path), "x");
-  EXPECT_EQ(UpdateFileAtomically(dir / "no/such/f.ini", WhenMissing::kCreate, Append("x")), ENOENT);
+  EXPECT_EQ(Update(dir / "no/such/f.ini", WhenMissing::kCreate, Append("x")), ENOENT);
 }
 
 TEST(AtomicUpdateTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
@@ -44,7 +57,7 @@ TEST(AtomicUpdateTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   chmod(path.c_str(), 0640);
-  EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail, Append("b")), 0);
+  EXPECT_EQ(Update(path, WhenMissing::kFail, Append("b")), 0);
   struct stat st;
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -59,10 +72,10 @@ TEST(AtomicUpdateTest, RefusesFilesWithoutWriteBitsAndFolders) {
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   chmod(path.c_str(), 0444);
-  EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail, Append("b")), EACCES);
+  EXPECT_EQ(Update(path, WhenMissing::kFail, Append("b")), EACCES);
   EXPECT_EQ(ReadFile(path), "a");
   std::filesystem::create_directory(dir / "folder");
-  EXPECT_EQ(UpdateFileAtomically(dir / "folder", WhenMissing::kCreate, Append("b")), EISDIR);
+  EXPECT_EQ(Update(dir / "folder", WhenMissing::kCreate, Append("b")), EISDIR);
 }
 
 TEST(AtomicUpdateTest, ALinkStaysALinkAndItsTargetIsReplaced) {
@@ -70,12 +83,12 @@ TEST(AtomicUpdateTest, ALinkStaysALinkAndItsTargetIsReplaced) {
   std::filesystem::create_directory(dir / "real");
   WriteFile(dir / "real/f.ini", "a");
   std::filesystem::create_symlink("real/f.ini", dir / "link.ini");
-  EXPECT_EQ(UpdateFileAtomically(dir / "link.ini", WhenMissing::kFail, Append("b")), 0);
+  EXPECT_EQ(Update(dir / "link.ini", WhenMissing::kFail, Append("b")), 0);
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.ini"));
   EXPECT_EQ(ReadFile(dir / "real/f.ini"), "ab");
   std::filesystem::create_symlink("loop2", dir / "loop1");
   std::filesystem::create_symlink("loop1", dir / "loop2");
-  EXPECT_EQ(UpdateFileAtomically(dir / "loop1", WhenMissing::kCreate, Append("b")), ELOOP);
+  EXPECT_EQ(Update(dir / "loop1", WhenMissing::kCreate, Append("b")), ELOOP);
 }
 
 TEST(AtomicUpdateTest, AFileWithSeveralNamesStaysOneFile) {
@@ -83,7 +96,7 @@ TEST(AtomicUpdateTest, AFileWithSeveralNamesStaysOneFile) {
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
   std::filesystem::create_hard_link(path, dir / "g.ini");
-  EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail, Append("b")), 0);
+  EXPECT_EQ(Update(path, WhenMissing::kFail, Append("b")), 0);
   EXPECT_EQ(ReadFile(dir / "g.ini"), "ab");
   EXPECT_EQ(std::filesystem::hard_link_count(path), 2u);
 }
@@ -92,13 +105,65 @@ TEST(AtomicUpdateTest, AnEditThatThrowsOrDeclinesLeavesTheFile) {
   ScratchFolder dir;
   std::string path = dir / "f.ini";
   WriteFile(path, "a");
-  EXPECT_THROW(UpdateFileAtomically(
-                   path, WhenMissing::kFail,
-                   [](std::string*) -> const std::string* { throw std::runtime_error("bad"); }),
+  EXPECT_THROW(Update(path, WhenMissing::kFail,
+                      [](std::string*) -> const std::string* { throw std::runtime_error("bad"); }),
                std::runtime_error);
-  EXPECT_EQ(UpdateFileAtomically(path, WhenMissing::kFail,
-                                 [](std::string*) -> const std::string* { return nullptr; }),
-            0);
+  EXPECT_EQ(
+      Update(path, WhenMissing::kFail, [](std::string*) -> const std::string* { return nullptr; }),
+      0);
+  EXPECT_EQ(ReadFile(path), "a");
+}
+
+// What stands in the way of an update, and the answer it gets; the file is
+// left as it was in every case.
+TEST(AtomicUpdateTest, RefusesWhatItMustNotTouch) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& path)> arrange;
+    int expected;
+    std::size_t cap;
+  };
+  const Case cases[] = {
+      {"a journal's name taken by another's file",
+       [](const std::string& path) {
+         std::filesystem::create_hard_link(path, path + ".other");
+         WriteFile(std::filesystem::path(path).parent_path() / ".f.ini.vendrel-journal", "mine");
+       },
+       EBUSY, kCap},
+      {"a journal's name taken by a FIFO",
+       [](const std::string& path) {
+         std::filesystem::create_hard_link(path, path + ".other");
+         std::string fifo = std::filesystem::path(path).parent_path() / ".f.ini.vendrel-journal";
+         mkfifo(fifo.c_str(), 0600);
+       },
+       EBUSY, kCap},
+      {"a file larger than its kind's cap", [](const std::string&) {}, EOVERFLOW, 0},
+      {"a FIFO in the file's place",
+       [](const std::string& path) {
+         std::filesystem::remove(path);
+         mkfifo(path.c_str(), 0600);
+       },
+       ENODEV, kCap},
+  };
+  for (const Case& c : cases) {
+    ScratchFolder dir;
+    std::string path = dir / "f.ini";
+    WriteFile(path, "a");
+    c.arrange(path);
+    EXPECT_EQ(Update(path, WhenMissing::kCreate, Append("b"), c.cap), c.expected) << c.what;
+    if (std::filesystem::is_regular_file(path)) {
+      EXPECT_EQ(ReadFile(path), "a") << c.what;
+    }
+  }
+}
+
+TEST(AtomicUpdateTest, GivesUpOnALockHeldTooLong) {
+  ScratchFolder dir;
+  std::string path = dir / "f.ini";
+  WriteFile(path, "a");
+  UniqueFd holder(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_EQ(flock(holder.get(), LOCK_SH), 0);
+  EXPECT_EQ(Update(path, WhenMissing::kFail, Append("b")), EAGAIN);
   EXPECT_EQ(ReadFile(path), "a");
 }
 
@@ -114,7 +179,7 @@ TEST(AtomicUpdateTest, ConcurrentWritersNeverLoseEachOthersChanges) {
     if (pid == 0) {
       for (int r = 0; r < kRounds; ++r) {
         std::string mark(1, static_cast<char>('a' + w));
-        if (UpdateFileAtomically(path, WhenMissing::kCreate, Append(mark)) != 0) _exit(1);
+        if (Update(path, WhenMissing::kCreate, Append(mark)) != 0) _exit(1);
       }
       _exit(0);
     }

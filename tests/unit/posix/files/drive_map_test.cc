@@ -89,5 +89,29 @@ TEST_F(DriveMapTest, ALinkLoopIsAnErrorNotAHang) {
   EXPECT_EQ(Resolve("C:\\loop\\x"), "error 1921");
 }
 
+// Links on a disk resolve inside its drive: an absolute one against the
+// drive's folder, a climbing one no higher than its top. Where the kernel
+// cannot confine a lookup, they are not followed at all.
+TEST_F(DriveMapTest, LinksOnTheDiskStayInsideTheDrive) {
+  testing::WriteFile(dir_ / "host.txt", "the host's");
+  fs::create_symlink(dir_ / "host.txt", dir_ / "drives/c:/KOVA/absolute.dat");
+  fs::create_symlink("/KOVA/dromfile.dat", dir_ / "drives/c:/KOVA/inside.dat");
+  fs::create_symlink("../../../..", dir_ / "drives/c:/work/up");
+  fs::create_symlink("/nowhere/new.dat", dir_ / "drives/c:/KOVA/dangling.dat");
+  EXPECT_EQ(Resolve("C:\\KOVA\\absolute.dat"), "error 3");
+  EXPECT_EQ(Resolve("C:\\KOVA\\inside.dat"), "drives/c:/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("C:\\work\\up\\KOVA\\dromfile.dat"), "drives/c:/work/up/KOVA/dromfile.dat");
+  EXPECT_EQ(Resolve("C:\\work\\up\\host.txt"), "error 2");
+  EXPECT_EQ(Resolve("C:\\KOVA\\dangling.dat", PathUse::kNewOrOld), "error 3");
+  fs::create_directories(dir_ / "drives/c:/nowhere");
+  EXPECT_EQ(Resolve("C:\\KOVA\\dangling.dat", PathUse::kNewOrOld), "drives/c:/nowhere/new.dat");
+
+  LookUpWithoutOpenat2(true);
+  EXPECT_EQ(Resolve("C:\\KOVA\\inside.dat"), "error 1921");
+  EXPECT_EQ(Resolve("C:\\work\\up\\KOVA\\dromfile.dat"), "error 3");
+  EXPECT_EQ(Resolve("C:\\KOVA\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
+  LookUpWithoutOpenat2(false);
+}
+
 }  // namespace
 }  // namespace vendrel::platform

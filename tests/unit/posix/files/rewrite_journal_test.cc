@@ -2,11 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/xattr.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include "platform/posix/files/unique_fd.h"
 #include "support/scratch_folder.h"
@@ -18,106 +18,145 @@ using testing::ReadFile;
 using testing::ScratchFolder;
 using testing::WriteFile;
 
-constexpr const char* kAttribute = "user.vendrel.journal";
+constexpr const char* kOld = "old content, longer than the new";
 
 // The journal a run stopped halfway would leave, written here on its own:
-// magic, device, inode, length, FNV-1a checksum, content.
-std::string Journal(const struct stat& file, const std::string& content) {
-  std::uint64_t fields[3] = {static_cast<std::uint64_t>(file.st_dev),
-                             static_cast<std::uint64_t>(file.st_ino), content.size()};
-  std::string covered;
-  for (std::uint64_t field : fields) {
-    for (int byte = 0; byte < 8; ++byte) covered += static_cast<char>(field >> (8 * byte));
-  }
+// magic, inode, length, FNV-1a checksum, the name's length, name, content.
+std::string Journal(ino_t inode, const std::string& name, const std::string& content) {
+  auto field = [](std::uint64_t value, int bytes) {
+    std::string out;
+    for (int byte = 0; byte < bytes; ++byte) out += static_cast<char>(value >> (8 * byte));
+    return out;
+  };
+  std::string covered = field(inode, 8) + field(content.size(), 8);
   std::uint64_t hash = 14695981039346656037ULL;
-  for (unsigned char c : covered + content) hash = (hash ^ c) * 1099511628211ULL;
-  std::string sum;
-  for (int byte = 0; byte < 8; ++byte) sum += static_cast<char>(hash >> (8 * byte));
-  return "VENDREL JOURNAL\n" + covered + sum + content;
+  for (unsigned char c : covered + name + content) hash = (hash ^ c) * 1099511628211ULL;
+  return "VENDREL JOURNAL2" + covered + field(hash, 8) + field(name.size(), 4) + name + content;
 }
 
 class RewriteJournalTest : public ::testing::Test {
- protected:
+ public:
   RewriteJournalTest() {
-    WriteFile(path_, "old content, longer than the new");
+    WriteFile(path_, kOld);
     std::filesystem::create_directory(dir_ / "other");
     std::filesystem::create_hard_link(path_, dir_ / "other/second");
-    stat(path_.c_str(), &file_);
-    if (setxattr(path_.c_str(), "user.probe", "1", 1, 0) != 0) {
-      supported_ = false;
-    } else {
-      removexattr(path_.c_str(), "user.probe");
-    }
   }
 
-  // Leaves a journal beside the file, recorded on it, as a stopped run does.
-  std::string LeaveJournal(const std::string& bytes) {
-    std::string journal = dir_ / "left.journal";
-    WriteFile(journal, bytes);
-    setxattr(path_.c_str(), kAttribute, journal.data(), journal.size(), 0);
-    return journal;
+  // The file as a caller holds it: its folder, and the file open.
+  JournalSite Site(const std::string& folder) {
+    folder_ = UniqueFd(open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    fd_ = UniqueFd(open((folder + "/settings.ini").c_str(), O_RDWR | O_CLOEXEC));
+    JournalSite site{folder_.get(), "settings.ini", fd_.get(), {}, 1 << 20};
+    fstat(fd_.get(), &site.file);
+    return site;
   }
 
-  int Complete() {
-    UniqueFd fd(open(path_.c_str(), O_RDONLY));
-    return CompletePendingRewrite(path_, fd.get(), file_);
-  }
-
-  bool Pending() {
-    UniqueFd fd(open(path_.c_str(), O_RDONLY));
-    return HasPendingRewrite(path_, fd.get(), file_);
+  static ino_t InodeOf(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_ino;
   }
 
   ScratchFolder dir_;
   std::string path_ = dir_ / "settings.ini";
-  struct stat file_ {};
-  bool supported_ = true;
+  std::string journal_ = dir_ / ".settings.ini.vendrel-journal";
+  UniqueFd folder_;
+  UniqueFd fd_;
 };
 
 TEST_F(RewriteJournalTest, EveryNameSeesTheNewContentAndNothingIsLeft) {
-  ASSERT_EQ(RewriteInPlace(path_, file_, "new"), 0);
+  ASSERT_EQ(RewriteInPlace(Site(dir_.path()), "new"), 0);
   EXPECT_EQ(ReadFile(path_), "new");
   EXPECT_EQ(ReadFile(dir_ / "other/second"), "new");
-  struct stat now;
-  ASSERT_EQ(stat(path_.c_str(), &now), 0);
-  EXPECT_EQ(now.st_ino, file_.st_ino);
-  EXPECT_EQ(now.st_nlink, 2u);
-  EXPECT_FALSE(Pending());
+  EXPECT_EQ(std::filesystem::hard_link_count(path_), 2u);
   int entries = 0;
   for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(dir_.path())) ++entries;
   EXPECT_EQ(entries, 2);  // the file and the other folder
 }
 
-TEST_F(RewriteJournalTest, AWholeJournalIsCompletedThroughAnyName) {
-  if (!supported_) GTEST_SKIP() << "this file system keeps no user attributes";
-  const std::string journal = LeaveJournal(Journal(file_, "completed"));
+// What a later run finds at the journal's name, and what it does: a journal
+// of this program's for this file completes the rewrite or, cut short, is
+// dropped; anything else is left as it is and the file counts as in use.
+TEST_F(RewriteJournalTest, OnlyItsOwnJournalIsActedOn) {
+  struct Case {
+    const char* what;
+    std::function<void(RewriteJournalTest&)> leave;
+    int expected;
+    const char* content_after;
+    bool journal_kept;
+  };
+  const std::string whole = Journal(InodeOf(path_), "settings.ini", "completed");
+  const Case cases[] = {
+      {"a whole journal", [&](auto& t) { WriteFile(t.journal_, whole); }, 0, "completed", false},
+      {"a journal cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 60)); }, 0, kOld,
+       false},
+      {"a head cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 10)); }, 0, kOld,
+       false},
+      {"another inode's",
+       [&](auto& t) {
+         WriteFile(t.journal_, Journal(InodeOf(t.path_) + 1, "settings.ini", "other"));
+       },
+       EBUSY, kOld, true},
+      {"another name's",
+       [&](auto& t) { WriteFile(t.journal_, Journal(InodeOf(t.path_), "second", "other")); }, EBUSY,
+       kOld, true},
+      {"one others may write",
+       [&](auto& t) {
+         WriteFile(t.journal_, whole);
+         chmod(t.journal_.c_str(), 0666);
+       },
+       EBUSY, kOld, true},
+      {"one with a second name",
+       [&](auto& t) {
+         WriteFile(t.journal_, whole);
+         std::filesystem::create_hard_link(t.journal_, t.dir_ / "other/journal");
+       },
+       EBUSY, kOld, true},
+      {"a link to a journal",
+       [&](auto& t) {
+         WriteFile(t.dir_ / "other/real", whole);
+         std::filesystem::create_symlink(t.dir_ / "other/real", t.journal_);
+       },
+       EBUSY, kOld, true},
+      {"a FIFO", [&](auto& t) { mkfifo(t.journal_.c_str(), 0600); }, EBUSY, kOld, true},
+      {"anything else", [&](auto& t) { WriteFile(t.journal_, "a user's own notes"); }, EBUSY, kOld,
+       true},
+  };
+  for (const Case& c : cases) {
+    WriteFile(path_, kOld);
+    std::filesystem::remove(journal_);
+    std::filesystem::remove(dir_ / "other/journal");
+    c.leave(*this);
+    EXPECT_EQ(CompletePendingRewrite(Site(dir_.path())), c.expected) << c.what;
+    EXPECT_EQ(ReadFile(dir_ / "other/second"), c.content_after) << c.what;
+    EXPECT_EQ(
+        std::filesystem::symlink_status(journal_).type() != std::filesystem::file_type::not_found,
+        c.journal_kept)
+        << c.what;
+  }
+}
+
+TEST_F(RewriteJournalTest, AJournalOwnedByAnotherUserIsLeftAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to give the journal to another user";
+  WriteFile(journal_, Journal(InodeOf(path_), "settings.ini", "planted"));
+  ASSERT_EQ(chown(journal_.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(CompletePendingRewrite(Site(dir_.path())), EBUSY);
+  EXPECT_EQ(ReadFile(path_), kOld);
+  EXPECT_TRUE(std::filesystem::exists(journal_));
+}
+
+TEST_F(RewriteJournalTest, ARewriteStoppedHalfwayIsCompletedWhereverTheDiskIsMounted) {
+  WriteFile(journal_, Journal(InodeOf(path_), "settings.ini", "completed"));
   WriteFile(path_, "torn cont");  // the overwrite stopped halfway
-  EXPECT_TRUE(Pending());
-  ASSERT_EQ(Complete(), 0);
-  EXPECT_EQ(ReadFile(dir_ / "other/second"), "completed");
-  EXPECT_FALSE(std::filesystem::exists(journal));
-  EXPECT_FALSE(Pending());
-}
-
-TEST_F(RewriteJournalTest, AJournalCutShortIsDroppedAndTheFileKept) {
-  if (!supported_) GTEST_SKIP() << "this file system keeps no user attributes";
-  std::string whole = Journal(file_, "never written");
-  const std::string journal = LeaveJournal(whole.substr(0, whole.size() - 3));
-  ASSERT_EQ(Complete(), 0);
-  EXPECT_EQ(ReadFile(path_), "old content, longer than the new");
-  EXPECT_FALSE(std::filesystem::exists(journal));
-  EXPECT_FALSE(Pending());
-}
-
-TEST_F(RewriteJournalTest, AnotherFilesJournalIsNeitherUsedNorRemoved) {
-  if (!supported_) GTEST_SKIP() << "this file system keeps no user attributes";
-  struct stat elsewhere = file_;
-  elsewhere.st_ino += 1;
-  const std::string journal = LeaveJournal(Journal(elsewhere, "not for this file"));
-  ASSERT_EQ(Complete(), 0);
-  EXPECT_EQ(ReadFile(path_), "old content, longer than the new");
-  EXPECT_TRUE(std::filesystem::exists(journal));
-  EXPECT_FALSE(Pending());
+  const std::string moved = dir_.path() + "-moved";
+  std::filesystem::rename(dir_.path(), moved);
+  std::string content;
+  JournalSite site = Site(moved);
+  EXPECT_EQ(FindJournal(site, &content), JournalState::kWhole);
+  EXPECT_EQ(content, "completed");
+  EXPECT_EQ(CompletePendingRewrite(site), 0);
+  EXPECT_EQ(ReadFile(moved + "/other/second"), "completed");
+  std::filesystem::rename(moved, dir_.path());
 }
 
 }  // namespace
