@@ -31,7 +31,8 @@ from harness import HKLM, RECORD_SIZE, record, stamped, sz
 import hostile_rights
 from hostile_rights import (NOBODY, SETTINGS_NAME, Skip, as_user, database_written, need_root,
                             need_tool)
-from installation import COMPANY, REGISTRY, SETTINGS, Installation, make_software_hive, records
+from installation import (COMPANY, REGISTRY, SETTINGS, Installation, hive_values,
+                          make_software_hive, records)
 import regedit4
 import whole_run
 
@@ -41,7 +42,10 @@ whole_run.HANG = 20
 # Another holder of a lock is waited for this long, then the file is in use.
 LOCK_WAIT = 5
 JOURNAL_NAME = ".kelvarini.dat.vendrel-journal"
-NOT_OURS = b"is not a journal this program wrote: remove it to go on"
+# The report on anything at a journal's name that this program did not
+# write for the file: "<journal> is not a journal this program wrote ...:
+# remove it to go on".
+NOT_OURS = (b"is not a journal this program wrote", b"remove it to go on")
 SETTINGS_REPORT = b"Unable to write to " + SETTINGS_NAME.encode()
 OTHER_USER = 4243  # owns nothing the run may trust
 
@@ -283,8 +287,9 @@ def report_problems(result, kind, message_start=None, holds=None):
     message = result.message or b""
     if message_start is not None and not message.startswith(message_start):
         problems.append(f"report message {message!r}")
-    if holds is not None and holds not in message:
-        problems.append(f"the report does not say {holds.decode()!r}: {message!r}")
+    for part in (holds,) if isinstance(holds, bytes) else holds or ():
+        if part not in message:
+            problems.append(f"the report does not say {part.decode()!r}: {message!r}")
     return problems
 
 
@@ -565,7 +570,6 @@ libc = ctypes.CDLL(None, use_errno=True)
 fd = libc.inotify_init1(0)
 libc.inotify_add_watch(fd, folder.encode(), 0x100 | 0x80 | 0x2)  # create, moved to, modify
 end = time.monotonic() + seconds
-swapped = 0
 while time.monotonic() < end:
     data = os.read(fd, 65536)
     offset = 0
@@ -579,10 +583,9 @@ while time.monotonic() < end:
                 if not os.path.islink(path):
                     os.unlink(path)
                     os.symlink(target, path)
-                    swapped += 1
+                    print(name, flush=True)
             except OSError:
                 pass
-print(swapped)
 """
 
 
@@ -590,7 +593,7 @@ def temporaries_swapped_for_links(ctx):
     """In a folder anyone may write, another user swaps every temporary file
     for a link to the running user's private file as soon as it appears.
     The private file is never written, and never copied where the other
-    user can read it."""
+    user can read it; a run that ends well has put its own file in place."""
     need_root()
     private = ctx.host / "private"
     secret = b"[PRIVATE]\r\nkey=root's own secret\r\n"
@@ -613,15 +616,33 @@ def temporaries_swapped_for_links(ctx):
     try:
         time.sleep(0.3)
         for attempt in range(8):
-            result = ctx.run(ARGS + ["-dclinic%d" % attempt])
-            problems += [f"settings, run {attempt}: {p}" for p in result.outcome()]
+            name = b"clinic%d" % attempt
+            result = ctx.run(ARGS + ["-d" + name.decode()])
+            found = result.outcome()
+            if result.proc.returncode == 0:
+                found += ["ended well, but " + p for p in
+                          (["kelvarini.dat is a link"] if ctx.inst.settings.is_symlink()
+                           else database_written(ctx.inst, name=name))]
+            problems += [f"settings, run {attempt}: {p}" for p in found]
+            if ctx.inst.settings.is_symlink():  # the next run gets a file again
+                ctx.inst.settings.unlink()
+                ctx.inst.settings.write_bytes(SETTINGS)
             if hive:
-                result = ctx.run(["FG"[attempt % 2], "-v6/7"],
-                                 env=ctx.inst.env(VENDREL_HKLM_HIVE=str(hive)))
-                problems += [f"hive, run {attempt}: {p}" for p in result.outcome()]
+                letter = "FG"[attempt % 2]
+                result = ctx.run([letter, "-v6/7"], env=ctx.inst.env(VENDREL_HKLM_HIVE=str(hive)))
+                found = result.outcome()
+                if result.proc.returncode == 0:
+                    found += ["ended well, but " + p for p in hive_written(hive, letter)]
+                problems += [f"hive, run {attempt}: {p}" for p in found]
+                if hive.is_symlink():
+                    hive.unlink()
+                    make_software_hive(ctx.options.make_hive, hive, REGISTRY[HKLM])
     finally:
         attacker.kill()
-        attacker.wait()
+        swapped = attacker.communicate()[0].split()
+    print(f"    {len(swapped)} temporary files swapped for links")
+    if not swapped:
+        problems.append("the other user never caught a temporary file to swap")
     if not hive:
         print("    (no --make-hive: the hive's commit is not tried)")
     problems += same_file(private, secret)
@@ -629,6 +650,16 @@ def temporaries_swapped_for_links(ctx):
         if path.is_file() and not path.is_symlink() and b"root's own secret" in path.read_bytes():
             problems.append(f"the private file was copied into {path.name}")
     return sorted(set(problems))
+
+
+def hive_written(hive, letter):
+    if hive.is_symlink():
+        return ["the hive is a link"]
+    try:
+        drive = hive_values(hive).get("DRIVE")
+    except (ValueError, KeyError, IndexError, TypeError, struct.error) as error:
+        return [f"the hive does not read: {error}"]
+    return [] if drive == (1, letter.encode() + b":\0") else [f"the hive's Drive is {drive!r}"]
 
 
 # Finding 5: journals another user planted.
@@ -821,6 +852,8 @@ def lock_held_by_another_process(ctx):
                              ("exclusive lock on the settings file", ctx.inst.settings,
                               fcntl.LOCK_EX),
                              ("shared lock on the store", ctx.inst.store, fcntl.LOCK_SH)):
+        # The runs before have set Drive to F:.
+        ctx.inst.store.write_bytes(regedit4.write_store(REGISTRY))
         before = ctx.inst.store.read_bytes()
         with open(path, "rb") as held:
             fcntl.flock(held, mode)
