@@ -1,6 +1,7 @@
 #include "platform/posix/files/atomic_update.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -138,15 +139,43 @@ int LockedFile::ReplaceWith(const Writer& write) {
     RemoveTemporary(&temporary);
     return error;
   }
-  int renamed = renameat(folder_.get(), temporary.name.c_str(), folder_.get(), name_.c_str());
-  int error = renamed == 0 ? 0 : errno;
+  return PutInPlace(&temporary);
+}
+
+int LockedFile::PutInPlace(TemporaryFile* temporary) {
+  // In a folder others may write, the temporary's name can be taken over
+  // between its link and the rename: what the rename brings into place is
+  // checked to be the temporary file, and where the file system can
+  // exchange the two names, a stranger's entry never stays in place.
+  const int folder = folder_.get();
+  struct stat ours;
+  if (fstat(temporary->fd.get(), &ours) != 0) return errno;
+  const bool exchanged =
+      renameat2(folder, temporary->name.c_str(), folder, name_.c_str(), RENAME_EXCHANGE) == 0;
+  int error = exchanged ? 0 : errno;
+  if (!exchanged && (error == EINVAL || error == ENOSYS)) {
+    error = renameat(folder, temporary->name.c_str(), folder, name_.c_str()) == 0 ? 0 : errno;
+  }
   CrashPointAfter("rename");
   if (error != 0) {
-    RemoveTemporary(&temporary);
+    RemoveTemporary(temporary);
     return error;
   }
-  temporary.name.clear();  // the file's own name now
-  FlushFolder(folder_.get());
+  struct stat placed;
+  const bool ours_in_place = fstatat(folder, name_.c_str(), &placed, AT_SYMLINK_NOFOLLOW) == 0 &&
+                             placed.st_ino == ours.st_ino && placed.st_dev == ours.st_dev;
+  if (!ours_in_place) {
+    if (exchanged) {
+      // The old file back in its place; the stranger's entry goes.
+      renameat2(folder, temporary->name.c_str(), folder, name_.c_str(), RENAME_EXCHANGE);
+    }
+    RemoveTemporary(temporary);
+    return ESTALE;
+  }
+  // Under the temporary's name now stands the old file (after an exchange),
+  // or nothing.
+  RemoveTemporary(temporary);
+  FlushFolder(folder);
   return 0;
 }
 

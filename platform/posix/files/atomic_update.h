@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/posix/files/placed_file.h"
+#include "platform/posix/files/temporary_file.h"
 #include "platform/posix/files/unique_fd.h"
 
 namespace vendrel::platform {
@@ -66,6 +67,11 @@ class LockedFile {
   int ReplaceWith(const Writer& write);
 
  private:
+  // Renames the complete, named temporary file over the file. Returns 0 or
+  // an errno value: ESTALE when what came into place was not the
+  // temporary file (another process took its name over).
+  int PutInPlace(TemporaryFile* temporary);
+
   UniqueFd folder_;
   std::string name_;
   std::size_t cap_ = 0;

@@ -19,6 +19,9 @@ std::string DescribeFileError(int error, const PlacedFile& placed, std::size_t c
     case EOVERFLOW:
       return placed.shown + " is larger than this program reads (" + std::to_string(cap >> 20) +
              " MiB)";
+    case ESTALE:
+      return placed.shown + " was taken over by another process while it was replaced; it " +
+             "was left as that process made it";
     case ENODEV:
       return placed.shown + " is not a regular file";
     default:
