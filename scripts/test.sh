@@ -64,6 +64,8 @@ phase "test windows-x86: 32-bit Vendrel.exe under 32-bit Wine and QEMU" \
   ctest --preset windows-x86
 phase "test windows-x64: x86-64 Vendrel.exe under Wine" ctest --preset windows-x64
 phase "check the release packages" python3 tests/release/check_packages.py
+phase "check the release: same bytes from two clones, signed with a throwaway key" \
+  tests/release/check_reproducible.sh
 phase "lint: clang-format, clang-tidy, cppcheck" scripts/lint.sh
 
 report

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks the release packages in dist/: the zip holds the 32-bit Vendrel.exe
-(system DLLs only, version 1.3), its README and SHA256SUMS that match; the
-Debian package passes lintian, holds exactly what the README's "Release
-packages" section lists, and its man page renders without a warning."""
+(system DLLs only, version 1.3, its manifest and header flags; unsigned, or
+signed with SHA-256 by the certificate given), its README and SHA256SUMS that
+match; the Debian package passes lintian, holds exactly what the README's
+"Release packages" section lists, and its man page renders without a
+warning."""
 
 import argparse
 import hashlib
@@ -25,7 +27,26 @@ def readme_list(title):
     return sorted(line.strip() for line in block.group(1).splitlines() if line.strip())
 
 
-def check_zip(path):
+def signature_problems(program, certificate):
+    """Whether the program carries the signature it should: none without a
+    certificate, else one made with SHA-256 that verifies against it."""
+    signed = check_pe.Image(program.read_bytes()).directory(4)[1] != 0
+    if certificate is None:
+        return ["Vendrel.exe is signed, yet no key was given"] if signed else []
+    if not signed:
+        return ["Vendrel.exe is not signed"]
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(certificate), "-in",
+                               str(program)], capture_output=True, text=True)
+    if verified.returncode != 0:
+        said = [line for line in (verified.stdout + verified.stderr).splitlines()
+                if re.search(r"error|fail", line, re.I)]
+        return ["osslsigncode verify: " + "; ".join(said or ["failed"])]
+    if not re.search(r"Message digest algorithm\s*:\s*SHA256", verified.stdout):
+        return ["Vendrel.exe is not signed with SHA-256"]
+    return []
+
+
+def check_zip(path, certificate):
     problems = []
     with zipfile.ZipFile(path) as archive:
         names = sorted(archive.namelist())
@@ -41,17 +62,18 @@ def check_zip(path):
         if sorted(line.split("  ", 1)[1] for line in sums) != ["README.txt", "Vendrel.exe"]:
             problems.append(f"SHA256SUMS covers {sums}")
         image = archive.read(folder + "Vendrel.exe")
-    with tempfile.NamedTemporaryFile(suffix=".exe") as exe:
-        exe.write(image)
-        exe.flush()
-        checked = subprocess.run([sys.executable, check_pe.__file__, exe.name, "--machine", "x86"],
+    with tempfile.TemporaryDirectory() as folder:
+        exe = pathlib.Path(folder) / "Vendrel.exe"
+        exe.write_bytes(image)
+        checked = subprocess.run([sys.executable, check_pe.__file__, exe, "--machine", "x86"],
                                  capture_output=True, text=True)
         if checked.returncode != 0:
             problems.append(f"Vendrel.exe: {checked.stdout.strip()}")
+        problems += signature_problems(exe, certificate)
     return problems
 
 
-def check_deb(path):
+def check_deb(path, _certificate):
     problems = []
     lint = subprocess.run(["lintian", "--fail-on", "error,warning", "--pedantic", "-I",
                            str(path)], capture_output=True, text=True)
@@ -79,11 +101,15 @@ def check_deb(path):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--dist", default=str(ROOT / "dist"))
-    dist = pathlib.Path(parser.parse_args().dist)
+    parser.add_argument("--signed-by", type=pathlib.Path, metavar="CERTIFICATE",
+                        help="the PEM certificate Vendrel.exe must be signed with")
+    options = parser.parse_args()
+    dist = pathlib.Path(options.dist)
     failed = 0
     for pattern, check in (("Vendrel-*-win32.zip", check_zip), ("vendrel_*_amd64.deb", check_deb)):
         found = sorted(dist.glob(pattern))
-        problems = check(found[0]) if len(found) == 1 else [f"{len(found)} files match {pattern}"]
+        problems = (check(found[0], options.signed_by) if len(found) == 1 else
+                    [f"{len(found)} files match {pattern}"])
         failed += bool(problems)
         print(f"{'FAIL' if problems else 'ok  '} {found[0].name if found else pattern}")
         for problem in problems:
