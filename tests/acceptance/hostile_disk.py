@@ -171,6 +171,13 @@ class Context:
                 os.lchown(path, NOBODY, NOBODY)
         self.prefix = as_user()
 
+    def memory_limit(self, size):
+        """The prefix that runs the program within size bytes of address
+        space, where the build allows it."""
+        if self.options.no_memory_limit:
+            return []
+        return ["prlimit", f"--as={size}", "--"]
+
     def run(self, args, env=None, prefix=(), program=None, **kw):
         """A run, with a check that nothing outside the drive's folder (and
         the store) was created, changed or removed."""
@@ -434,7 +441,7 @@ def journal_attribute_is_ignored(ctx):
         except OSError as error:
             raise Skip(f"the scratch folder takes no user attributes ({error})")
         # A run that reads /dev/zero whole would take the machine's memory.
-        result = ctx.run(ARGS + ["-dclinic"], prefix=["prlimit", "--as=1073741824", "--"])
+        result = ctx.run(ARGS + ["-dclinic"], prefix=ctx.memory_limit(1 << 30))
         problems += [f"{named}: {p}" for p in result.outcome("ok") + database_written(ctx.inst)]
     return problems + same_file(victim, HOST_SETTINGS)
 
@@ -943,7 +950,7 @@ def oversized_settings_file(ctx):
     with open(ctx.inst.settings, "r+b") as data:
         data.truncate(cap + 1)
     before = hashlib.sha256(ctx.inst.settings.read_bytes()).digest()
-    result = ctx.run(ARGS + ["-dclinic"], prefix=["prlimit", "--as=1073741824", "--"])
+    result = ctx.run(ARGS + ["-dclinic"], prefix=ctx.memory_limit(1 << 30))
     problems = report_problems(result, "EIniFileException", SETTINGS_REPORT)
     if hashlib.sha256(ctx.inst.settings.read_bytes()).digest() != before:
         problems.append("the settings file changed")
@@ -997,6 +1004,9 @@ def main():
     parser.add_argument("--crashable", help="vendrel_crashable, for the crash followed by a move")
     parser.add_argument("--make-hive", help="make_hive, for the runs on hives")
     parser.add_argument("--only", help="run the scenarios whose name holds this text")
+    parser.add_argument("--no-memory-limit", action="store_true",
+                        help="run without an address-space limit (AddressSanitizer reserves "
+                             "terabytes of it)")
     options = parser.parse_args()
     options.program = str(pathlib.Path(options.program).resolve())
     for tool in ("crashable", "make_hive"):
