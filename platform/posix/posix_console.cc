@@ -85,7 +85,8 @@ Result PosixConsole::WriteOutput(const char* data, std::size_t size, std::size_t
   }
   // The escaped text is longer than what it shows, so a count of it would
   // mean nothing to the caller: all of it goes, or the write fails.
-  Result wrote = WriteAll(EscapeForTerminal(std::string_view(data, size), &held_cr_));
+  const std::string escaped = EscapeForTerminal(std::string_view(data, size), &held_cr_);
+  Result wrote = WriteAll(escaped);
   if (wrote.ok()) *written = size;
   return wrote;
 }
