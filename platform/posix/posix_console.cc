@@ -91,14 +91,15 @@ Result PosixConsole::WriteOutput(const char* data, std::size_t size, std::size_t
   return wrote;
 }
 
-Result PosixConsole::WriteAll(std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t result = write(output_fd_, bytes.data(), bytes.size());
+Result PosixConsole::WriteAll(const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t result = write(output_fd_, bytes.data() + done, bytes.size() - done);
     if (result < 0) {
       if (errno == EINTR) continue;
       return WinCodeFromErrno(errno);
     }
-    bytes.remove_prefix(static_cast<std::size_t>(result));
+    done += static_cast<std::size_t>(result);
   }
   return kSuccess;
 }

@@ -35,7 +35,7 @@ class PosixConsole : public Console {
 
  private:
   // Writes all of the bytes, however many calls that takes.
-  Result WriteAll(std::string_view bytes);
+  Result WriteAll(const std::string& bytes);
 
   int output_fd_;
   int input_fd_;
