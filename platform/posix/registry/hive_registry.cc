@@ -16,7 +16,9 @@
 #include "platform/posix/files/atomic_update.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
+#include "platform/posix/registry/hive_cells.h"
 #include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/value_names.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/query_answer.h"
 
@@ -139,20 +141,36 @@ bool HiveRegistry::HivePath(RootKey root, const std::string& sub_key, bool has_w
   return true;
 }
 
-HiveRegistry::Value HiveRegistry::ReadValue(void* hive_memory, std::size_t value) const {
+Result HiveRegistry::Damaged(const std::string& key_name, const std::string& problem) const {
+  return Failure(kRegistryCorrupt, "is damaged: the key " + key_name + " cannot be used: " +
+                                       problem + ". The hive was left as it was");
+}
+
+Result HiveRegistry::CheckNames(const std::string& key_name,
+                                const std::vector<std::string>& names) const {
+  auto same = FindNamesTakenForOne(names, *code_page_);
+  if (!same) return kSuccess;
+  return Damaged(key_name, "it holds the values \"" + code_page_->FromUtf8(names[same->first]) +
+                               "\" and \"" + code_page_->FromUtf8(names[same->second]) +
+                               "\", which Windows would take for one name");
+}
+
+bool HiveRegistry::ReadValue(void* hive_memory, std::size_t value, Value* read,
+                             std::string* stored_name) const {
   auto* hive = static_cast<hive_h*>(hive_memory);
-  Value read;
   Owned<char> key(hivex_value_key(hive, value));
-  if (key) read.name = code_page_->FromUtf8(key.get());
+  if (!key) return false;
+  *stored_name = key.get();
+  read->name = code_page_->FromUtf8(*stored_name);
   hive_type type = hive_t_REG_NONE;
   std::size_t length = 0;
   Owned<char> data(hivex_value_value(hive, value, &type, &length));
-  read.type = static_cast<std::uint32_t>(type);
+  read->type = static_cast<std::uint32_t>(type);
   if (data) {
     std::string bytes(data.get(), length);
-    read.data = IsText(read.type) ? code_page_->FromUtf16(bytes) : std::move(bytes);
+    read->data = IsText(read->type) ? code_page_->FromUtf16(bytes) : std::move(bytes);
   }
-  return read;
+  return true;
 }
 
 Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
@@ -197,11 +215,22 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
     }
     return kFileNotFound;
   }
-  OpenedKey opened{path, {}};
+  OpenedKey opened{sub_key, path, {}};
   Owned<hive_value_h> values(hivex_node_values(hive, node));
-  for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
-    opened.values.push_back(ReadValue(hive, *value));
+  if (!values) {
+    return Damaged(sub_key, std::string("its values cannot be read: ") + std::strerror(errno));
   }
+  std::vector<std::string> names;
+  for (hive_value_h* value = values.get(); *value != 0; ++value) {
+    Value read;
+    names.emplace_back();
+    if (!ReadValue(hive, *value, &read, &names.back())) {
+      return Damaged(sub_key,
+                     std::string("the name of a value cannot be read: ") + std::strerror(errno));
+    }
+    opened.values.push_back(std::move(read));
+  }
+  if (Result taken_for_one = CheckNames(sub_key, names); !taken_for_one.ok()) return taken_for_one;
   *key = next_handle_++;
   keys_[*key] = std::move(opened);
   return kSuccess;
@@ -276,9 +305,17 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   // hivex writes back every value of the key; a long one would come back as
   // one plain cell, which Windows reads as big data: the key is refused
   // rather than damaged.
+  const std::string& key_name = opened->second.name;
   std::string stored_name = code_page_->ToUtf8(name);
   Owned<hive_value_h> values(hivex_node_values(hive, node));
-  for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
+  if (!values) {
+    return Damaged(key_name, std::string("its values cannot be read: ") + std::strerror(errno));
+  }
+  // The hive may be another than the one the key was opened in; what makes
+  // that one unsafe to change is looked for again.
+  std::vector<std::string> names;
+  std::vector<std::size_t> value_cells;
+  for (hive_value_h* value = values.get(); *value != 0; ++value) {
     hive_type value_type = hive_t_REG_NONE;
     std::size_t length = 0;
     if (hivex_value_type(hive, *value, &value_type, &length) == 0 && length > kLargestPlainValue &&
@@ -289,9 +326,20 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
                                      "form Windows reads as damaged");
     }
     Owned<char> existing(hivex_value_key(hive, *value));
-    if (existing && EqualsIgnoringCase(code_page_->FromUtf8(existing.get()), name)) {
+    if (!existing) {
+      return Damaged(key_name,
+                     std::string("the name of a value cannot be read: ") + std::strerror(errno));
+    }
+    if (EqualsIgnoringCase(code_page_->FromUtf8(existing.get()), name)) {
       stored_name = existing.get();  // the value keeps the spelling of its name
     }
+    names.emplace_back(existing.get());
+    value_cells.push_back(*value);
+  }
+  if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
+  if (std::string unsafe = CheckCellsAChangeFrees(locked.fd(), node, value_cells);
+      !unsafe.empty()) {
+    return Damaged(key_name, unsafe);
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
