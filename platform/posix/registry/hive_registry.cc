@@ -44,6 +44,19 @@ using Owned = std::unique_ptr<T, FreeMemory>;
 
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
 
+// A hive stores any 32-bit number as a value's type, where hivex's enum
+// names only a few: the number goes in and out of the enum's bytes as they
+// are, never through a conversion that assumes one of its names.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+std::uint32_t TypeNumber(const hive_type& type) {
+  std::uint32_t number = 0;
+  std::memcpy(&number, &type, sizeof number);
+  return number;
+}
+void PutTypeNumber(std::uint32_t number, hive_type* type) {
+  std::memcpy(type, &number, sizeof number);
+}
+
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // The hive open as fd, opened through hivex for writing: through the
@@ -165,7 +178,7 @@ bool HiveRegistry::ReadValue(void* hive_memory, std::size_t value, Value* read,
   hive_type type = hive_t_REG_NONE;
   std::size_t length = 0;
   Owned<char> data(hivex_value_value(hive, value, &type, &length));
-  read->type = static_cast<std::uint32_t>(type);
+  read->type = TypeNumber(type);
   if (data) {
     std::string bytes(data.get(), length);
     read->data = IsText(read->type) ? code_page_->FromUtf16(bytes) : std::move(bytes);
@@ -239,6 +252,13 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
 Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
   HiveHeader header;
   if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
+  // hivex adds hive bins where the header says they end: with fewer in the
+  // file, what it writes has a gap that no reader gets past.
+  if (kHiveBaseBlock + std::uint64_t{header.bins_size} > static_cast<std::uint64_t>(file.st_size)) {
+    return Failure(kRegistryCorrupt, "is damaged: its header gives " +
+                                         std::to_string(header.bins_size) +
+                                         " bytes of hive bins, and the file holds fewer");
+  }
   // Loaded for writing even to be read: the set that may follow then
   // starts from it instead of reading the whole hive again.
   auto fresh = std::make_unique<Loaded>();
@@ -299,13 +319,16 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
     if (Result failed = Load(locked.fd(), locked.status(), &loaded); !failed.ok()) return failed;
   }
   hive_h* const hive = loaded->hive.get();
+  const std::string& key_name = opened->second.name;
   hive_node_h node = NodeAt(hive, opened->second.path);
-  if (node == 0) return errno != 0 ? Result(WinCodeFromErrno(errno)) : Result(kKeyDeleted);
+  if (node == 0) {
+    if (errno == 0) return kKeyDeleted;
+    return Damaged(key_name, std::string("it cannot be found: ") + std::strerror(errno));
+  }
 
   // hivex writes back every value of the key; a long one would come back as
   // one plain cell, which Windows reads as big data: the key is refused
   // rather than damaged.
-  const std::string& key_name = opened->second.name;
   std::string stored_name = code_page_->ToUtf8(name);
   Owned<hive_value_h> values(hivex_node_values(hive, node));
   if (!values) {
@@ -343,8 +366,14 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
-  hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
-  if (hivex_node_set_value(hive, node, &set, 0) != 0) return WinCodeFromErrno(errno);
+  hive_set_value set{stored_name.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
+  PutTypeNumber(type, &set.t);
+  // The change is made in memory: short of memory, only what hivex finds
+  // wrong with the key's cells stops it.
+  if (hivex_node_set_value(hive, node, &set, 0) != 0) {
+    if (errno == ENOMEM) return kNotEnoughMemory;
+    return Damaged(key_name, std::string("its values cannot be changed: ") + std::strerror(errno));
+  }
 
   int error = locked.ReplaceWith([&](const std::string& path, int fd) {
     if (hivex_commit(hive, path.c_str(), 0) != 0) return errno != 0 ? errno : EIO;

@@ -95,6 +95,8 @@ TEST_F(HiveRegistryTest, AUsersHiveHoldsSoftwareBelowItsRoot) {
 }
 
 TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader) {
+  // A type no name stands for is a number like any other.
+  software_.Child("Tarvel Global").values.push_back({"Odd", 0x00800001, "odd data"});
   Write(software_);
   HiveRegistry registry = Registry();
   KeyHandle key = 0;
@@ -111,6 +113,10 @@ TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader)
   ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
   EXPECT_EQ(Text(again, key, "drive"), "F:\x80\0"s);
   EXPECT_EQ(Text(again, key, "cddir"), "%\x80\xE9\0"s);
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  ASSERT_EQ(again.QueryValue(key, "Odd", &type, nullptr, &size), kSuccess);
+  EXPECT_EQ(type, 0x00800001u);
   ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, "Software\\Microsoft", kKeyAllAccess, &key),
             kSuccess);
   EXPECT_EQ(Text(again, key, "Other"), "\x2a\0\0\0"s);
@@ -161,6 +167,19 @@ TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {
   EXPECT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key),
             kRegistryCorrupt);
   EXPECT_EQ(ReadFile(path_), std::string(9000, 'x'));
+
+  // hivex would add bins where the header says they end, past a gap.
+  std::string short_of_bins = MakeHive(software_);
+  short_of_bins.replace(40, 4, Word(short_of_bins.size()));
+  HiveHeader header;
+  ReadHiveHeader(short_of_bins, &header);
+  PutChecksum(&short_of_bins, WindowsChecksum(header.plain_xor));
+  testing::WriteFile(path_, short_of_bins);
+  opened = registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key);
+  EXPECT_EQ(opened, kRegistryCorrupt);
+  EXPECT_NE(opened.detail().find("bytes of hive bins, and the file holds fewer"), std::string::npos)
+      << opened.detail();
+  EXPECT_EQ(ReadFile(path_), short_of_bins);
 }
 
 TEST_F(HiveRegistryTest, AMissingKeyIsQuietAndAReadOnlyHiveRefusesAccess) {
