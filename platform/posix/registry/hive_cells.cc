@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <utility>
 
 #include "platform/posix/registry/hive_header.h"
@@ -14,11 +15,10 @@ namespace vendrel::platform {
 namespace {
 
 // Where the fields are, from the start of a cell (its size comes first).
-constexpr std::size_t kKeyValueCount = 40;
-constexpr std::size_t kKeyValueList = 44;
-constexpr std::size_t kValueDataLength = 8;
-constexpr std::size_t kValueDataCell = 12;
+constexpr std::size_t kKeyValues = 40;  // their count, then their list
+constexpr std::size_t kValueData = 8;   // its length, then its cell
 constexpr std::uint32_t kDataInline = 0x80000000;
+constexpr std::uint32_t kBinSignature = 0x6E696268;  // "hbin", read as a little-endian word
 
 std::string Hex(std::uint64_t offset) {
   char text[24];
@@ -26,14 +26,20 @@ std::string Hex(std::uint64_t offset) {
   return text;
 }
 
-// The 32-bit little-endian word at offset in the file, if the file holds it.
-bool ReadWord(int fd, std::uint64_t offset, std::uint32_t* word) {
-  std::array<unsigned char, 4> bytes{};
+// The 32-bit little-endian words from offset in the file, if the file holds
+// them: fields that lie side by side come with one read.
+template <std::size_t kCount>
+bool ReadWords(int fd, std::uint64_t offset, std::array<std::uint32_t, kCount>* words) {
+  std::array<unsigned char, 4 * kCount> bytes{};
   if (pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
       static_cast<ssize_t>(bytes.size())) {
     return false;
   }
-  *word = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  for (std::size_t i = 0; i < kCount; ++i) {
+    const unsigned char* word = &bytes[4 * i];
+    (*words)[i] =
+        word[0] | word[1] << 8 | word[2] << 16 | static_cast<std::uint32_t>(word[3]) << 24;
+  }
   return true;
 }
 
@@ -42,33 +48,52 @@ std::uint64_t InFile(std::uint32_t stored) { return std::uint64_t{stored} + kHiv
 
 }  // namespace
 
+std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& header) {
+  const std::uint64_t end = InFile(header.bins_size);
+  if (end > static_cast<std::uint64_t>(file.st_size)) {
+    return "its header gives " + std::to_string(header.bins_size) +
+           " bytes of hive bins, and the file holds fewer";
+  }
+  std::uint64_t at = kHiveBaseBlock;
+  while (at < end) {
+    std::array<std::uint32_t, 3> bin{};  // signature, offset, size
+    if (!ReadWords(fd, at, &bin)) return "its hive bin at " + Hex(at) + " cannot be read";
+    const auto [signature, offset, size] = bin;
+    if (signature != kBinSignature || InFile(offset) != at || size == 0 ||
+        size % kHiveBaseBlock != 0) {
+      return "its hive bin at " + Hex(at) + " is damaged";
+    }
+    at += size;
+  }
+  if (at != end) {
+    return "its hive bins end at " + Hex(at) + ", not where its header says (" + Hex(end) + ")";
+  }
+  return std::string();
+}
+
 std::string CheckCellsAChangeFrees(int fd, std::size_t key_cell,
                                    const std::vector<std::size_t>& value_cells) {
   // Each cell to be freed, with what it is for the report.
   std::vector<std::pair<std::uint64_t, std::string>> freed;
-  std::uint32_t count = 0;
-  std::uint32_t list = 0;
-  if (!ReadWord(fd, key_cell + kKeyValueCount, &count) ||
-      !ReadWord(fd, key_cell + kKeyValueList, &list)) {
+  std::array<std::uint32_t, 2> key{};  // the count of values, the value list
+  if (!ReadWords(fd, key_cell + kKeyValues, &key)) {
     return "its cell at " + Hex(key_cell) + " runs past the end of the file";
   }
-  if (count != 0) freed.emplace_back(InFile(list), "value list");
+  if (key[0] != 0) freed.emplace_back(InFile(key[1]), "value list");
   for (std::size_t cell : value_cells) {
     freed.emplace_back(cell, "value cell");
-    std::uint32_t length = 0;
-    std::uint32_t data = 0;
-    if (!ReadWord(fd, cell + kValueDataLength, &length) ||
-        !ReadWord(fd, cell + kValueDataCell, &data)) {
+    std::array<std::uint32_t, 2> value{};  // the data's length, the data cell
+    if (!ReadWords(fd, cell + kValueData, &value)) {
       return "its value cell at " + Hex(cell) + " runs past the end of the file";
     }
-    if ((length & kDataInline) == 0) freed.emplace_back(InFile(data), "data cell");
+    if ((value[0] & kDataInline) == 0) freed.emplace_back(InFile(value[1]), "data cell");
   }
   for (const auto& [offset, what] : freed) {
-    std::uint32_t size = 0;
+    std::array<std::uint32_t, 1> size{};
     const std::string cell = "its " + what + " at " + Hex(offset);
-    if (!ReadWord(fd, offset, &size)) return cell + " lies outside the file";
+    if (!ReadWords(fd, offset, &size)) return cell + " lies outside the file";
     // A used cell gives its size as a negative number.
-    if ((size & 0x80000000) == 0) return cell + " is a free cell";
+    if ((size[0] & 0x80000000) == 0) return cell + " is a free cell";
     if (offset == key_cell) return cell + " is the key's own cell";
   }
   std::vector<std::pair<std::uint64_t, std::string>> sorted = freed;

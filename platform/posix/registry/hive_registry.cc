@@ -252,12 +252,8 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
 Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
   HiveHeader header;
   if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
-  // hivex adds hive bins where the header says they end: with fewer in the
-  // file, what it writes has a gap that no reader gets past.
-  if (kHiveBaseBlock + std::uint64_t{header.bins_size} > static_cast<std::uint64_t>(file.st_size)) {
-    return Failure(kRegistryCorrupt, "is damaged: its header gives " +
-                                         std::to_string(header.bins_size) +
-                                         " bytes of hive bins, and the file holds fewer");
+  if (std::string damage = CheckHiveBins(fd, file, header); !damage.empty()) {
+    return Failure(kRegistryCorrupt, "is damaged: " + damage);
   }
   // Loaded for writing even to be read: the set that may follow then
   // starts from it instead of reading the whole hive again.
