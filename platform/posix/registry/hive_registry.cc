@@ -165,7 +165,7 @@ Result HiveRegistry::CheckNames(const std::string& key_name,
   if (!same) return kSuccess;
   return Damaged(key_name, "it holds the values \"" + code_page_->FromUtf8(names[same->first]) +
                                "\" and \"" + code_page_->FromUtf8(names[same->second]) +
-                               "\", which Windows would take for one name");
+                               "\", whose names a program cannot tell apart");
 }
 
 bool HiveRegistry::ReadValue(void* hive_memory, std::size_t value, Value* read,
