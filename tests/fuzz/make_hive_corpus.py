@@ -1,7 +1,11 @@
 """Writes the starting corpus of hive_fuzz: small hives made by make_hive,
-each behind the byte of choices the target reads first.
+each behind the byte of choices the target reads first; and its dictionary:
+the cell offsets of those hives, which the fuzzer then writes where another
+offset was, making cells that point at the same cell as hivex never sees
+them in hives Windows wrote. Without it, no run found the abort of two
+values sharing one cell.
 
-    make_hive_corpus.py MAKE_HIVE FOLDER"""
+    make_hive_corpus.py MAKE_HIVE FOLDER DICTIONARY"""
 
 import pathlib
 import struct
@@ -43,8 +47,24 @@ def share_data_cell(hive):
     return bytes(data)
 
 
+def cell_offsets(hive):
+    """The offset of each used cell, as other cells store it."""
+    offsets, at = set(), regf.HEADER
+    while at < len(hive) and hive[at:at + 4] == b"hbin":
+        end, cell = at + regf.u32(hive, at + 8), at + 32
+        while cell < end:
+            size = struct.unpack_from("<i", hive, cell)[0]
+            if size == 0:
+                break
+            if size < 0:
+                offsets.add(cell - regf.HEADER)
+            cell += abs(size)
+        at = end
+    return offsets
+
+
 def main():
-    make_hive, folder = sys.argv[1], pathlib.Path(sys.argv[2])
+    make_hive, folder, dictionary = sys.argv[1], pathlib.Path(sys.argv[2]), sys.argv[3]
     folder.mkdir(parents=True, exist_ok=True)
     software = make(make_hive, {KEY: product(), "Microsoft\\Windows": {"Version": (1, b"1\0")}})
     corpus = {
@@ -56,8 +76,13 @@ def main():
         "names-in-two-cases": (0, make(make_hive, {KEY: product("C:", {"DRIVE": (1, b"D\0:\0\0\0")})})),
         "shared-data-cell": (0, share_data_cell(software)),
     }
+    offsets = set()
     for name, (choices, hive) in corpus.items():
         (folder / name).write_bytes(bytes([choices]) + hive)
+        offsets |= cell_offsets(hive)
+    with open(dictionary, "w") as out:
+        for offset in sorted(offsets):
+            out.write('"' + "".join(f"\\x{b:02x}" for b in struct.pack("<I", offset)) + '"\n')
 
 
 if __name__ == "__main__":
