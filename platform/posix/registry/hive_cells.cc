@@ -74,7 +74,7 @@ std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& hea
 std::string CheckCellsAChangeFrees(int fd, std::size_t key_cell,
                                    const std::vector<std::size_t>& value_cells) {
   // Each cell to be freed, with what it is for the report.
-  std::vector<std::pair<std::uint64_t, std::string>> freed;
+  std::vector<std::pair<std::uint64_t, const char*>> freed;
   std::array<std::uint32_t, 2> key{};  // the count of values, the value list
   if (!ReadWords(fd, key_cell + kKeyValues, &key)) {
     return "its cell at " + Hex(key_cell) + " runs past the end of the file";
@@ -90,21 +90,26 @@ std::string CheckCellsAChangeFrees(int fd, std::size_t key_cell,
   }
   for (const auto& [offset, what] : freed) {
     std::array<std::uint32_t, 1> size{};
-    const std::string cell = "its " + what + " at " + Hex(offset);
-    if (!ReadWords(fd, offset, &size)) return cell + " lies outside the file";
-    // A used cell gives its size as a negative number.
-    if ((size[0] & 0x80000000) == 0) return cell + " is a free cell";
-    if (offset == key_cell) return cell + " is the key's own cell";
+    const char* wrong = nullptr;
+    if (!ReadWords(fd, offset, &size)) {
+      wrong = " lies outside the file";
+    } else if ((size[0] & 0x80000000) == 0) {  // a used cell gives its size as a negative number
+      wrong = " is a free cell";
+    } else if (offset == key_cell) {
+      wrong = " is the key's own cell";
+    }
+    if (wrong != nullptr) return std::string("its ") + what + " at " + Hex(offset) + wrong;
   }
-  std::vector<std::pair<std::uint64_t, std::string>> sorted = freed;
-  std::stable_sort(sorted.begin(), sorted.end(),
+  // In the order found among cells at one offset, for the report.
+  std::stable_sort(freed.begin(), freed.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  auto shared = std::adjacent_find(sorted.begin(), sorted.end(),
+  auto shared = std::adjacent_find(freed.begin(), freed.end(),
                                    [](const auto& a, const auto& b) { return a.first == b.first; });
-  if (shared != sorted.end()) {
-    const std::string& other = std::next(shared)->second;
-    const std::string cells = shared->second == other ? "two of its " + other + "s"
-                                                      : "its " + shared->second + " and a " + other;
+  if (shared != freed.end()) {
+    const std::string first = shared->second;
+    const std::string other = std::next(shared)->second;
+    const std::string cells =
+        first == other ? "two of its " + other + "s" : "its " + first + " and a " + other;
     return cells + " are one cell, at " + Hex(shared->first);
   }
   return std::string();
