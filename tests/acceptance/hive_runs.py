@@ -1,7 +1,8 @@
 """Whole runs of the Linux build on offline Windows registry hives, made from
 scratch by make_hive: SOFTWARE with and without Wow6432Node, NTUSER.DAT,
 names in other letter cases, many other values, hives that must be refused
-untouched, a missing product key, a read-only hive, a hive behind a link,
+untouched (among them keys with names equal but for case, and values sharing
+a cell), a missing product key, a read-only hive, a hive behind a link,
 and one hive named with the other served by the store. After every run the
 hive is read back by an independent reader (regf.py) and by hivexsh."""
 
@@ -197,6 +198,16 @@ def value_cells(data, key_path):
     return {hive.name(hive.cell(c)[20:20 + regf.u16(hive.cell(c), 2)], True): c for c in cells}
 
 
+def share_data_cell(data):
+    """The hive with the product key's Drive pointing at InstPath's data
+    cell."""
+    data = bytearray(data)
+    cells = value_cells(bytes(data), KEY)
+    shared = regf.u32(data, regf.HEADER + cells["InstPath"] + 4 + 8)
+    struct.pack_into("<I", data, regf.HEADER + cells["Drive"] + 4 + 8, shared)
+    return bytes(data)
+
+
 def refused_as_damaged(inst, path, why):
     """The run ends in the report of a damaged hive that says why; the
     hive is left byte for byte as it was."""
@@ -210,6 +221,8 @@ def refused_as_damaged(inst, path, why):
         problems.append(f"the report does not say why: {message!r}")
     if path.read_bytes() != before:
         problems.append(f"{path.name} changed")
+    if b"Updated TARVEL1" in result.out:
+        problems.append("a company file was stamped")
     return problems
 
 
@@ -223,11 +236,7 @@ def names_equal_but_for_case(make_hive, inst):
 def values_sharing_a_data_cell(make_hive, inst):
     """Two values whose data is one cell: the write would free it twice."""
     path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product()})
-    data = bytearray(path.read_bytes())
-    cells = value_cells(bytes(data), KEY)
-    shared = regf.u32(data, regf.HEADER + cells["InstPath"] + 4 + 8)
-    struct.pack_into("<I", data, regf.HEADER + cells["Drive"] + 4 + 8, shared)
-    path.write_bytes(bytes(data))
+    path.write_bytes(share_data_cell(path.read_bytes()))
     return refused_as_damaged(inst, path, b"two of its data cells are one cell")
 
 

@@ -15,7 +15,7 @@ import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "acceptance"))
 import regf  # noqa: E402
-from hive_runs import KEY, product, value_cells  # noqa: E402
+from hive_runs import KEY, product, share_data_cell  # noqa: E402
 
 USERS_HIVE = 2
 NAME_DRIVE_UPPER, NAME_FRESH = 1 << 2, 2 << 2
@@ -36,15 +36,6 @@ def make(make_hive, keys, layout=None):
     with tempfile.NamedTemporaryFile() as out:
         subprocess.run([make_hive, out.name], input=plan(keys, layout), check=True)
         return pathlib.Path(out.name).read_bytes()
-
-
-def share_data_cell(hive):
-    """Drive's value points at InstPath's data cell."""
-    data = bytearray(hive)
-    cells = value_cells(hive, KEY)
-    shared = regf.u32(data, regf.HEADER + cells["InstPath"] + 12)
-    struct.pack_into("<I", data, regf.HEADER + cells["Drive"] + 12, shared)
-    return bytes(data)
 
 
 def cell_offsets(hive):
