@@ -1,7 +1,8 @@
 """Whole runs of the Linux build on offline Windows registry hives, made from
 scratch by make_hive: SOFTWARE with and without Wow6432Node, NTUSER.DAT,
 names in other letter cases, many other values, hives that must be refused
-untouched, a missing product key, a read-only hive, a hive behind a link,
+untouched (among them keys with names equal but for case, and values sharing
+a cell), a missing product key, a read-only hive, a hive behind a link,
 and one hive named with the other served by the store. After every run the
 hive is read back by an independent reader (regf.py) and by hivexsh."""
 
@@ -9,6 +10,7 @@ import argparse
 import os
 import pathlib
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -181,6 +183,63 @@ def refused(make_hive, inst):
     return problems
 
 
+def value_cells(data, key_path):
+    """The offsets (in the hive bins) of the vk cells of the key at
+    key_path, by value name."""
+    hive = regf.Hive(data)
+    offset = regf.u32(data, 36)
+    for name in key_path.split("\\"):
+        nk = hive.cell(offset)
+        offset = next(child for child in hive.subkeys(regf.u32(nk, 28))
+                      if hive.key(child)["name"].lower() == name.lower())
+    nk = hive.cell(offset)
+    listing = hive.cell(regf.u32(nk, 40))
+    cells = [regf.u32(listing, 4 * i) for i in range(regf.u32(nk, 36))]
+    return {hive.name(hive.cell(c)[20:20 + regf.u16(hive.cell(c), 2)], True): c for c in cells}
+
+
+def share_data_cell(data):
+    """The hive with the product key's Drive pointing at InstPath's data
+    cell."""
+    data = bytearray(data)
+    cells = value_cells(bytes(data), KEY)
+    shared = regf.u32(data, regf.HEADER + cells["InstPath"] + 4 + 8)
+    struct.pack_into("<I", data, regf.HEADER + cells["Drive"] + 4 + 8, shared)
+    return bytes(data)
+
+
+def refused_as_damaged(inst, path, why):
+    """The run ends in the report of a damaged hive that says why; the
+    hive is left byte for byte as it was."""
+    before = path.read_bytes()
+    result = run_program(inst, ["F", "-v6/7", "-w2.10"], hive_env(inst, hklm=path))
+    problems = result.outcome("ERegistryException")
+    if result.proc.returncode != 1:
+        problems.append(f"exit {result.proc.returncode}")
+    message = result.message or b""
+    if str(path).encode() not in message or why not in message:
+        problems.append(f"the report does not say why: {message!r}")
+    if path.read_bytes() != before:
+        problems.append(f"{path.name} changed")
+    if b"Updated TARVEL1" in result.out:
+        problems.append("a company file was stamped")
+    return problems
+
+
+def names_equal_but_for_case(make_hive, inst):
+    """Windows never writes two such names in one key; which one a read or
+    a write meant could not be told, so the key is damaged."""
+    path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product("C:", {"DRIVE": (1, utf16("D:"))})})
+    return refused_as_damaged(inst, path, b"Drive")
+
+
+def values_sharing_a_data_cell(make_hive, inst):
+    """Two values whose data is one cell: the write would free it twice."""
+    path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product()})
+    path.write_bytes(share_data_cell(path.read_bytes()))
+    return refused_as_damaged(inst, path, b"two of its data cells are one cell")
+
+
 def missing_key_and_read_only_hive(make_hive, inst):
     """Quiet cases: values shown empty, nothing written, exit 0."""
     problems = []
@@ -274,7 +333,8 @@ def the_maker_makes_hives_hivex_edits(make_hive, inst):
 
 SCENARIOS = [the_maker_makes_hives_hivex_edits, software_with_wow64_node, software_without_wow64_node, users_hive,
              names_in_other_cases, many_other_values, refused, missing_key_and_read_only_hive,
-             hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page]
+             hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page,
+             names_equal_but_for_case, values_sharing_a_data_cell]
 
 
 def main():

@@ -16,7 +16,9 @@
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
+#include "platform/posix/registry/hive_cells.h"
 #include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/value_names.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/query_answer.h"
 
@@ -41,6 +43,19 @@ template <typename T>
 using Owned = std::unique_ptr<T, FreeMemory>;
 
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
+
+// A hive stores any 32-bit number as a value's type, where hivex's enum
+// names only a few: the number goes in and out of the enum's bytes as they
+// are, never through a conversion that assumes one of its names.
+static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
+std::uint32_t TypeNumber(const hive_type& type) {
+  std::uint32_t number = 0;
+  std::memcpy(&number, &type, sizeof number);
+  return number;
+}
+void PutTypeNumber(std::uint32_t number, hive_type* type) {
+  std::memcpy(type, &number, sizeof number);
+}
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -147,20 +162,36 @@ bool HiveRegistry::HivePath(RootKey root, const std::string& sub_key, bool has_w
   return true;
 }
 
-HiveRegistry::Value HiveRegistry::ReadValue(void* hive_memory, std::size_t value) const {
+Result HiveRegistry::Damaged(const std::string& key_name, const std::string& problem) const {
+  return Failure(kRegistryCorrupt, "is damaged: the key " + key_name + " cannot be used: " +
+                                       problem + ". The hive was left as it was");
+}
+
+Result HiveRegistry::CheckNames(const std::string& key_name,
+                                const std::vector<std::string>& names) const {
+  auto same = FindNamesTakenForOne(names, *code_page_);
+  if (!same) return kSuccess;
+  return Damaged(key_name, "it holds the values \"" + code_page_->FromUtf8(names[same->first]) +
+                               "\" and \"" + code_page_->FromUtf8(names[same->second]) +
+                               "\", whose names a program cannot tell apart");
+}
+
+bool HiveRegistry::ReadValue(void* hive_memory, std::size_t value, Value* read,
+                             std::string* stored_name) const {
   auto* hive = static_cast<hive_h*>(hive_memory);
-  Value read;
   Owned<char> key(hivex_value_key(hive, value));
-  if (key) read.name = code_page_->FromUtf8(key.get());
+  if (!key) return false;
+  *stored_name = key.get();
+  read->name = code_page_->FromUtf8(*stored_name);
   hive_type type = hive_t_REG_NONE;
   std::size_t length = 0;
   Owned<char> data(hivex_value_value(hive, value, &type, &length));
-  read.type = static_cast<std::uint32_t>(type);
+  read->type = TypeNumber(type);
   if (data) {
     std::string bytes(data.get(), length);
-    read.data = IsText(read.type) ? code_page_->FromUtf16(bytes) : std::move(bytes);
+    read->data = IsText(read->type) ? code_page_->FromUtf16(bytes) : std::move(bytes);
   }
-  return read;
+  return true;
 }
 
 Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
@@ -206,11 +237,22 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
     }
     return kFileNotFound;
   }
-  OpenedKey opened{path, {}};
+  OpenedKey opened{sub_key, path, {}};
   Owned<hive_value_h> values(hivex_node_values(hive, node));
-  for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
-    opened.values.push_back(ReadValue(hive, *value));
+  if (!values) {
+    return Damaged(sub_key, std::string("its values cannot be read: ") + std::strerror(errno));
   }
+  std::vector<std::string> names;
+  for (hive_value_h* value = values.get(); *value != 0; ++value) {
+    Value read;
+    names.emplace_back();
+    if (!ReadValue(hive, *value, &read, &names.back())) {
+      return Damaged(sub_key,
+                     std::string("the name of a value cannot be read: ") + std::strerror(errno));
+    }
+    opened.values.push_back(std::move(read));
+  }
+  if (Result taken_for_one = CheckNames(sub_key, names); !taken_for_one.ok()) return taken_for_one;
   *key = next_handle_++;
   keys_[*key] = std::move(opened);
   return kSuccess;
@@ -219,6 +261,9 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
 Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
   HiveHeader header;
   if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
+  if (std::string damage = CheckHiveBins(fd, file, header); !damage.empty()) {
+    return Failure(kRegistryCorrupt, "is damaged: " + damage);
+  }
   // Loaded for writing even to be read: the set that may follow then
   // starts from it instead of reading the whole hive again.
   auto fresh = std::make_unique<Loaded>();
@@ -281,15 +326,26 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
     if (Result failed = Load(locked.fd(), locked.status(), &loaded); !failed.ok()) return failed;
   }
   hive_h* const hive = loaded->hive.get();
+  const std::string& key_name = opened->second.name;
   hive_node_h node = NodeAt(hive, opened->second.path);
-  if (node == 0) return errno != 0 ? Result(WinCodeFromErrno(errno)) : Result(kKeyDeleted);
+  if (node == 0) {
+    if (errno == 0) return kKeyDeleted;
+    return Damaged(key_name, std::string("it cannot be found: ") + std::strerror(errno));
+  }
 
   // hivex writes back every value of the key; a long one would come back as
   // one plain cell, which Windows reads as big data: the key is refused
   // rather than damaged.
   std::string stored_name = code_page_->ToUtf8(name);
   Owned<hive_value_h> values(hivex_node_values(hive, node));
-  for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
+  if (!values) {
+    return Damaged(key_name, std::string("its values cannot be read: ") + std::strerror(errno));
+  }
+  // The hive may be another than the one the key was opened in; what makes
+  // that one unsafe to change is looked for again.
+  std::vector<std::string> names;
+  std::vector<std::size_t> value_cells;
+  for (hive_value_h* value = values.get(); *value != 0; ++value) {
     hive_type value_type = hive_t_REG_NONE;
     std::size_t length = 0;
     if (hivex_value_type(hive, *value, &value_type, &length) == 0 && length > kLargestPlainValue &&
@@ -300,14 +356,31 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
                                      "form Windows reads as damaged");
     }
     Owned<char> existing(hivex_value_key(hive, *value));
-    if (existing && EqualsIgnoringCase(code_page_->FromUtf8(existing.get()), name)) {
+    if (!existing) {
+      return Damaged(key_name,
+                     std::string("the name of a value cannot be read: ") + std::strerror(errno));
+    }
+    if (EqualsIgnoringCase(code_page_->FromUtf8(existing.get()), name)) {
       stored_name = existing.get();  // the value keeps the spelling of its name
     }
+    names.emplace_back(existing.get());
+    value_cells.push_back(*value);
+  }
+  if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
+  if (std::string unsafe = CheckCellsAChangeFrees(locked.fd(), node, value_cells);
+      !unsafe.empty()) {
+    return Damaged(key_name, unsafe);
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
-  hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
-  if (hivex_node_set_value(hive, node, &set, 0) != 0) return WinCodeFromErrno(errno);
+  hive_set_value set{stored_name.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
+  PutTypeNumber(type, &set.t);
+  // The change is made in memory: short of memory, only what hivex finds
+  // wrong with the key's cells stops it.
+  if (hivex_node_set_value(hive, node, &set, 0) != 0) {
+    if (errno == ENOMEM) return kNotEnoughMemory;
+    return Damaged(key_name, std::string("its values cannot be changed: ") + std::strerror(errno));
+  }
 
   // hivex writes by name: the temporary file's own descriptor gives it one
   // that nothing else can swap.

@@ -54,6 +54,7 @@ class HiveRegistry : public Registry {
   // An open key answers from the values it held when it was opened, as
   // this object last wrote them.
   struct OpenedKey {
+    std::string name;               // as opened, for reports
     std::vector<std::string> path;  // UTF-8 names below the hive's root
     std::vector<Value> values;
   };
@@ -62,8 +63,15 @@ class HiveRegistry : public Registry {
   // nothing when the hive cannot hold it.
   bool HivePath(RootKey root, const std::string& sub_key, bool has_wow64_node,
                 std::vector<std::string>* path) const;
-  Value ReadValue(void* hive, std::size_t value) const;
+  // Reads a value of the key, its name also as stored (UTF-8); false when
+  // the name cannot be read.
+  bool ReadValue(void* hive, std::size_t value, Value* read, std::string* stored_name) const;
   Result Failure(WinCode code, const std::string& problem) const;
+  // The report of a key that cannot be read or changed safely.
+  Result Damaged(const std::string& key_name, const std::string& problem) const;
+  // The report of a key holding names that cannot be told apart, given as
+  // stored, or kSuccess.
+  Result CheckNames(const std::string& key_name, const std::vector<std::string>& names) const;
   // Reads the hive open as fd, whose status is file, into *loaded.
   Result Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const;
   // The report for a hive that must be neither read nor written.

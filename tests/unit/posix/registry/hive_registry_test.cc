@@ -20,6 +20,18 @@ using testing::Utf16Text;
 
 constexpr const char* kKeyPath = "Software\\Tarvel Global";
 
+std::string Word(std::size_t value) {
+  std::string word(4, '\0');
+  for (std::size_t b = 0; b < 4; ++b) word[b] = static_cast<char>((value >> (8 * b)) & 0xFF);
+  return word;
+}
+
+// The file offset of the cell of the value of that name, found by its name
+// behind the 20 bytes of the value's fields.
+std::size_t ValueCell(const std::string& hive, const std::string& name) {
+  return hive.find(name) - 24;
+}
+
 class HiveRegistryTest : public ::testing::Test {
  protected:
   HiveRegistryTest() {
@@ -83,6 +95,8 @@ TEST_F(HiveRegistryTest, AUsersHiveHoldsSoftwareBelowItsRoot) {
 }
 
 TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader) {
+  // A type no name stands for is a number like any other.
+  software_.Child("Tarvel Global").values.push_back({"Odd", 0x00800001, "odd data"});
   Write(software_);
   HiveRegistry registry = Registry();
   KeyHandle key = 0;
@@ -99,6 +113,10 @@ TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader)
   ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
   EXPECT_EQ(Text(again, key, "drive"), "F:\x80\0"s);
   EXPECT_EQ(Text(again, key, "cddir"), "%\x80\xE9\0"s);
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  ASSERT_EQ(again.QueryValue(key, "Odd", &type, nullptr, &size), kSuccess);
+  EXPECT_EQ(type, 0x00800001u);
   ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, "Software\\Microsoft", kKeyAllAccess, &key),
             kSuccess);
   EXPECT_EQ(Text(again, key, "Other"), "\x2a\0\0\0"s);
@@ -149,6 +167,23 @@ TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {
   EXPECT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key),
             kRegistryCorrupt);
   EXPECT_EQ(ReadFile(path_), std::string(9000, 'x'));
+
+  // hivex adds a bin where the header says the bins end: past a gap, or
+  // over the last bins.
+  const std::string made = MakeHive(software_);
+  for (const auto& [bins, why] : {std::pair(made.size(), "and the file holds fewer"),
+                                  std::pair(std::size_t{2048}, "not where its header says")}) {
+    std::string hive = made;
+    hive.replace(40, 4, Word(bins));
+    HiveHeader header;
+    ReadHiveHeader(hive, &header);
+    PutChecksum(&hive, WindowsChecksum(header.plain_xor));
+    testing::WriteFile(path_, hive);
+    opened = registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key);
+    EXPECT_EQ(opened, kRegistryCorrupt);
+    EXPECT_NE(opened.detail().find(why), std::string::npos) << opened.detail();
+    EXPECT_EQ(ReadFile(path_), hive);
+  }
 }
 
 TEST_F(HiveRegistryTest, AMissingKeyIsQuietAndAReadOnlyHiveRefusesAccess) {
@@ -211,6 +246,79 @@ TEST_F(HiveRegistryTest, AKeyHoldingALongValueIsRefusedWhereWindowsReadsBigData)
     } else {
       EXPECT_EQ(set, kSuccess);
     }
+  }
+}
+
+// Windows never writes two names equal but for case into one key: which of
+// them a read or a write meant could not be told, so the key is damaged.
+TEST_F(HiveRegistryTest, NamesThatCannotBeToldApartMakeTheKeyDamaged) {
+  struct Row {
+    std::vector<std::string> names;  // Latin-1, as stored
+    int code_page;
+  };
+  for (const Row& row : {Row{{"Drive", "InstPath", "DRIVE"}, 1252},
+                         Row{{"Drive", "\xC4rger", "\xE4rger"}, 1252},     // as Windows folds case
+                         Row{{"Drive", "Wert\xE9", "Wert\xE8"}, 1251}}) {  // both "Wert?" in 1251
+    HiveKey& product = software_.Child("Tarvel Global");
+    product.values.clear();
+    for (const std::string& name : row.names)
+      product.values.push_back({name, kRegSz, Utf16Text("C:")});
+    Write(software_);
+    const std::string before = ReadFile(path_);
+    HiveRegistry registry(path_, HiveRegistry::Contents::kSoftware, CodePage::Make(row.code_page));
+    KeyHandle key = 0;
+    Result opened = registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key);
+    EXPECT_EQ(opened, kRegistryCorrupt) << row.names[2];
+    EXPECT_NE(opened.detail().find(path_ + " is damaged: the key Software\\Tarvel Global"),
+              std::string::npos)
+        << opened.detail();
+    EXPECT_NE(opened.detail().find("whose names a program cannot tell apart"), std::string::npos);
+    EXPECT_EQ(ReadFile(path_), before);
+  }
+}
+
+// hivex frees each cell of the key's values before writing them anew, and
+// aborts the process on a cell it has freed already.
+TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) {
+  struct Row {
+    const char* damage;
+    void (*patch)(std::string& hive);
+    const char* why;
+  };
+  constexpr std::size_t kData = 12;  // where a value cell keeps its data cell
+  const Row rows[] = {
+      {"two values share a data cell",
+       [](std::string& hive) {
+         hive.replace(ValueCell(hive, "cddir") + kData, 4,
+                      hive.substr(ValueCell(hive, "DRIVE") + kData, 4));
+       },
+       "two of its data cells are one cell"},
+      {"a value's data is the value list",
+       [](std::string& hive) {
+         const std::string list = Word(ValueCell(hive, "DRIVE") - kHiveBaseBlock) +
+                                  Word(ValueCell(hive, "cddir") - kHiveBaseBlock);
+         hive.replace(ValueCell(hive, "cddir") + kData, 4,
+                      Word(hive.find(list) - 4 - kHiveBaseBlock));
+       },
+       "its value list and a data cell are one cell"},
+      {"a value's data lies past the end of the file",
+       [](std::string& hive) { hive.replace(ValueCell(hive, "cddir") + kData, 4, Word(1u << 30)); },
+       "lies outside the file"},
+  };
+  for (const Row& row : rows) {
+    std::string hive = MakeHive(software_);
+    row.patch(hive);
+    testing::WriteFile(path_, hive);
+    HiveRegistry registry = Registry();
+    KeyHandle key = 0;
+    Result result = registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key);
+    if (result.ok()) {
+      result =
+          registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3);
+    }
+    EXPECT_EQ(result, kRegistryCorrupt) << row.damage;
+    EXPECT_NE(result.detail().find(row.why), std::string::npos) << result.detail();
+    EXPECT_EQ(ReadFile(path_), hive) << row.damage;
   }
 }
 

@@ -1,0 +1,37 @@
+// What the hive library takes for granted in a hive file it changes, and
+// a damaged or crafted hive may deny: checked before the library sees it.
+//
+// It adds hive bins where the base block says they end: with the bins not
+// ending there, its new bin overwrites some or leaves a gap. It frees every
+// value cell, data cell and the value list of a key before writing the
+// key's values anew, and aborts the process on a cell it has freed once
+// already, as where two of them are one cell.
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CELLS_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CELLS_H_
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/posix/registry/hive_header.h"
+
+namespace vendrel::platform {
+
+// Checks that the hive bins of the hive file open as fd, whose status is
+// file, end where its base block, read as header, says. Returns an empty
+// string, or else what is wrong, for a report.
+std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& header);
+
+// Checks, in the hive file open as fd, the cells a change of the values of
+// the key whose cell is at key_cell would free; value_cells are the key's
+// value cells as the hive library lists them (offsets in the file). Returns
+// an empty string when each is a used cell inside the file and none is
+// another, or else what is wrong, for a report.
+std::string CheckCellsAChangeFrees(int fd, std::size_t key_cell,
+                                   const std::vector<std::size_t>& value_cells);
+
+}  // namespace vendrel::platform
+
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CELLS_H_
