@@ -1,7 +1,8 @@
 """Stops a full run dead after each of its store-changing system calls in
 turn, from the first to the last, and checks that no store is torn: the
 registry store and the settings file parse and hold, value by value, either
-their old or their new content, each company record is either old or
+their old or their new content, the write step's values in a key all old or
+all new, each company record is either old or
 stamped, and a second run then completes as an undisturbed one does and
 leaves no temporary file or journal behind.
 
@@ -98,10 +99,18 @@ def torn(before, after, crashed):
     except (AssertionError, IndexError, ValueError) as error:
         return [f"registry does not parse: {error}"]
     for hive in old.keys() | new.keys() | now.keys():
-        for name in old.get(hive, {}).keys() | new.get(hive, {}).keys() | now.get(hive, {}).keys():
-            value = now.get(hive, {}).get(name)
-            if value not in (old.get(hive, {}).get(name), new.get(hive, {}).get(name)):
+        was, will, held = old.get(hive, {}), new.get(hive, {}), now.get(hive, {})
+        for name in was.keys() | will.keys() | held.keys():
+            value = held.get(name)
+            if value not in (was.get(name), will.get(name)):
                 problems.append(f"registry {hive} {name} is {value!r}")
+        # The write step's values go together: all old or all new.
+        changed = sorted(name for name in was.keys() | will.keys() if was.get(name) != will.get(name))
+        if (any(held.get(name) != was.get(name) for name in changed)
+                and any(held.get(name) != will.get(name) for name in changed)):
+            mixed = ", ".join(f"{name} {'new' if held.get(name) == will.get(name) else 'old'}"
+                              for name in changed)
+            problems.append(f"registry {hive} is half written: {mixed}")
     old_others, old_entries = read_settings(before["settings"])
     _, new_entries = read_settings(after["settings"])
     try:

@@ -50,15 +50,12 @@ int OpenLocked(const PlacedFile& placed, int flags, int operation, UniqueFd* fd,
   return EAGAIN;
 }
 
-// A new temporary file beside the file, written by write and flushed to
-// disk; on a failure, none.
-int WriteTemporary(int folder, const std::string& name, mode_t mode,
-                   const LockedFile::Writer& write, TemporaryFile* temporary) {
-  if (int error = CreateTemporary(folder, name, mode, temporary); error != 0) return error;
-  int error = write(temporary->fd.get());
-  if (error == 0) error = FlushFile(temporary->fd.get());
-  if (error != 0) RemoveTemporary(temporary);
-  return error;
+// The room held past the content's end is not kept by the file it becomes.
+void GiveBackRoom(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_blocks * 512 <= st.st_size) return;
+  fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
+            st.st_blocks * 512 - st.st_size);
 }
 
 LockedFile::Writer WriterOf(const std::string& content) {
@@ -74,11 +71,12 @@ int CreateNew(const PlacedFile& placed, const FileEdit& edit) {
   const int folder = placed.folder.get();
   ClearDeadTemporaries(folder);
   TemporaryFile temporary;
-  if (int error = WriteTemporary(folder, placed.name, kNewFileMode, WriterOf(*content), &temporary);
-      error != 0) {
+  if (int error = CreateTemporary(folder, placed.name, kNewFileMode, &temporary); error != 0) {
     return error;
   }
-  int error = LinkTemporaryAs(temporary, placed.name);
+  int error = WriteAll(temporary.fd.get(), *content);
+  if (error == 0) error = FlushFile(temporary.fd.get());
+  if (error == 0) error = LinkTemporaryAs(temporary, placed.name);
   RemoveTemporary(&temporary);
   if (error != 0) return error;
   FlushFolder(folder);
@@ -114,8 +112,47 @@ int LockedFile::Lock(const PlacedFile& placed, std::size_t cap, LockedFile* lock
   return 0;
 }
 
+LockedFile::~LockedFile() {
+  if (reserved_.fd) RemoveTemporary(&reserved_);
+}
+
+int LockedFile::Reserve(std::size_t length) {
+  if (length <= reserved_length_) return 0;
+  if (!reserved_.fd) {
+    if (int error = CreateTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, &reserved_);
+        error != 0) {
+      return error;
+    }
+  }
+  // A file rewritten in place grows where it is.
+  if (held_.st_nlink > 1 && static_cast<off_t>(length) > held_.st_size) {
+    if (int error = HoldRoom(fd_.get(), length); error != 0) return error;
+  }
+  if (int error = HoldRoom(reserved_.fd.get(), length); error != 0) return error;
+  reserved_length_ = length;
+  return 0;
+}
+
+int LockedFile::WriteTemporary(const Writer& write, TemporaryFile* temporary) {
+  if (reserved_.fd) {
+    *temporary = std::move(reserved_);
+    reserved_length_ = 0;
+  } else if (int error = CreateTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, temporary);
+             error != 0) {
+    return error;
+  }
+  int error = write(temporary->fd.get());
+  if (error == 0) GiveBackRoom(temporary->fd.get());
+  if (error == 0) error = FlushFile(temporary->fd.get());
+  if (error != 0) RemoveTemporary(temporary);
+  return error;
+}
+
 int LockedFile::Replace(const std::string& content) {
   if (held_.st_nlink > 1) {
+    // The room held for a new file goes to the journal.
+    if (reserved_.fd) RemoveTemporary(&reserved_);
+    reserved_length_ = 0;
     return RewriteInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content);
   }
   return ReplaceWith(WriterOf(content));
@@ -123,10 +160,7 @@ int LockedFile::Replace(const std::string& content) {
 
 int LockedFile::ReplaceWith(const Writer& write) {
   TemporaryFile temporary;
-  if (int error = WriteTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, write, &temporary);
-      error != 0) {
-    return error;
-  }
+  if (int error = WriteTemporary(write, &temporary); error != 0) return error;
   if (held_.st_nlink > 1 || !CarryIdentity(fd_.get(), held_, temporary.fd.get())) {
     std::string content;
     int error = ReadBack(temporary, cap_, &content);

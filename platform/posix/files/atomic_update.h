@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/posix/files/placed_file.h"
+#include "platform/posix/files/temporary_file.h"
 #include "platform/posix/files/unique_fd.h"
 
 namespace vendrel::platform {
@@ -50,6 +51,11 @@ int UpdateFileAtomically(const PlacedFile& placed, WhenMissing when_missing, std
 // goes with the object.
 class LockedFile {
  public:
+  LockedFile() = default;
+  ~LockedFile();
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
   // Returns 0 or an errno value, as UpdateFileAtomically does.
   static int Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked);
 
@@ -65,12 +71,26 @@ class LockedFile {
   using Writer = std::function<int(int fd)>;
   int ReplaceWith(const Writer& write);
 
+  // Holds room on the disk for a new content of up to length bytes, for a
+  // change made in steps: a full disk, a quota or a file-size limit is then
+  // met by the step that asks, while the file is still as it was, rather
+  // than when the content is put in place. The room is a new file beside
+  // the file, which the replacement then fills; for a file rewritten in
+  // place, it is given up for the journal. Returns 0 or an errno value.
+  int Reserve(std::size_t length);
+
  private:
+  // A temporary file beside the file, flushed with what write put in it:
+  // the reserved one where there is one.
+  int WriteTemporary(const Writer& write, TemporaryFile* temporary);
+
   UniqueFd folder_;
   std::string name_;
   std::size_t cap_ = 0;
   UniqueFd fd_;
   struct stat held_ {};
+  TemporaryFile reserved_;
+  std::size_t reserved_length_ = 0;
 };
 
 // A file open for reading under a shared lock, settled: when a stopped run

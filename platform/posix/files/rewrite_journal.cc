@@ -1,7 +1,6 @@
 #include "platform/posix/files/rewrite_journal.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,7 +20,7 @@ constexpr char kMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
 constexpr std::string_view kSuffix = ".vendrel-journal";
 constexpr std::size_t kNameMax = 255;
 // Magic, inode, length, checksum, the name's length, and the name.
-constexpr std::size_t kFixedHead = sizeof kMagic + 3 * 8 + 4;
+constexpr std::size_t kFixedHead = sizeof kMagic + std::size_t{3} * 8 + 4;
 constexpr std::size_t kLargestHead = kFixedHead + kNameMax;
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
 
@@ -34,8 +33,6 @@ struct Head {
   std::uint64_t checksum = 0;
   std::string name;
 };
-
-bool Unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS; }
 
 // FNV-1a, 64 bits: enough to tell a journal cut short from a whole one.
 std::uint64_t Checksum(const Head& head, std::string_view content) {
@@ -88,18 +85,7 @@ int Overwrite(int fd, std::string_view content) {
 // Room for the new content before anything is overwritten, so that a full
 // disk or a file-size limit leaves the file as it was.
 int Reserve(int fd, const struct stat& file, std::size_t length) {
-  if (static_cast<off_t>(length) <= file.st_size) return 0;
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      length > limit.rlim_cur) {
-    return EFBIG;
-  }
-  // The size stays as it is: the blocks are held beyond the end.
-  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) != 0 &&
-      !Unsupported(errno)) {
-    return errno;
-  }
-  return 0;
+  return static_cast<off_t>(length) <= file.st_size ? 0 : HoldRoom(fd, length);
 }
 
 // Whether this program could have written what stands at the journal's

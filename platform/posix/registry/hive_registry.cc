@@ -28,6 +28,11 @@ constexpr WinCode kCantWrite = 1013;  // ERROR_CANTWRITE
 // which hivex does not write back as such.
 constexpr std::size_t kLargestPlainValue = 16344;
 constexpr std::uint32_t kFirstBigDataVersion = 4;
+// Room a set may add to the hive, besides the data it sets: the cells of
+// the key's value list and of each of its values, which hivex writes anew,
+// any of which may need a bin of its own.
+constexpr std::size_t kRoomPerSet = std::size_t{3} * 4096;
+constexpr std::size_t kRoomPerValue = std::size_t{2} * 64;
 
 struct CloseHive {
   void operator()(hive_h* hive) const { hivex_close(hive); }
@@ -105,7 +110,12 @@ HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
       code_page_(std::move(code_page)),
       code_page_problem_(std::move(code_page_problem)) {}
 
-HiveRegistry::~HiveRegistry() = default;
+struct HiveRegistry::Staged {
+  LockedFile locked;
+  std::size_t room = 0;  // held on the disk for the committed hive
+};
+
+HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
 
 int HiveRegistry::Placement(const PlacedFile** placed) {
   if (!placed_.folder) {
@@ -181,18 +191,21 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
     if (IsRefusal(refused)) return kAccessDenied;
     return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(refused));
   }
-  // Read as it stands between two writers' changes.
-  SettledFile settled;
-  if (int error = SettledFile::Open(*placed, kLargestHive, &settled); error != 0) {
-    if (IsRefusal(error)) return kAccessDenied;
-    std::string reason = DescribeFileError(error, *placed, kLargestHive);
-    return Failure(kRegistryIoFailed,
-                   "cannot be read: " + (reason.empty() ? std::strerror(error) : reason));
-  }
-  st = settled.status();
-  if (!loaded_ || !SameFile(loaded_->file, st)) {
-    loaded_.reset();
-    if (Result failed = Load(settled.fd(), st, &loaded_); !failed.ok()) return failed;
+  // Read as it stands between two writers' changes; while this run holds
+  // the lock for a change, as it staged it.
+  if (!staged_) {
+    SettledFile settled;
+    if (int error = SettledFile::Open(*placed, kLargestHive, &settled); error != 0) {
+      if (IsRefusal(error)) return kAccessDenied;
+      std::string reason = DescribeFileError(error, *placed, kLargestHive);
+      return Failure(kRegistryIoFailed,
+                     "cannot be read: " + (reason.empty() ? std::strerror(error) : reason));
+    }
+    st = settled.status();
+    if (!loaded_ || !SameFile(loaded_->file, st)) {
+      loaded_.reset();
+      if (Result failed = Load(settled.fd(), st, &loaded_); !failed.ok()) return failed;
+    }
   }
   hive_h* const hive = loaded_->hive.get();
   std::vector<std::string> path;
@@ -265,21 +278,10 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
                               const std::uint8_t* data, std::uint32_t size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
-  const PlacedFile* placed = nullptr;
-  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
-  LockedFile locked;
-  if (int error = LockedFile::Lock(*placed, kLargestHive, &locked); error != 0) {
-    return Result(WinCodeFromErrno(error), DescribeFileError(error, *placed, kLargestHive));
+  if (!staged_) {
+    if (Result begun = BeginChange(); !begun.ok()) return begun;
   }
-  // The hive this object read or committed last is still loaded, and is the
-  // file as long as nobody has changed it since: it is not read again. It
-  // is let go until the change is committed, so that a failed change is
-  // never the next one's starting point.
-  std::unique_ptr<Loaded> loaded = std::move(loaded_);
-  if (!loaded || !SameFile(loaded->file, locked.status())) {
-    loaded.reset();
-    if (Result failed = Load(locked.fd(), locked.status(), &loaded); !failed.ok()) return failed;
-  }
+  Loaded* const loaded = loaded_.get();
   hive_h* const hive = loaded->hive.get();
   hive_node_h node = NodeAt(hive, opened->second.path);
   if (node == 0) return errno != 0 ? Result(WinCodeFromErrno(errno)) : Result(kKeyDeleted);
@@ -288,12 +290,14 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   // one plain cell, which Windows reads as big data: the key is refused
   // rather than damaged.
   std::string stored_name = code_page_->ToUtf8(name);
+  // hivex writes every value of the key anew: room for all of them.
+  std::size_t room = kRoomPerSet + 2 * (stored_name.size() + size);
   Owned<hive_value_h> values(hivex_node_values(hive, node));
   for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
     hive_type value_type = hive_t_REG_NONE;
     std::size_t length = 0;
-    if (hivex_value_type(hive, *value, &value_type, &length) == 0 && length > kLargestPlainValue &&
-        loaded->minor_version >= kFirstBigDataVersion) {
+    if (hivex_value_type(hive, *value, &value_type, &length) == 0) room += kRoomPerValue + length;
+    if (length > kLargestPlainValue && loaded->minor_version >= kFirstBigDataVersion) {
       return Failure(kCantWrite, "was not changed: the key holds a value of " +
                                      std::to_string(length) +
                                      " bytes, which the hive library would write back in a "
@@ -306,18 +310,20 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
+  // Held before the set is staged, so that a set that could not be
+  // committed is refused here, with the hive as it was.
+  if (int error = staged_->locked.Reserve(staged_->room + room); error != 0) {
+    return FileFailure(error);
+  }
+  staged_->room += room;
   hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
-  if (hivex_node_set_value(hive, node, &set, 0) != 0) return WinCodeFromErrno(errno);
-
-  // hivex writes by name: the temporary file's own descriptor gives it one
-  // that nothing else can swap.
-  int error = locked.ReplaceWith([&](int fd) {
-    if (hivex_commit(hive, ProcPath(fd).c_str(), 0) != 0) return errno != 0 ? errno : EIO;
-    return MendHiveChecksum(fd);
-  });
-  if (error != 0) return WinCodeFromErrno(error);
-  // Kept for the next set while the file stays as it was written.
-  if (StatPlaced(*placed, &loaded->file) == 0) loaded_ = std::move(loaded);
+  if (hivex_node_set_value(hive, node, &set, 0) != 0) {
+    // The loaded hive may be half changed: the change is given up whole.
+    const int error = errno;
+    staged_.reset();
+    loaded_.reset();
+    return WinCodeFromErrno(error);
+  }
 
   std::vector<Value>& kept = opened->second.values;
   auto value = std::find_if(kept.begin(), kept.end(),
@@ -332,12 +338,56 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   return kSuccess;
 }
 
+Result HiveRegistry::FileFailure(int error) const {
+  return Result(WinCodeFromErrno(error), DescribeFileError(error, placed_, kLargestHive));
+}
+
+Result HiveRegistry::BeginChange() {
+  const PlacedFile* placed = nullptr;
+  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
+  auto staged = std::make_unique<Staged>();
+  if (int error = LockedFile::Lock(*placed, kLargestHive, &staged->locked); error != 0) {
+    return FileFailure(error);
+  }
+  // The hive this object read or committed last is still loaded, and is the
+  // file as long as nobody has changed it since: it is not read again.
+  const struct stat& file = staged->locked.status();
+  if (!loaded_ || !SameFile(loaded_->file, file)) {
+    loaded_.reset();
+    if (Result failed = Load(staged->locked.fd(), file, &loaded_); !failed.ok()) return failed;
+  }
+  staged->room = static_cast<std::size_t>(file.st_size);
+  staged_ = std::move(staged);
+  return kSuccess;
+}
+
+Result HiveRegistry::Commit() {
+  if (!staged_) return kSuccess;
+  std::unique_ptr<Staged> staged = std::move(staged_);
+  // hivex writes by name, and truncates what it writes to: it writes to a
+  // file in memory, which then fills the room held beside the hive.
+  UniqueFd image(memfd_create("vendrel-hive-commit", MFD_CLOEXEC));
+  int error = image ? 0 : errno;
+  if (error == 0 && hivex_commit(loaded_->hive.get(), ProcPath(image.get()).c_str(), 0) != 0) {
+    error = errno != 0 ? errno : EIO;
+  }
+  if (error == 0) error = MendHiveChecksum(image.get());
+  if (error == 0) {
+    error = staged->locked.ReplaceWith([&](int fd) { return CopyWhole(image.get(), fd); });
+  }
+  // Kept for the next change while the file stays as it was written.
+  if (error != 0 || StatPlaced(placed_, &loaded_->file) != 0) loaded_.reset();
+  return error != 0 ? FileFailure(error) : kSuccess;
+}
+
 Result HiveRegistry::FlushKey(KeyHandle key) {
-  return keys_.count(key) != 0 ? kSuccess : kInvalidHandle;
+  if (keys_.count(key) == 0) return kInvalidHandle;
+  return Commit();
 }
 
 Result HiveRegistry::CloseKey(KeyHandle key) {
-  return keys_.erase(key) != 0 ? kSuccess : kInvalidHandle;
+  if (keys_.erase(key) == 0) return kInvalidHandle;
+  return Commit();
 }
 
 }  // namespace vendrel::platform

@@ -92,6 +92,7 @@ TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader)
                               reinterpret_cast<const std::uint8_t*>(drive.c_str()), 4),
             kSuccess);
   EXPECT_EQ(Text(registry, key, "DRIVE"), "F:\x80\0"s);
+  ASSERT_EQ(registry.FlushKey(key), kSuccess);
   HiveHeader header;
   EXPECT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable);
 
@@ -118,16 +119,44 @@ TEST_F(HiveRegistryTest, ASetAfterAnotherWritersChangeKeepsThatChange) {
   ASSERT_EQ(second.SetValue(second_key, "InstPath", kRegSz,
                             reinterpret_cast<const std::uint8_t*>(others.c_str()), 3),
             kSuccess);
+  ASSERT_EQ(second.FlushKey(second_key), kSuccess);
   const std::string mine = "F:";
   ASSERT_EQ(first.SetValue(first_key, "Drive", kRegSz,
                            reinterpret_cast<const std::uint8_t*>(mine.c_str()), 3),
             kSuccess);
+  ASSERT_EQ(first.CloseKey(first_key), kSuccess);
 
   HiveRegistry later = Registry();
   KeyHandle key = 0;
   ASSERT_EQ(later.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
   EXPECT_EQ(Text(later, key, "Drive"), "F:\0"s);
   EXPECT_EQ(Text(later, key, "InstPath"), "G:\0"s);
+}
+
+// Sets are staged: the file changes once, at the flush, with all of them;
+// until then the run itself reads what it set, and other runs the file as
+// it was (they wait for the lock the staging run holds).
+TEST_F(HiveRegistryTest, SetsReachTheFileTogetherAtTheFlush) {
+  Write(software_);
+  const std::string before = ReadFile(path_);
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  for (const char* name : {"Drive", "InstPath"}) {
+    ASSERT_EQ(registry.SetValue(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
+              kSuccess);
+  }
+  EXPECT_EQ(ReadFile(path_), before);
+  KeyHandle reopened = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &reopened), kSuccess);
+  EXPECT_EQ(Text(registry, reopened, "InstPath"), "F:\0"s);
+  ASSERT_EQ(registry.FlushKey(key), kSuccess);
+  EXPECT_NE(ReadFile(path_), before);
+
+  HiveRegistry later = Registry();
+  ASSERT_EQ(later.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(later, key, "Drive"), "F:\0"s);
+  EXPECT_EQ(Text(later, key, "InstPath"), "F:\0"s);
 }
 
 TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {
