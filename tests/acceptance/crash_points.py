@@ -10,8 +10,10 @@ It does so three times: with plain files; with the store and the settings
 file each hard-linked to a second name, which are rewritten in place under
 a journal (a stop there may leave the file torn with a complete journal
 beside it; what counts then is the content the journal completes it to);
-and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive, which must hold
-its old or its new values and pass Windows' header checks at every stop.
+and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive, whose changed pages
+are written in place under a journal of those pages: it must hold its old
+or its new values, as its journal completes it, and pass Windows' header
+checks at every stop.
 
 Needs the crash-test build of the Linux program (VENDREL_CRASH_AFTER)."""
 
@@ -31,6 +33,7 @@ from installation import (REGISTRY, Installation, hive_values, make_software_hiv
 ARGS = ["F", "-v6/7", "-w2.10", "-dclinic"]
 KILLED = -9
 JOURNAL_MAGIC = b"VENDREL JOURNAL2"
+PAGES_MAGIC = b"VENDREL JOURNALP"
 
 
 def run(program, inst, crash_after=None):
@@ -54,19 +57,28 @@ def fnv1a(data):
 
 def completed(path):
     """The file's content as its pending journal, if a whole one stands
-    beside it, completes it; else the file's own bytes."""
+    beside it, completes it; else the file's own bytes. A journal holds the
+    whole content, or the pages that change (each its offset, length and
+    bytes) and the file's new length."""
     try:
         data = (path.parent / f".{path.name}.vendrel-journal").read_bytes()
     except OSError:
         return path.read_bytes()
-    if len(data) < 44 or not data.startswith(JOURNAL_MAGIC):
+    if len(data) < 44 or data[:16] not in (JOURNAL_MAGIC, PAGES_MAGIC):
         return path.read_bytes()
     inode, length, checksum, name_length = struct.unpack("<3QI", data[16:44])
     name, content = data[44:44 + name_length], data[44 + name_length:]
-    if (length != len(content) or name != path.name.encode() or inode != os.stat(path).st_ino
+    if (name != path.name.encode() or inode != os.stat(path).st_ino
             or checksum != fnv1a(data[16:32] + name + content)):
         return path.read_bytes()
-    return content
+    if data[:16] == JOURNAL_MAGIC:
+        return content if length == len(content) else path.read_bytes()
+    whole = bytearray(path.read_bytes()[:length].ljust(length, b"\0"))
+    while content:
+        at, size = struct.unpack("<QI", content[:12])
+        whole[at:at + size] = content[12:12 + size]
+        content = content[12 + size:]
+    return bytes(whole)
 
 
 def snapshot(inst):
@@ -75,7 +87,7 @@ def snapshot(inst):
     registry = {"store": completed(inst.store)}
     if getattr(inst, "hive", None):
         try:
-            registry["hive"] = hive_values(inst.hive)
+            registry["hive"] = hive_values(inst.hive, completed(inst.hive))
         except (ValueError, KeyError, IndexError, TypeError, struct.error) as error:
             registry["hive"] = f"unreadable: {error}"
     return {**registry, "settings": completed(inst.settings), "company": inst.company.read_bytes()}

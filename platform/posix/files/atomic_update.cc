@@ -116,7 +116,7 @@ LockedFile::~LockedFile() {
   if (reserved_.fd) RemoveTemporary(&reserved_);
 }
 
-int LockedFile::Reserve(std::size_t length) {
+int LockedFile::HoldBeside(std::size_t length) {
   if (length <= reserved_length_) return 0;
   if (!reserved_.fd) {
     if (int error = CreateTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, &reserved_);
@@ -124,13 +124,35 @@ int LockedFile::Reserve(std::size_t length) {
       return error;
     }
   }
-  // A file rewritten in place grows where it is.
-  if (held_.st_nlink > 1 && static_cast<off_t>(length) > held_.st_size) {
-    if (int error = HoldRoom(fd_.get(), length); error != 0) return error;
-  }
   if (int error = HoldRoom(reserved_.fd.get(), length); error != 0) return error;
   reserved_length_ = length;
   return 0;
+}
+
+void LockedFile::GiveUpRoom() {
+  if (reserved_.fd) RemoveTemporary(&reserved_);
+  reserved_length_ = 0;
+}
+
+int LockedFile::Reserve(std::size_t length) {
+  // A file rewritten in place grows where it is.
+  if (held_.st_nlink > 1) return ReserveInPlace(length, length);
+  return HoldBeside(length);
+}
+
+int LockedFile::ReserveInPlace(std::size_t length, std::size_t journal) {
+  if (static_cast<off_t>(length) > held_.st_size) {
+    if (int error = HoldRoom(fd_.get(), length); error != 0) return error;
+  }
+  return HoldBeside(journal);
+}
+
+int LockedFile::RewritePages(int content_fd) {
+  GiveUpRoom();  // to the journal
+  int error =
+      RewritePagesInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content_fd);
+  if (error == 0) GiveBackRoom(fd_.get());
+  return error;
 }
 
 int LockedFile::WriteTemporary(const Writer& write, TemporaryFile* temporary) {
@@ -150,9 +172,7 @@ int LockedFile::WriteTemporary(const Writer& write, TemporaryFile* temporary) {
 
 int LockedFile::Replace(const std::string& content) {
   if (held_.st_nlink > 1) {
-    // The room held for a new file goes to the journal.
-    if (reserved_.fd) RemoveTemporary(&reserved_);
-    reserved_length_ = 0;
+    GiveUpRoom();  // to the journal
     return RewriteInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content);
   }
   return ReplaceWith(WriterOf(content));

@@ -79,10 +79,21 @@ class LockedFile {
   // place, it is given up for the journal. Returns 0 or an errno value.
   int Reserve(std::size_t length);
 
+  // For a change written in place: room for the file to grow to length,
+  // and for a journal of up to journal bytes (held beside the file, and
+  // given up for the journal when the change is written).
+  int ReserveInPlace(std::size_t length, std::size_t journal);
+  // Puts the content of content_fd in the file's place, writing only the
+  // pages that differ, in place, under a journal of those pages.
+  int RewritePages(int content_fd);
+
  private:
   // A temporary file beside the file, flushed with what write put in it:
   // the reserved one where there is one.
   int WriteTemporary(const Writer& write, TemporaryFile* temporary);
+  // Room for length bytes in the temporary file held beside the file.
+  int HoldBeside(std::size_t length);
+  void GiveUpRoom();
 
   UniqueFd folder_;
   std::string name_;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,22 +82,6 @@ int HoldRoom(int fd, std::size_t length) {
     return 0;
   }
   return errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS ? 0 : errno;
-}
-
-int CopyWhole(int from, int to) {
-  struct stat st;
-  if (fstat(from, &st) != 0) return errno;
-  off_t at = 0;
-  while (at < st.st_size) {
-    ssize_t sent = sendfile(to, from, &at, static_cast<std::size_t>(st.st_size - at));
-    CrashPointAfter("write");
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (sent == 0) return ENOSPC;
-  }
-  return 0;
 }
 
 }  // namespace vendrel::platform

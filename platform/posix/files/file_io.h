@@ -43,10 +43,6 @@ int FlushFile(int fd);
 // value.
 int HoldRoom(int fd, std::size_t length);
 
-// Copies the whole of from (read from its start) to to's position. Returns
-// 0 or an errno value.
-int CopyWhole(int from, int to);
-
 }  // namespace vendrel::platform
 
 #endif  // VENDREL_PLATFORM_POSIX_FILES_FILE_IO_H_

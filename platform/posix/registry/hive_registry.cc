@@ -33,6 +33,13 @@ constexpr std::uint32_t kFirstBigDataVersion = 4;
 // any of which may need a bin of its own.
 constexpr std::size_t kRoomPerSet = std::size_t{3} * 4096;
 constexpr std::size_t kRoomPerValue = std::size_t{2} * 64;
+// A page as the journal holds it, and the pages a set may touch besides
+// the bins it adds: the key's own, and for the key's list and each value,
+// the old cell freed and the page the new one lands in.
+constexpr std::size_t kHivePage = 4096;
+constexpr std::size_t kJournalPage = kHivePage + 12;
+constexpr std::size_t kPagesPerSet = 2;
+constexpr std::size_t kPagesPerValue = 2;
 
 struct CloseHive {
   void operator()(hive_h* hive) const { hivex_close(hive); }
@@ -112,7 +119,10 @@ HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
 
 struct HiveRegistry::Staged {
   LockedFile locked;
-  std::size_t room = 0;  // held on the disk for the committed hive
+  // Held on the disk: the length the hive may grow to, and the journal of
+  // the pages the change may touch.
+  std::size_t length = 0;
+  std::size_t journal = kHivePage + kJournalPage;  // the header's page
 };
 
 HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
@@ -292,11 +302,13 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   std::string stored_name = code_page_->ToUtf8(name);
   // hivex writes every value of the key anew: room for all of them.
   std::size_t room = kRoomPerSet + 2 * (stored_name.size() + size);
+  std::size_t pages = kPagesPerSet + kPagesPerValue;
   Owned<hive_value_h> values(hivex_node_values(hive, node));
   for (hive_value_h* value = values.get(); value != nullptr && *value != 0; ++value) {
     hive_type value_type = hive_t_REG_NONE;
     std::size_t length = 0;
     if (hivex_value_type(hive, *value, &value_type, &length) == 0) room += kRoomPerValue + length;
+    pages += kPagesPerValue;
     if (length > kLargestPlainValue && loaded->minor_version >= kFirstBigDataVersion) {
       return Failure(kCantWrite, "was not changed: the key holds a value of " +
                                      std::to_string(length) +
@@ -312,10 +324,12 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
   // Held before the set is staged, so that a set that could not be
   // committed is refused here, with the hive as it was.
-  if (int error = staged_->locked.Reserve(staged_->room + room); error != 0) {
+  const std::size_t journal = staged_->journal + room + pages * kJournalPage;
+  if (int error = staged_->locked.ReserveInPlace(staged_->length + room, journal); error != 0) {
     return FileFailure(error);
   }
-  staged_->room += room;
+  staged_->length += room;
+  staged_->journal = journal;
   hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
   if (hivex_node_set_value(hive, node, &set, 0) != 0) {
     // The loaded hive may be half changed: the change is given up whole.
@@ -356,7 +370,7 @@ Result HiveRegistry::BeginChange() {
     loaded_.reset();
     if (Result failed = Load(staged->locked.fd(), file, &loaded_); !failed.ok()) return failed;
   }
-  staged->room = static_cast<std::size_t>(file.st_size);
+  staged->length = static_cast<std::size_t>(file.st_size);
   staged_ = std::move(staged);
   return kSuccess;
 }
@@ -364,17 +378,16 @@ Result HiveRegistry::BeginChange() {
 Result HiveRegistry::Commit() {
   if (!staged_) return kSuccess;
   std::unique_ptr<Staged> staged = std::move(staged_);
-  // hivex writes by name, and truncates what it writes to: it writes to a
-  // file in memory, which then fills the room held beside the hive.
+  // hivex writes the whole hive, by name: to a file in memory, which the
+  // hive file then takes page by page where they differ. hivex keeps every
+  // cell it did not change where it was, so those are few.
   UniqueFd image(memfd_create("vendrel-hive-commit", MFD_CLOEXEC));
   int error = image ? 0 : errno;
   if (error == 0 && hivex_commit(loaded_->hive.get(), ProcPath(image.get()).c_str(), 0) != 0) {
     error = errno != 0 ? errno : EIO;
   }
   if (error == 0) error = MendHiveChecksum(image.get());
-  if (error == 0) {
-    error = staged->locked.ReplaceWith([&](int fd) { return CopyWhole(image.get(), fd); });
-  }
+  if (error == 0) error = staged->locked.RewritePages(image.get());
   // Kept for the next change while the file stays as it was written.
   if (error != 0 || StatPlaced(placed_, &loaded_->file) != 0) loaded_.reset();
   return error != 0 ? FileFailure(error) : kSuccess;
