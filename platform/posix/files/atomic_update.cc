@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,18 +142,24 @@ int LockedFile::Reserve(std::size_t length) {
 }
 
 int LockedFile::ReserveInPlace(std::size_t length, std::size_t journal) {
+  // The growth is held beside the file too: blocks held past the file's
+  // end would cost a truncation to give back.
+  const std::size_t growth = static_cast<off_t>(length) > held_.st_size
+                                 ? length - static_cast<std::size_t>(held_.st_size)
+                                 : 0;
   if (static_cast<off_t>(length) > held_.st_size) {
-    if (int error = HoldRoom(fd_.get(), length); error != 0) return error;
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        length > limit.rlim_cur) {
+      return EFBIG;
+    }
   }
-  return HoldBeside(journal);
+  return HoldBeside(journal + growth);
 }
 
 int LockedFile::RewritePages(int content_fd) {
   GiveUpRoom();  // to the journal
-  int error =
-      RewritePagesInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content_fd);
-  if (error == 0) GiveBackRoom(fd_.get());
-  return error;
+  return RewritePagesInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content_fd);
 }
 
 int LockedFile::WriteTemporary(const Writer& write, TemporaryFile* temporary) {

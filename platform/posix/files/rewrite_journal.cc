@@ -1,6 +1,7 @@
 #include "platform/posix/files/rewrite_journal.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -242,32 +243,63 @@ int ReadAt(int fd, char* buffer, std::size_t size, off_t offset, std::size_t* go
   return 0;
 }
 
+// A stretch of the new content, mapped rather than copied: the content is
+// this run's own file, which nobody else can cut short under the mapping.
+class ContentStretch {
+ public:
+  ContentStretch() = default;
+  ~ContentStretch() { Release(); }
+  ContentStretch(const ContentStretch&) = delete;
+  ContentStretch& operator=(const ContentStretch&) = delete;
+
+  int Map(int fd, off_t offset, std::size_t size) {
+    Release();
+    if (size == 0) return 0;
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, offset);
+    if (mapped == MAP_FAILED) return errno;
+    bytes_ = static_cast<const char*>(mapped);
+    size_ = size;
+    return 0;
+  }
+  const char* bytes() const { return bytes_; }
+
+ private:
+  void Release() {
+    if (bytes_ != nullptr) munmap(const_cast<char*>(bytes_), size_);
+    bytes_ = nullptr;
+  }
+  const char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 // The pages of the new content that differ from the file's, each as the
 // journal holds it, compared a stretch at a time so that neither is held
-// whole.
-int DifferingPages(int fd, off_t old_length, int content_fd, std::uint64_t length,
+// whole. The file is read, not mapped: another process cutting it short
+// meanwhile could not stop the run dead.
+int DifferingPages(const JournalSite& site, const struct stat& content, int content_fd,
                    std::string* pages) {
-  constexpr std::size_t kStretch = 64 * kPage;
+  const int fd = site.fd;
+  const off_t old_length = site.file.st_size;
+  const auto length = static_cast<std::uint64_t>(content.st_size);
+  constexpr std::size_t kStretch = 512 * kPage;
   std::string mine(kStretch, '\0');
-  std::string theirs(kStretch, '\0');
+  ContentStretch theirs;
   for (std::uint64_t at = 0; at < length; at += kStretch) {
-    std::size_t got = 0;
+    const std::size_t got = std::min<std::uint64_t>(kStretch, length - at);
     std::size_t had = 0;
     const auto offset = static_cast<off_t>(at);
-    if (int error = ReadAt(content_fd, theirs.data(), kStretch, offset, &got); error != 0) {
-      return error;
-    }
+    if (int error = theirs.Map(content_fd, offset, got); error != 0) return error;
     if (offset < old_length) {
       if (int error = ReadAt(fd, mine.data(), kStretch, offset, &had); error != 0) return error;
     }
     for (std::size_t page = 0; page < got; page += kPage) {
       const std::size_t size = std::min(kPage, got - page);
-      if (page + size <= had && std::memcmp(&mine[page], &theirs[page], size) == 0) continue;
+      const char* bytes = theirs.bytes() + page;
+      if (page + size <= had && std::memcmp(&mine[page], bytes, size) == 0) continue;
       PutField(pages, at + page, 8);
       PutField(pages, size, 4);
-      pages->append(theirs, page, size);
+      pages->append(bytes, size);
     }
-    if (got < kStretch) break;
   }
   return 0;
 }
@@ -279,10 +311,7 @@ int RewritePagesInPlace(const JournalSite& site, int content_fd) {
   if (fstat(content_fd, &content) != 0) return errno;
   const auto length = static_cast<std::uint64_t>(content.st_size);
   std::string pages;
-  if (int error = DifferingPages(site.fd, site.file.st_size, content_fd, length, &pages);
-      error != 0) {
-    return error;
-  }
+  if (int error = DifferingPages(site, content, content_fd, &pages); error != 0) return error;
   const bool same_length = static_cast<off_t>(length) == site.file.st_size;
   if (pages.empty() && same_length) return 0;
   if (int error = Reserve(site.fd, site.file, length); error != 0) return error;
@@ -313,7 +342,8 @@ int RewritePagesInPlace(const JournalSite& site, int content_fd) {
     }
     rest.remove_prefix(kPageHead + size);
   }
-  if (!same_length) {
+  // A file that grows has grown with its last pages, all of them new.
+  if (static_cast<off_t>(length) < site.file.st_size) {
     if (ftruncate(site.fd, static_cast<off_t>(length)) != 0) return errno;
     CrashPointAfter("ftruncate");
   }
