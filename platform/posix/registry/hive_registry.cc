@@ -123,6 +123,7 @@ struct HiveRegistry::Staged {
   // the pages the change may touch.
   std::size_t length = 0;
   std::size_t journal = kHivePage + kJournalPage;  // the header's page
+  bool changed = false;  // a set was staged (hivex rewrites the header even for none)
 };
 
 HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
@@ -330,6 +331,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   }
   staged_->length += room;
   staged_->journal = journal;
+  staged_->changed = true;
   hive_set_value set{stored_name.data(), static_cast<hive_type>(type), bytes.size(), bytes.data()};
   if (hivex_node_set_value(hive, node, &set, 0) != 0) {
     // The loaded hive may be half changed: the change is given up whole.
@@ -378,6 +380,7 @@ Result HiveRegistry::BeginChange() {
 Result HiveRegistry::Commit() {
   if (!staged_) return kSuccess;
   std::unique_ptr<Staged> staged = std::move(staged_);
+  if (!staged->changed) return kSuccess;
   // hivex writes the whole hive, by name: to a file in memory, which the
   // hive file then takes page by page where they differ. hivex keeps every
   // cell it did not change where it was, so those are few.

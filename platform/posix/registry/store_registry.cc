@@ -183,12 +183,14 @@ Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint
     return FileFailure(error);
   }
   document.Set(path, name, RegValue{type, std::string(reinterpret_cast<const char*>(data), size)});
+  staged_->changed = true;
   return kSuccess;
 }
 
 Result StoreRegistry::Commit() {
   if (!staged_) return kSuccess;
   std::unique_ptr<Staged> staged = std::move(staged_);
+  if (!staged->changed) return kSuccess;
   if (int error = staged->locked.Replace(staged->document->Serialize()); error != 0) {
     return FileFailure(error);
   }

@@ -62,6 +62,7 @@ class StoreRegistry : public Registry {
   struct Staged {
     LockedFile locked;
     std::shared_ptr<RegDocument> document;
+    bool changed = false;  // a set was staged
   };
   // Locks the store and stages its content, for a key at key_path.
   Result BeginChange(const std::string& key_path);

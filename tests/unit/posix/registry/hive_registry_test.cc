@@ -1,7 +1,10 @@
 #include "platform/posix/registry/hive_registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include "platform/posix/registry/hive_header.h"
 #include "support/hive_maker.h"
@@ -157,6 +160,30 @@ TEST_F(HiveRegistryTest, SetsReachTheFileTogetherAtTheFlush) {
   ASSERT_EQ(later.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
   EXPECT_EQ(Text(later, key, "Drive"), "F:\0"s);
   EXPECT_EQ(Text(later, key, "InstPath"), "F:\0"s);
+}
+
+// Room for the commit is held at the set: a hive that could not grow past
+// the file-size limit is refused there, and the flush has nothing to lose.
+TEST_F(HiveRegistryTest, ASetBeyondTheFileSizeLimitIsRefusedAtTheSet) {
+  Write(software_);
+  const std::string before = ReadFile(path_);
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit small = saved;
+  small.rlim_cur = before.size();
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  Result set =
+      registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(set, kDiskFull);
+  EXPECT_EQ(registry.FlushKey(key), kSuccess);
+  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_EQ(Text(registry, key, "Drive"), "C:\0"s);
 }
 
 TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {
