@@ -255,7 +255,7 @@ class ContentStretch {
   int Map(int fd, off_t offset, std::size_t size) {
     Release();
     if (size == 0) return 0;
-    void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, offset);
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, offset);
     if (mapped == MAP_FAILED) return errno;
     bytes_ = static_cast<const char*>(mapped);
     size_ = size;
