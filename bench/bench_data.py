@@ -55,3 +55,20 @@ def product_key_store(values: int) -> bytes:
     """The product key itself holding the values."""
     return ("\r\n".join(["REGEDIT4", ""] + PRODUCT_KEY + some_values(values, "Other") + [""])
             + "\r\n").encode()
+
+
+def software_hive_plan(values: int) -> bytes:
+    """make_hive's plan of a SOFTWARE hive in the shape of bench_files.h's:
+    the product key with two of its values, and values in vendors' keys of
+    ten; 100,000 values make about 10 MB."""
+    def text(value):
+        return (value.encode("utf-16-le") + bytes(2)).hex()
+    product = b"Tarvel Global".hex()
+    inst_path = text("C:\\KOVA32")
+    lines = [f"value {product} {b'Drive'.hex()} 1 {text('C:')}",
+             f"value {product} {b'InstPath'.hex()} 1 {inst_path}"]
+    settings = [(f"Setting{v}".encode().hex(), text(f"some setting text {v}")) for v in range(10)]
+    for k in range(values // 10):
+        path = ("Vendor%d\\Product%d" % (k // 100, k)).encode().hex()
+        lines += [f"value {path} {name} 1 {data}" for name, data in settings]
+    return ("\n".join(lines) + "\n").encode()

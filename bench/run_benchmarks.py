@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs every benchmark and prints one table: each piece of work against a
 baseline measured in the same run, how its cost grows with size, the peak
-memory of whole runs, and the settings-file step against crudini."""
+memory of whole runs, the settings-file step against crudini, and whole
+runs on hives against the hive editors users would pick instead."""
 
 import argparse
 import json
@@ -43,8 +44,19 @@ SIZES = {"BM_StampCompanyFile": RECORDS, "BM_DatabaseStep": BYTES,
          "BM_DatabaseStepSmallSections": BYTES, "BM_WriteStep": RECORDS,
          "BM_WriteStepSmallKeys": RECORDS, "BM_WriteStepProductKey": RECORDS,
          "BM_HiveWriteStep": [300, 3000, 30000, 300000]}
+# Generated SOFTWARE hives (bench_data.software_hive_plan): about 11 MB and
+# 64 MB; real ones are often 50 to 150 MB.
+HIVES = [("11 MB", 120000), ("64 MB", 690000)]
+HIVE_ROUNDS = 5
+# The product-key edit of a write step, as each peer takes it.
+HIVEXSH_EDIT = ("cd \\Tarvel Global\nsetval 4\nDrive\nstring:F:\nInstPath\nstring:F:\\KOVA32\n"
+                "LocalDrive\nstring:F:\nPracticeRelief\nstring:\ncommit\n")
+REGED_EDIT = ('Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarvel Global]'
+              '\r\n"Drive"="F:"\r\n"InstPath"="F:\\\\KOVA32"\r\n"LocalDrive"="F:"\r\n'
+              '"PracticeRelief"=""\r\n')
 GROWTH_LIMIT = 11.0  # tenfold more work may cost at most this many times more
 REPETITIONS = 7
+SMALL_RUN_TARGET = 1.5
 
 
 def run_google_benchmark(binary, quick, pairs=PAIRS):
@@ -117,6 +129,106 @@ def sample_run(program, rounds):
         subprocess.run(["/bin/true"], check=True)
         floor.append(time.perf_counter() - start)
     return statistics.median(ours), statistics.median(floor)
+
+
+def settle(path):
+    """The file on the disk before a clock starts, so that writing it back is
+    not charged to whoever runs next."""
+    fd = os.open(path, os.O_RDONLY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def timed_rounds(commands, fresh, rounds):
+    """Median wall time of each command over rounds, each run on a fresh copy
+    of its file (made by fresh, not timed); the commands take turns in each
+    round, starting one further each time, so none always follows another."""
+    times = {name: [] for name in commands}
+    names = list(commands)
+    for round_ in range(rounds):
+        for name in names[round_ % len(names):] + names[:round_ % len(names)]:
+            args, kwargs = fresh(name)
+            start = time.perf_counter()
+            done = subprocess.run(args, stdout=subprocess.DEVNULL, **kwargs)
+            times[name].append(time.perf_counter() - start)
+            # reged ends with 2 when it saved a changed hive.
+            if done.returncode not in ((0, 2) if name == "reged" else (0,)):
+                raise subprocess.CalledProcessError(done.returncode, args)
+    return {name: statistics.median(spent) for name, spent in times.items()}
+
+
+def hive_runs(build, program, quick):
+    """The write step (a run with -v6/7 on HKEY_LOCAL_MACHINE in a SOFTWARE
+    hive) against hivexsh and reged making the same four-value edit, and
+    against one durable rewrite of the hive, on each generated hive; and the
+    peak memory of the run on the largest. Neither peer flushes anything."""
+    sys.path.insert(0, str(ROOT / "bench"))
+    import bench_data  # noqa: E402
+    peers = {"hivexsh": shutil.which("hivexsh"), "reged": shutil.which("reged")}
+    rewrite = str(build / "bench/durable_rewrite")
+    rows, peak = [], None
+    hives = [("quick", 2000)] if quick else HIVES
+    with tempfile.TemporaryDirectory(dir=build) as scratch:
+        root = pathlib.Path(scratch)
+        (root / "drives/f:").mkdir(parents=True)
+        (root / "edit.hivexsh").write_text(HIVEXSH_EDIT)
+        (root / "edit.reg").write_bytes(REGED_EDIT.encode())
+        made, hive = root / "made", root / "SOFTWARE"
+        env = dict(os.environ, VENDREL_HKLM_HIVE=str(hive), VENDREL_DRIVES=str(root / "drives"),
+                   VENDREL_REGISTRY=str(root / "none.reg"))
+        ours = ([program, "F", "-v6/7"], {"env": env, "input": b"\r\n"})
+        commands = {"vendrel": ours, "rewrite": ([rewrite, str(hive)], {})}
+        if peers["hivexsh"]:
+            commands["hivexsh"] = ([peers["hivexsh"], "-w", "-f", str(root / "edit.hivexsh"),
+                                    str(hive)], {})
+        if peers["reged"]:
+            commands["reged"] = ([peers["reged"], "-I", "-C", str(hive),
+                                  "HKEY_LOCAL_MACHINE\\SOFTWARE", str(root / "edit.reg")], {})
+
+        def fresh(name):
+            shutil.copyfile(made, hive)
+            settle(hive)
+            return commands[name]
+
+        for label, values in hives:
+            subprocess.run([str(build / "tests/make_hive"), str(made)],
+                           input=bench_data.software_hive_plan(values), check=True)
+            times = timed_rounds(commands, fresh, 1 if quick else HIVE_ROUNDS)
+            size = f"{label} hive ({made.stat().st_size / 2**20:.0f} MiB)"
+            for peer, target in (("hivexsh", 1.0), ("reged", None), ("rewrite", 1.3)):
+                against = "one durable rewrite" if peer == "rewrite" else peer
+                rows.append((f"write step, {size} vs {against}", times["vendrel"],
+                             times.get(peer), target))
+            if label == hives[-1][0]:
+                fresh("vendrel")
+                _, peak = wait_rusage(ours[0], env=env)
+                peak = (size, peak, made.stat().st_size)
+    return rows, peak, [name for name, path in peers.items() if not path]
+
+
+def small_run(build, program, rounds):
+    """A run that changes only the registry (-v6/7 on the sample's REGEDIT4
+    store), against a process making one durable rewrite of that store."""
+    with tempfile.TemporaryDirectory(dir=build) as scratch:
+        root = pathlib.Path(scratch)
+        shutil.copytree(ROOT / "examples/sample", root / "sample")
+        store = root / "sample/registry.reg"
+        made = root / "made.reg"
+        shutil.copyfile(store, made)
+        env = dict(os.environ, VENDREL_REGISTRY=str(store),
+                   VENDREL_DRIVES=str(root / "sample/drives"))
+        commands = {"vendrel": ([program, "F", "-v6/7"], {"env": env, "input": b"\r\n"}),
+                    "rewrite": ([str(build / "bench/durable_rewrite"), str(store)], {})}
+
+        def fresh(name):
+            shutil.copyfile(made, store)
+            settle(store)
+            return commands[name]
+
+        times = timed_rounds(commands, fresh, rounds)
+    return times["vendrel"], times["rewrite"]
 
 
 def memory_runs(program, quick):
@@ -199,6 +311,31 @@ def main():
     ours, floor = sample_run(program, 3 if options.quick else 20)
     print(f"{'whole run on the sample installation':64} {ours * 1e3:7.1f}ms {floor * 1e3:7.1f}ms "
           f"{ours / floor:5.2f}x {'-':>6}  (floor: /bin/true)")
+
+    ours, floor = small_run(build, program, 3 if options.quick else 20)
+    over = not options.quick and ours / floor > SMALL_RUN_TARGET
+    checks += 1
+    failures += over
+    print(f"{'small run (-v6/7, sample store) vs one durable rewrite of it':64} "
+          f"{ours * 1e3:7.1f}ms {floor * 1e3:7.1f}ms {ours / floor:5.2f}x "
+          f"{SMALL_RUN_TARGET:5.2f}x{'  OVER TARGET' if over else ''}")
+
+    rows, peak, missing = hive_runs(build, program, options.quick)
+    for label, ours, theirs, target in rows:
+        if theirs is None:
+            continue
+        over = target is not None and not options.quick and ours / theirs > target
+        checks += target is not None
+        failures += over
+        shown = f"{target:5.2f}x" if target is not None else f"{'-':>6}"
+        print(f"{label:64} {ours * 1e3:7.1f}ms {theirs * 1e3:7.1f}ms {ours / theirs:5.2f}x "
+              f"{shown}{'  OVER TARGET' if over else ''}")
+    for name in missing:
+        print(f"{name}: not installed (scripts/install-deps.sh bench), comparison left out")
+    if peak is not None:
+        size, kib, largest = peak
+        print(f"{'whole run, -v6/7, ' + size:64} peak {kib / 1024:5.1f} MiB, "
+              f"hive {largest / 2**20:.1f} MiB")
 
     rows, ours_d, crudini, size = memory_runs(program, options.quick)
     for label, kib, largest in rows:

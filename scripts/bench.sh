@@ -6,5 +6,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh bench
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target vendrel vendrel_benchmarks >/dev/null
+cmake --build --preset linux --target vendrel vendrel_benchmarks durable_rewrite make_hive >/dev/null
 exec python3 bench/run_benchmarks.py "$@"

@@ -26,7 +26,8 @@ trap 'on_error $? $LINENO "$BASH_COMMAND"' ERR
 
 build=(g++ make cmake pkg-config libhivex-dev)
 demo=("${build[@]}" libhivex-bin python3)
-bench=("${build[@]}" libgtest-dev libgmock-dev googletest libbenchmark-dev python3 crudini time)
+bench=("${build[@]}" libgtest-dev libgmock-dev googletest libbenchmark-dev python3 crudini time
+  libhivex-bin chntpw)
 release=("${build[@]}" g++-mingw-w64-i686 zip dpkg-dev lintian man-db python3 osslsigncode
   openssl git)
 test=("${bench[@]}" "${release[@]}" libhivex-bin clang-format clang-tidy cppcheck clang-14

@@ -47,7 +47,10 @@ void WriteSettingsValues(platform::Registry& registry, platform::RootKey root,
   key.WriteText("InstPath", UpperCase(values.inst_path));
   key.WriteText("LocalDrive", UpperCase(values.local_drive));
   key.WriteText("PracticeRelief", UpperCase(std::string(practice_relief)));
-  key.Close();
+  // The registry may hold the sets until this flush, and lose all four
+  // when it fails: that is reported as the step's first value not set, as
+  // a refused first set is, since none of them may be stored.
+  RaiseIfNotSet("Drive", key.CloseFlushed());
 }
 
 std::optional<std::string> ReadStoredDrive(platform::Registry& registry, platform::RootKey root) {

@@ -18,6 +18,14 @@ void RaiseIfRegistryDamaged(const Result& result) {
 
 }  // namespace
 
+void RaiseIfNotSet(const std::string& name, const Result& result) {
+  RaiseIfRegistryDamaged(result);
+  if (result.ok()) return;
+  std::string message = "Failed to set data for '" + name + "'";
+  if (!result.detail().empty()) message += ": " + result.detail();
+  throw Error(ErrorKind::kRegistry, message, RaiseSite::kRegistrySetData);
+}
+
 SettingsKey::SettingsKey(platform::Registry& registry) : registry_(registry) {}
 
 SettingsKey::~SettingsKey() { Close(); }
@@ -69,20 +77,18 @@ void SettingsKey::WriteText(const std::string& name, const std::string& text) {
                                  reinterpret_cast<const std::uint8_t*>(text.c_str()),
                                  static_cast<std::uint32_t>(text.size() + 1));
   }
-  RaiseIfRegistryDamaged(written);
-  if (!written.ok()) {
-    std::string message = "Failed to set data for '" + name + "'";
-    if (!written.detail().empty()) message += ": " + written.detail();
-    throw Error(ErrorKind::kRegistry, message, RaiseSite::kRegistrySetData);
-  }
+  RaiseIfNotSet(name, written);
 }
 
-void SettingsKey::Close() {
-  if (!key_) return;
-  if (!lazy_write_) registry_.FlushKey(*key_).IgnoreFailure();
+void SettingsKey::Close() { CloseFlushed().IgnoreFailure(); }
+
+Result SettingsKey::CloseFlushed() {
+  if (!key_) return kSuccess;
+  Result flushed = lazy_write_ ? kSuccess : registry_.FlushKey(*key_);
   registry_.CloseKey(*key_).IgnoreFailure();
   key_.reset();
   current_path_.clear();
+  return flushed;
 }
 
 }  // namespace vendrel

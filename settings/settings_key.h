@@ -13,6 +13,10 @@ namespace vendrel {
 // The product's key, from the root of a hive.
 inline constexpr const char* kSettingsKeyPath = "\\Software\\Tarvel Global";
 
+// Raises the ERegistryException of a set of the value name that the
+// registry answered with result; nothing when it succeeded.
+void RaiseIfNotSet(const std::string& name, const Result& result);
+
 class SettingsKey {
  public:
   explicit SettingsKey(platform::Registry& registry);
@@ -36,6 +40,10 @@ class SettingsKey {
   // With lazy write off the key is flushed first, so that what was written
   // is on permanent storage when Close returns.
   void Close();
+  // Close, answering with the flush's result: kSuccess with lazy write on
+  // or no key open. A registry that keeps the sets until the flush has
+  // lost them when the flush fails.
+  Result CloseFlushed();
 
   bool is_open() const { return key_.has_value(); }
   const std::string& current_path() const { return current_path_; }

@@ -1,7 +1,8 @@
 """Stops a full run dead after each of its store-changing system calls in
 turn, from the first to the last, and checks that no store is torn: the
 registry store and the settings file parse and hold, value by value, either
-their old or their new content, each company record is either old or
+their old or their new content, the write step's values in a key all old or
+all new, each company record is either old or
 stamped, and a second run then completes as an undisturbed one does and
 leaves no temporary file or journal behind.
 
@@ -9,8 +10,10 @@ It does so three times: with plain files; with the store and the settings
 file each hard-linked to a second name, which are rewritten in place under
 a journal (a stop there may leave the file torn with a complete journal
 beside it; what counts then is the content the journal completes it to);
-and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive, which must hold
-its old or its new values and pass Windows' header checks at every stop.
+and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive, whose changed pages
+are written in place under a journal of those pages: it must hold its old
+or its new values, as its journal completes it, and pass Windows' header
+checks at every stop.
 
 Needs the crash-test build of the Linux program (VENDREL_CRASH_AFTER)."""
 
@@ -30,6 +33,7 @@ from installation import (REGISTRY, Installation, hive_values, make_software_hiv
 ARGS = ["F", "-v6/7", "-w2.10", "-dclinic"]
 KILLED = -9
 JOURNAL_MAGIC = b"VENDREL JOURNAL2"
+PAGES_MAGIC = b"VENDREL JOURNALP"
 
 
 def run(program, inst, crash_after=None):
@@ -53,19 +57,28 @@ def fnv1a(data):
 
 def completed(path):
     """The file's content as its pending journal, if a whole one stands
-    beside it, completes it; else the file's own bytes."""
+    beside it, completes it; else the file's own bytes. A journal holds the
+    whole content, or the pages that change (each its offset, length and
+    bytes) and the file's new length."""
     try:
         data = (path.parent / f".{path.name}.vendrel-journal").read_bytes()
     except OSError:
         return path.read_bytes()
-    if len(data) < 44 or not data.startswith(JOURNAL_MAGIC):
+    if len(data) < 44 or data[:16] not in (JOURNAL_MAGIC, PAGES_MAGIC):
         return path.read_bytes()
     inode, length, checksum, name_length = struct.unpack("<3QI", data[16:44])
     name, content = data[44:44 + name_length], data[44 + name_length:]
-    if (length != len(content) or name != path.name.encode() or inode != os.stat(path).st_ino
+    if (name != path.name.encode() or inode != os.stat(path).st_ino
             or checksum != fnv1a(data[16:32] + name + content)):
         return path.read_bytes()
-    return content
+    if data[:16] == JOURNAL_MAGIC:
+        return content if length == len(content) else path.read_bytes()
+    whole = bytearray(path.read_bytes()[:length].ljust(length, b"\0"))
+    while content:
+        at, size = struct.unpack("<QI", content[:12])
+        whole[at:at + size] = content[12:12 + size]
+        content = content[12 + size:]
+    return bytes(whole)
 
 
 def snapshot(inst):
@@ -74,7 +87,7 @@ def snapshot(inst):
     registry = {"store": completed(inst.store)}
     if getattr(inst, "hive", None):
         try:
-            registry["hive"] = hive_values(inst.hive)
+            registry["hive"] = hive_values(inst.hive, completed(inst.hive))
         except (ValueError, KeyError, IndexError, TypeError, struct.error) as error:
             registry["hive"] = f"unreadable: {error}"
     return {**registry, "settings": completed(inst.settings), "company": inst.company.read_bytes()}
@@ -98,10 +111,18 @@ def torn(before, after, crashed):
     except (AssertionError, IndexError, ValueError) as error:
         return [f"registry does not parse: {error}"]
     for hive in old.keys() | new.keys() | now.keys():
-        for name in old.get(hive, {}).keys() | new.get(hive, {}).keys() | now.get(hive, {}).keys():
-            value = now.get(hive, {}).get(name)
-            if value not in (old.get(hive, {}).get(name), new.get(hive, {}).get(name)):
+        was, will, held = old.get(hive, {}), new.get(hive, {}), now.get(hive, {})
+        for name in was.keys() | will.keys() | held.keys():
+            value = held.get(name)
+            if value not in (was.get(name), will.get(name)):
                 problems.append(f"registry {hive} {name} is {value!r}")
+        # The write step's values go together: all old or all new.
+        changed = sorted(name for name in was.keys() | will.keys() if was.get(name) != will.get(name))
+        if (any(held.get(name) != was.get(name) for name in changed)
+                and any(held.get(name) != will.get(name) for name in changed)):
+            mixed = ", ".join(f"{name} {'new' if held.get(name) == will.get(name) else 'old'}"
+                              for name in changed)
+            problems.append(f"registry {hive} is half written: {mixed}")
     old_others, old_entries = read_settings(before["settings"])
     _, new_entries = read_settings(after["settings"])
     try:

@@ -78,11 +78,12 @@ def make_software_hive(make_hive, path, values):
     subprocess.run([make_hive, str(path)], input="\n".join(plan).encode(), check=True)
 
 
-def hive_values(path):
+def hive_values(path, data=None):
     """The product key's values in a SOFTWARE hive as the store reader gives
     a hive's (upper-cased names, text as single bytes with its NUL), after
-    checking the header as Windows does; ValueError when it fails."""
-    data = path.read_bytes()
+    checking the header as Windows does; ValueError when it fails. data, when
+    given, is the hive's content in place of the file's."""
+    data = path.read_bytes() if data is None else data
     problems = regf.check_header(data)
     if problems:
         raise ValueError("hive header: " + "; ".join(problems))

@@ -177,7 +177,11 @@ const FaultRow kRows[] = {
              "Failed to set data for 'LocalDrive'", "F:", false, 0, false},
     FaultRow{"RegSetValueExA", 4, code::kAccessDenied, "ERegistryException",
              "Failed to set data for 'PracticeRelief'", "F:", false, 0, false},
-    FaultRow{"RegFlushKey", 2, code::kAccessDenied, "", "", "F:", true, 2, true},
+    // The read step's flush has nothing to lose; the write step's commits
+    // its four values, and a failed one is reported, never taken for done.
+    FaultRow{"RegFlushKey", 1, code::kAccessDenied, "", "", "F:", true, 2, true},
+    FaultRow{"RegFlushKey", 2, code::kDiskFull, "ERegistryException",
+             "Failed to set data for 'Drive'", "F:", true, 0, false},
     FaultRow{"RegCloseKey", 2, code::kInvalidHandle, "", "", "F:", true, 2, true},
     // The company file: an open failure waits for Enter, then aborts.
     FaultRow{"CreateFileA", 1, code::kFileNotFound, "EAbort", kAbort, "F:", true, 0, false,

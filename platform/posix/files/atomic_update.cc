@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,15 +52,12 @@ int OpenLocked(const PlacedFile& placed, int flags, int operation, UniqueFd* fd,
   return EAGAIN;
 }
 
-// A new temporary file beside the file, written by write and flushed to
-// disk; on a failure, none.
-int WriteTemporary(int folder, const std::string& name, mode_t mode,
-                   const LockedFile::Writer& write, TemporaryFile* temporary) {
-  if (int error = CreateTemporary(folder, name, mode, temporary); error != 0) return error;
-  int error = write(temporary->fd.get());
-  if (error == 0) error = FlushFile(temporary->fd.get());
-  if (error != 0) RemoveTemporary(temporary);
-  return error;
+// The room held past the content's end is not kept by the file it becomes.
+void GiveBackRoom(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_blocks * 512 <= st.st_size) return;
+  fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, st.st_size,
+            st.st_blocks * 512 - st.st_size);
 }
 
 LockedFile::Writer WriterOf(const std::string& content) {
@@ -75,11 +73,12 @@ int CreateNew(const PlacedFile& placed, const FileEdit& edit) {
   const int folder = placed.folder.get();
   ClearDeadTemporaries(folder);
   TemporaryFile temporary;
-  if (int error = WriteTemporary(folder, placed.name, kNewFileMode, WriterOf(*content), &temporary);
-      error != 0) {
+  if (int error = CreateTemporary(folder, placed.name, kNewFileMode, &temporary); error != 0) {
     return error;
   }
-  int error = LinkTemporaryAs(temporary, placed.name);
+  int error = WriteAll(temporary.fd.get(), *content);
+  if (error == 0) error = FlushFile(temporary.fd.get());
+  if (error == 0) error = LinkTemporaryAs(temporary, placed.name);
   RemoveTemporary(&temporary);
   if (error != 0) return error;
   FlushFolder(folder);
@@ -115,8 +114,73 @@ int LockedFile::Lock(const PlacedFile& placed, std::size_t cap, LockedFile* lock
   return 0;
 }
 
+LockedFile::~LockedFile() {
+  if (reserved_.fd) RemoveTemporary(&reserved_);
+}
+
+int LockedFile::HoldBeside(std::size_t length) {
+  if (length <= reserved_length_) return 0;
+  if (!reserved_.fd) {
+    if (int error = CreateTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, &reserved_);
+        error != 0) {
+      return error;
+    }
+  }
+  if (int error = HoldRoom(reserved_.fd.get(), length); error != 0) return error;
+  reserved_length_ = length;
+  return 0;
+}
+
+void LockedFile::GiveUpRoom() {
+  if (reserved_.fd) RemoveTemporary(&reserved_);
+  reserved_length_ = 0;
+}
+
+int LockedFile::Reserve(std::size_t length) {
+  // A file rewritten in place grows where it is.
+  if (held_.st_nlink > 1) return ReserveInPlace(length, length);
+  return HoldBeside(length);
+}
+
+int LockedFile::ReserveInPlace(std::size_t length, std::size_t journal) {
+  // The growth is held beside the file too: blocks held past the file's
+  // end would cost a truncation to give back.
+  const std::size_t growth = static_cast<off_t>(length) > held_.st_size
+                                 ? length - static_cast<std::size_t>(held_.st_size)
+                                 : 0;
+  if (static_cast<off_t>(length) > held_.st_size) {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        length > limit.rlim_cur) {
+      return EFBIG;
+    }
+  }
+  return HoldBeside(journal + growth);
+}
+
+int LockedFile::RewritePages(int content_fd) {
+  GiveUpRoom();  // to the journal
+  return RewritePagesInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content_fd);
+}
+
+int LockedFile::WriteTemporary(const Writer& write, TemporaryFile* temporary) {
+  if (reserved_.fd) {
+    *temporary = std::move(reserved_);
+    reserved_length_ = 0;
+  } else if (int error = CreateTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, temporary);
+             error != 0) {
+    return error;
+  }
+  int error = write(temporary->fd.get());
+  if (error == 0) GiveBackRoom(temporary->fd.get());
+  if (error == 0) error = FlushFile(temporary->fd.get());
+  if (error != 0) RemoveTemporary(temporary);
+  return error;
+}
+
 int LockedFile::Replace(const std::string& content) {
   if (held_.st_nlink > 1) {
+    GiveUpRoom();  // to the journal
     return RewriteInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, content);
   }
   return ReplaceWith(WriterOf(content));
@@ -124,10 +188,7 @@ int LockedFile::Replace(const std::string& content) {
 
 int LockedFile::ReplaceWith(const Writer& write) {
   TemporaryFile temporary;
-  if (int error = WriteTemporary(folder_.get(), name_, S_IRUSR | S_IWUSR, write, &temporary);
-      error != 0) {
-    return error;
-  }
+  if (int error = WriteTemporary(write, &temporary); error != 0) return error;
   if (held_.st_nlink > 1 || !CarryIdentity(fd_.get(), held_, temporary.fd.get())) {
     std::string content;
     int error = ReadBack(temporary, cap_, &content);

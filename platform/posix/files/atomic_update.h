@@ -51,6 +51,11 @@ int UpdateFileAtomically(const PlacedFile& placed, WhenMissing when_missing, std
 // goes with the object.
 class LockedFile {
  public:
+  LockedFile() = default;
+  ~LockedFile();
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
+
   // Returns 0 or an errno value, as UpdateFileAtomically does.
   static int Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked);
 
@@ -66,17 +71,41 @@ class LockedFile {
   using Writer = std::function<int(int fd)>;
   int ReplaceWith(const Writer& write);
 
+  // Holds room on the disk for a new content of up to length bytes, for a
+  // change made in steps: a full disk, a quota or a file-size limit is then
+  // met by the step that asks, while the file is still as it was, rather
+  // than when the content is put in place. The room is a new file beside
+  // the file, which the replacement then fills; for a file rewritten in
+  // place, it is given up for the journal. Returns 0 or an errno value.
+  int Reserve(std::size_t length);
+
+  // For a change written in place: room for the file to grow to length,
+  // and for a journal of up to journal bytes (held beside the file, and
+  // given up for the journal when the change is written).
+  int ReserveInPlace(std::size_t length, std::size_t journal);
+  // Puts the content of content_fd in the file's place, writing only the
+  // pages that differ, in place, under a journal of those pages.
+  int RewritePages(int content_fd);
+
  private:
   // Renames the complete, named temporary file over the file. Returns 0 or
   // an errno value: ESTALE when what came into place was not the
   // temporary file (another process took its name over).
   int PutInPlace(TemporaryFile* temporary);
+  // A temporary file beside the file, flushed with what write put in it:
+  // the reserved one where there is one.
+  int WriteTemporary(const Writer& write, TemporaryFile* temporary);
+  // Room for length bytes in the temporary file held beside the file.
+  int HoldBeside(std::size_t length);
+  void GiveUpRoom();
 
   UniqueFd folder_;
   std::string name_;
   std::size_t cap_ = 0;
   UniqueFd fd_;
   struct stat held_ {};
+  TemporaryFile reserved_;
+  std::size_t reserved_length_ = 0;
 };
 
 // A file open for reading under a shared lock, settled: when a stopped run

@@ -1,6 +1,7 @@
 #include "platform/posix/files/file_io.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,6 +70,18 @@ int FlushFile(int fd) {
   int error = flushed == 0 ? 0 : errno;
   CrashPointAfter("fsync");
   return error;
+}
+
+int HoldRoom(int fd, std::size_t length) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      length > limit.rlim_cur) {
+    return EFBIG;
+  }
+  if (length == 0 || fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) == 0) {
+    return 0;
+  }
+  return errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS ? 0 : errno;
 }
 
 }  // namespace vendrel::platform

@@ -36,6 +36,13 @@ int WriteAll(int fd, std::string_view data, off_t offset = -1);
 // fsync; returns 0 or an errno value.
 int FlushFile(int fd);
 
+// Holds room on the disk for fd to reach length bytes, its size left as it
+// is: a full disk, a quota or the process's file-size limit (EFBIG) is met
+// now rather than by the writes that follow. A file system that cannot
+// allocate ahead holds nothing, and says nothing. Returns 0 or an errno
+// value.
+int HoldRoom(int fd, std::size_t length);
+
 }  // namespace vendrel::platform
 
 #endif  // VENDREL_PLATFORM_POSIX_FILES_FILE_IO_H_

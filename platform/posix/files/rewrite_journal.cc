@@ -1,12 +1,14 @@
 #include "platform/posix/files/rewrite_journal.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "platform/posix/files/crash_point.h"
 #include "platform/posix/files/file_io.h"
@@ -18,6 +20,12 @@ namespace {
 
 constexpr char kMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
                              'J', 'O', 'U', 'R', 'N', 'A', 'L', '2'};
+// The same head, followed by pages: each its offset, its length and its
+// bytes; the head's length is the file's new length.
+constexpr char kPagesMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
+                                  'J', 'O', 'U', 'R', 'N', 'A', 'L', 'P'};
+constexpr std::size_t kPage = 4096;
+constexpr std::size_t kPageHead = 8 + 4;
 constexpr std::string_view kSuffix = ".vendrel-journal";
 constexpr std::size_t kNameMax = 255;
 // Magic, inode, length, checksum, the name's length, and the name.
@@ -34,8 +42,6 @@ struct Head {
   std::uint64_t checksum = 0;
   std::string name;
 };
-
-bool Unsupported(int error) { return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS; }
 
 // FNV-1a, 64 bits: enough to tell a journal cut short from a whole one.
 std::uint64_t Checksum(const Head& head, std::string_view content) {
@@ -63,8 +69,8 @@ std::uint64_t Field(std::string_view bytes, std::size_t at, int size) {
   return value;
 }
 
-std::string EncodeHead(const Head& head) {
-  std::string out(kMagic, sizeof kMagic);
+std::string EncodeHead(const Head& head, const char (&magic)[16] = kMagic) {
+  std::string out(magic, sizeof magic);
   PutField(&out, head.inode, 8);
   PutField(&out, head.length, 8);
   PutField(&out, head.checksum, 8);
@@ -88,18 +94,7 @@ int Overwrite(int fd, std::string_view content) {
 // Room for the new content before anything is overwritten, so that a full
 // disk or a file-size limit leaves the file as it was.
 int Reserve(int fd, const struct stat& file, std::size_t length) {
-  if (static_cast<off_t>(length) <= file.st_size) return 0;
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      length > limit.rlim_cur) {
-    return EFBIG;
-  }
-  // The size stays as it is: the blocks are held beyond the end.
-  if (fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length)) != 0 &&
-      !Unsupported(errno)) {
-    return errno;
-  }
-  return 0;
+  return static_cast<off_t>(length) <= file.st_size ? 0 : HoldRoom(fd, length);
 }
 
 // Whether this program could have written what stands at the journal's
@@ -108,7 +103,33 @@ bool MayBeOurs(const struct stat& journal, const struct stat& file, std::size_t 
   return S_ISREG(journal.st_mode) && journal.st_nlink == 1 &&
          (journal.st_uid == geteuid() || journal.st_uid == file.st_uid) &&
          (journal.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
-         static_cast<std::uint64_t>(journal.st_size) <= cap + kLargestHead;
+         static_cast<std::uint64_t>(journal.st_size) <=
+             cap + cap / kPage * kPageHead + kLargestHead;
+}
+
+// The file's content as a whole journal of pages completes it: the file as
+// it stands (perhaps torn by a stopped run, but only in the pages the
+// journal holds), cut or grown to its new length, with the pages put in.
+JournalState PutPages(const JournalSite& site, std::uint64_t length, std::string_view pages,
+                      std::string* content) {
+  if (length > site.cap) return JournalState::kForeign;
+  if (lseek(site.fd, 0, SEEK_SET) != 0 || ReadToEnd(site.fd, content, site.cap) != 0 ||
+      lseek(site.fd, 0, SEEK_SET) != 0) {
+    return JournalState::kForeign;
+  }
+  content->resize(length);
+  while (!pages.empty()) {
+    if (pages.size() < kPageHead) return JournalState::kForeign;
+    const std::uint64_t at = Field(pages, 0, 8);
+    const std::uint64_t size = Field(pages, 8, 4);
+    pages.remove_prefix(kPageHead);
+    if (size > kPage || size > pages.size() || at > length || size > length - at) {
+      return JournalState::kForeign;
+    }
+    content->replace(at, size, pages.substr(0, size));
+    pages.remove_prefix(size);
+  }
+  return JournalState::kWhole;
 }
 
 // A journal read whole: kWhole with its content, kTorn when it is a
@@ -122,7 +143,8 @@ JournalState Judge(const JournalSite& site, const std::string& bytes, std::strin
     return bytes.compare(0, common, magic.substr(0, common)) == 0 ? JournalState::kTorn
                                                                   : JournalState::kForeign;
   }
-  if (bytes.compare(0, magic.size(), magic) != 0) return JournalState::kForeign;
+  const bool pages = bytes.compare(0, magic.size(), std::string_view(kPagesMagic, 16)) == 0;
+  if (!pages && bytes.compare(0, magic.size(), magic) != 0) return JournalState::kForeign;
   Head head;
   head.inode = Field(bytes, sizeof kMagic, 8);
   head.length = Field(bytes, sizeof kMagic + 8, 8);
@@ -135,6 +157,10 @@ JournalState Judge(const JournalSite& site, const std::string& bytes, std::strin
     return JournalState::kForeign;
   }
   std::string_view body = std::string_view(bytes).substr(kFixedHead + name_length);
+  if (pages) {
+    if (head.checksum != Checksum(head, body)) return JournalState::kTorn;
+    return PutPages(site, head.length, body, content);
+  }
   if (head.length != body.size() || head.checksum != Checksum(head, body)) {
     return JournalState::kTorn;
   }
@@ -168,7 +194,9 @@ JournalState FindJournal(const JournalSite& site, std::string* content) {
     return JournalState::kForeign;
   }
   std::string bytes;
-  if (ReadToEnd(in.get(), &bytes, site.cap + kLargestHead) != 0) return JournalState::kForeign;
+  if (ReadToEnd(in.get(), &bytes, site.cap + site.cap / kPage * kPageHead + kLargestHead) != 0) {
+    return JournalState::kForeign;
+  }
   return Judge(site, bytes, content);
 }
 
@@ -194,6 +222,132 @@ int RewriteInPlace(const JournalSite& site, const std::string& content) {
   FlushFolder(site.folder);
   // From here a stop leaves the journal to complete the rewrite.
   if (int error = Overwrite(site.fd, content); error != 0) return error;
+  Drop(site, journal);
+  return 0;
+}
+
+namespace {
+
+// Reads up to size bytes at offset; fewer only at the file's end.
+int ReadAt(int fd, char* buffer, std::size_t size, off_t offset, std::size_t* got) {
+  *got = 0;
+  while (*got < size) {
+    ssize_t read = pread(fd, buffer + *got, size - *got, offset + static_cast<off_t>(*got));
+    if (read < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (read == 0) break;
+    *got += static_cast<std::size_t>(read);
+  }
+  return 0;
+}
+
+// A stretch of the new content, mapped rather than copied: the content is
+// this run's own file, which nobody else can cut short under the mapping.
+class ContentStretch {
+ public:
+  ContentStretch() = default;
+  ~ContentStretch() { Release(); }
+  ContentStretch(const ContentStretch&) = delete;
+  ContentStretch& operator=(const ContentStretch&) = delete;
+
+  int Map(int fd, off_t offset, std::size_t size) {
+    Release();
+    if (size == 0) return 0;
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, offset);
+    if (mapped == MAP_FAILED) return errno;
+    bytes_ = static_cast<const char*>(mapped);
+    size_ = size;
+    return 0;
+  }
+  const char* bytes() const { return bytes_; }
+
+ private:
+  void Release() {
+    if (bytes_ != nullptr) munmap(const_cast<char*>(bytes_), size_);
+    bytes_ = nullptr;
+  }
+  const char* bytes_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The pages of the new content that differ from the file's, each as the
+// journal holds it, compared a stretch at a time so that neither is held
+// whole. The file is read, not mapped: another process cutting it short
+// meanwhile could not stop the run dead.
+int DifferingPages(const JournalSite& site, const struct stat& content, int content_fd,
+                   std::string* pages) {
+  const int fd = site.fd;
+  const off_t old_length = site.file.st_size;
+  const auto length = static_cast<std::uint64_t>(content.st_size);
+  constexpr std::size_t kStretch = 512 * kPage;
+  std::string mine(kStretch, '\0');
+  ContentStretch theirs;
+  for (std::uint64_t at = 0; at < length; at += kStretch) {
+    const std::size_t got = std::min<std::uint64_t>(kStretch, length - at);
+    std::size_t had = 0;
+    const auto offset = static_cast<off_t>(at);
+    if (int error = theirs.Map(content_fd, offset, got); error != 0) return error;
+    if (offset < old_length) {
+      if (int error = ReadAt(fd, mine.data(), kStretch, offset, &had); error != 0) return error;
+    }
+    for (std::size_t page = 0; page < got; page += kPage) {
+      const std::size_t size = std::min(kPage, got - page);
+      const char* bytes = theirs.bytes() + page;
+      if (page + size <= had && std::memcmp(&mine[page], bytes, size) == 0) continue;
+      PutField(pages, at + page, 8);
+      PutField(pages, size, 4);
+      pages->append(bytes, size);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RewritePagesInPlace(const JournalSite& site, int content_fd) {
+  struct stat content;
+  if (fstat(content_fd, &content) != 0) return errno;
+  const auto length = static_cast<std::uint64_t>(content.st_size);
+  std::string pages;
+  if (int error = DifferingPages(site, content, content_fd, &pages); error != 0) return error;
+  const bool same_length = static_cast<off_t>(length) == site.file.st_size;
+  if (pages.empty() && same_length) return 0;
+  if (int error = Reserve(site.fd, site.file, length); error != 0) return error;
+  const std::string journal = JournalNameOf(site.name);
+  {
+    UniqueFd out(openat(site.folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags,
+                        site.file.st_mode & 0644));
+    CrashPointAfter("open(journal)");
+    if (!out) return errno == EEXIST ? EBUSY : errno;
+    Head head{static_cast<std::uint64_t>(site.file.st_ino), length, 0, site.name};
+    head.checksum = Checksum(head, pages);
+    int error = WriteAll(out.get(), EncodeHead(head, kPagesMagic) + pages);
+    if (error == 0) error = FlushFile(out.get());
+    if (error == 0) error = out.Close();
+    if (error != 0) {
+      unlinkat(site.folder, journal.c_str(), 0);
+      return error;
+    }
+  }
+  FlushFolder(site.folder);
+  // From here a stop leaves the journal to complete the rewrite.
+  for (std::string_view rest = pages; !rest.empty();) {
+    const std::uint64_t at = Field(rest, 0, 8);
+    const std::uint64_t size = Field(rest, 8, 4);
+    if (int error = WriteAll(site.fd, rest.substr(kPageHead, size), static_cast<off_t>(at));
+        error != 0) {
+      return error;
+    }
+    rest.remove_prefix(kPageHead + size);
+  }
+  // A file that grows has grown with its last pages, all of them new.
+  if (static_cast<off_t>(length) < site.file.st_size) {
+    if (ftruncate(site.fd, static_cast<off_t>(length)) != 0) return errno;
+    CrashPointAfter("ftruncate");
+  }
+  if (int error = FlushFile(site.fd); error != 0) return error;
   Drop(site, journal);
   return 0;
 }

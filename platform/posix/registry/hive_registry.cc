@@ -30,6 +30,18 @@ constexpr WinCode kCantWrite = 1013;  // ERROR_CANTWRITE
 // which hivex does not write back as such.
 constexpr std::size_t kLargestPlainValue = 16344;
 constexpr std::uint32_t kFirstBigDataVersion = 4;
+// Room a set may add to the hive, besides the data it sets: the cells of
+// the key's value list and of each of its values, which hivex writes anew,
+// any of which may need a bin of its own.
+constexpr std::size_t kRoomPerSet = std::size_t{3} * 4096;
+constexpr std::size_t kRoomPerValue = std::size_t{2} * 64;
+// A page as the journal holds it, and the pages a set may touch besides
+// the bins it adds: the key's own, and for the key's list and each value,
+// the old cell freed and the page the new one lands in.
+constexpr std::size_t kHivePage = 4096;
+constexpr std::size_t kJournalPage = kHivePage + 12;
+constexpr std::size_t kPagesPerSet = 2;
+constexpr std::size_t kPagesPerValue = 2;
 
 struct CloseHive {
   void operator()(hive_h* hive) const { hivex_close(hive); }
@@ -120,7 +132,19 @@ HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
       code_page_(std::move(code_page)),
       code_page_problem_(std::move(code_page_problem)) {}
 
-HiveRegistry::~HiveRegistry() = default;
+struct HiveRegistry::Staged {
+  LockedFile locked;
+  // Held on the disk: the length the hive may grow to, and the journal of
+  // the pages the change may touch.
+  std::size_t length = 0;
+  std::size_t journal = kHivePage + kJournalPage;  // the header's page
+  bool changed = false;  // a set was staged (hivex rewrites the header even for none)
+  // Keys whose values hivex has written anew in memory: their cells are
+  // hivex's own, and not yet in the file to be checked.
+  std::vector<hive_node_h> rewritten;
+};
+
+HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
 
 int HiveRegistry::Placement(const PlacedFile** placed) {
   if (!placed_.folder) {
@@ -212,18 +236,21 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
     if (IsRefusal(refused)) return kAccessDenied;
     return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(refused));
   }
-  // Read as it stands between two writers' changes.
-  SettledFile settled;
-  if (int error = SettledFile::Open(*placed, kLargestHive, &settled); error != 0) {
-    if (IsRefusal(error)) return kAccessDenied;
-    std::string reason = DescribeFileError(error, *placed, kLargestHive);
-    return Failure(kRegistryIoFailed,
-                   "cannot be read: " + (reason.empty() ? std::strerror(error) : reason));
-  }
-  st = settled.status();
-  if (!loaded_ || !SameFile(loaded_->file, st)) {
-    loaded_.reset();
-    if (Result failed = Load(settled.fd(), st, &loaded_); !failed.ok()) return failed;
+  // Read as it stands between two writers' changes; while this run holds
+  // the lock for a change, as it staged it.
+  if (!staged_) {
+    SettledFile settled;
+    if (int error = SettledFile::Open(*placed, kLargestHive, &settled); error != 0) {
+      if (IsRefusal(error)) return kAccessDenied;
+      std::string reason = DescribeFileError(error, *placed, kLargestHive);
+      return Failure(kRegistryIoFailed,
+                     "cannot be read: " + (reason.empty() ? std::strerror(error) : reason));
+    }
+    st = settled.status();
+    if (!loaded_ || !SameFile(loaded_->file, st)) {
+      loaded_.reset();
+      if (Result failed = Load(settled.fd(), st, &loaded_); !failed.ok()) return failed;
+    }
   }
   hive_h* const hive = loaded_->hive.get();
   std::vector<std::string> path;
@@ -261,7 +288,10 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
 Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
   HiveHeader header;
   if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
-  if (std::string damage = CheckHiveBins(fd, file, header); !damage.empty()) {
+  // What fd holds may be a pending rewrite's content rather than the file.
+  struct stat held = file;
+  if (fstat(fd, &held) != 0) return Failure(kRegistryIoFailed, std::strerror(errno));
+  if (std::string damage = CheckHiveBins(fd, held, header); !damage.empty()) {
     return Failure(kRegistryCorrupt, "is damaged: " + damage);
   }
   // Loaded for writing even to be read: the set that may follow then
@@ -310,21 +340,10 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
                               const std::uint8_t* data, std::uint32_t size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
-  const PlacedFile* placed = nullptr;
-  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
-  LockedFile locked;
-  if (int error = LockedFile::Lock(*placed, kLargestHive, &locked); error != 0) {
-    return Result(WinCodeFromErrno(error), DescribeFileError(error, *placed, kLargestHive));
+  if (!staged_) {
+    if (Result begun = BeginChange(); !begun.ok()) return begun;
   }
-  // The hive this object read or committed last is still loaded, and is the
-  // file as long as nobody has changed it since: it is not read again. It
-  // is let go until the change is committed, so that a failed change is
-  // never the next one's starting point.
-  std::unique_ptr<Loaded> loaded = std::move(loaded_);
-  if (!loaded || !SameFile(loaded->file, locked.status())) {
-    loaded.reset();
-    if (Result failed = Load(locked.fd(), locked.status(), &loaded); !failed.ok()) return failed;
-  }
+  Loaded* const loaded = loaded_.get();
   hive_h* const hive = loaded->hive.get();
   const std::string& key_name = opened->second.name;
   hive_node_h node = NodeAt(hive, opened->second.path);
@@ -337,6 +356,9 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   // one plain cell, which Windows reads as big data: the key is refused
   // rather than damaged.
   std::string stored_name = code_page_->ToUtf8(name);
+  // hivex writes every value of the key anew: room for all of them.
+  std::size_t room = kRoomPerSet + 2 * (stored_name.size() + size);
+  std::size_t pages = kPagesPerSet + kPagesPerValue;
   Owned<hive_value_h> values(hivex_node_values(hive, node));
   if (!values) {
     return Damaged(key_name, std::string("its values cannot be read: ") + std::strerror(errno));
@@ -348,8 +370,9 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   for (hive_value_h* value = values.get(); *value != 0; ++value) {
     hive_type value_type = hive_t_REG_NONE;
     std::size_t length = 0;
-    if (hivex_value_type(hive, *value, &value_type, &length) == 0 && length > kLargestPlainValue &&
-        loaded->minor_version >= kFirstBigDataVersion) {
+    if (hivex_value_type(hive, *value, &value_type, &length) == 0) room += kRoomPerValue + length;
+    pages += kPagesPerValue;
+    if (length > kLargestPlainValue && loaded->minor_version >= kFirstBigDataVersion) {
       return Failure(kCantWrite, "was not changed: the key holds a value of " +
                                      std::to_string(length) +
                                      " bytes, which the hive library would write back in a "
@@ -367,30 +390,38 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
     value_cells.push_back(*value);
   }
   if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
-  if (std::string unsafe = CheckCellsAChangeFrees(locked.fd(), node, value_cells);
-      !unsafe.empty()) {
-    return Damaged(key_name, unsafe);
+  const bool rewritten = std::find(staged_->rewritten.begin(), staged_->rewritten.end(), node) !=
+                         staged_->rewritten.end();
+  if (!rewritten) {
+    if (std::string unsafe = CheckCellsAChangeFrees(staged_->locked.fd(), node, value_cells);
+        !unsafe.empty()) {
+      return Damaged(key_name, unsafe);
+    }
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
+  // Held before the set is staged, so that a set that could not be
+  // committed is refused here, with the hive as it was.
+  const std::size_t journal = staged_->journal + room + pages * kJournalPage;
+  if (int error = staged_->locked.ReserveInPlace(staged_->length + room, journal); error != 0) {
+    return FileFailure(error);
+  }
+  staged_->length += room;
+  staged_->journal = journal;
+  staged_->changed = true;
   hive_set_value set{stored_name.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
   PutTypeNumber(type, &set.t);
   // The change is made in memory: short of memory, only what hivex finds
   // wrong with the key's cells stops it.
   if (hivex_node_set_value(hive, node, &set, 0) != 0) {
-    if (errno == ENOMEM) return kNotEnoughMemory;
-    return Damaged(key_name, std::string("its values cannot be changed: ") + std::strerror(errno));
+    // The loaded hive may be half changed: the change is given up whole.
+    const int error = errno;
+    staged_.reset();
+    loaded_.reset();
+    if (error == ENOMEM) return kNotEnoughMemory;
+    return Damaged(key_name, std::string("its values cannot be changed: ") + std::strerror(error));
   }
-
-  // hivex writes by name: the temporary file's own descriptor gives it one
-  // that nothing else can swap.
-  int error = locked.ReplaceWith([&](int fd) {
-    if (hivex_commit(hive, ProcPath(fd).c_str(), 0) != 0) return errno != 0 ? errno : EIO;
-    return MendHiveChecksum(fd);
-  });
-  if (error != 0) return WinCodeFromErrno(error);
-  // Kept for the next set while the file stays as it was written.
-  if (StatPlaced(*placed, &loaded->file) == 0) loaded_ = std::move(loaded);
+  if (!rewritten) staged_->rewritten.push_back(node);
 
   std::vector<Value>& kept = opened->second.values;
   auto value = std::find_if(kept.begin(), kept.end(),
@@ -405,12 +436,56 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   return kSuccess;
 }
 
+Result HiveRegistry::FileFailure(int error) const {
+  return Result(WinCodeFromErrno(error), DescribeFileError(error, placed_, kLargestHive));
+}
+
+Result HiveRegistry::BeginChange() {
+  const PlacedFile* placed = nullptr;
+  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
+  auto staged = std::make_unique<Staged>();
+  if (int error = LockedFile::Lock(*placed, kLargestHive, &staged->locked); error != 0) {
+    return FileFailure(error);
+  }
+  // The hive this object read or committed last is still loaded, and is the
+  // file as long as nobody has changed it since: it is not read again.
+  const struct stat& file = staged->locked.status();
+  if (!loaded_ || !SameFile(loaded_->file, file)) {
+    loaded_.reset();
+    if (Result failed = Load(staged->locked.fd(), file, &loaded_); !failed.ok()) return failed;
+  }
+  staged->length = static_cast<std::size_t>(file.st_size);
+  staged_ = std::move(staged);
+  return kSuccess;
+}
+
+Result HiveRegistry::Commit() {
+  if (!staged_) return kSuccess;
+  std::unique_ptr<Staged> staged = std::move(staged_);
+  if (!staged->changed) return kSuccess;
+  // hivex writes the whole hive, by name: to a file in memory, which the
+  // hive file then takes page by page where they differ. hivex keeps every
+  // cell it did not change where it was, so those are few.
+  UniqueFd image(memfd_create("vendrel-hive-commit", MFD_CLOEXEC));
+  int error = image ? 0 : errno;
+  if (error == 0 && hivex_commit(loaded_->hive.get(), ProcPath(image.get()).c_str(), 0) != 0) {
+    error = errno != 0 ? errno : EIO;
+  }
+  if (error == 0) error = MendHiveChecksum(image.get());
+  if (error == 0) error = staged->locked.RewritePages(image.get());
+  // Kept for the next change while the file stays as it was written.
+  if (error != 0 || StatPlaced(placed_, &loaded_->file) != 0) loaded_.reset();
+  return error != 0 ? FileFailure(error) : kSuccess;
+}
+
 Result HiveRegistry::FlushKey(KeyHandle key) {
-  return keys_.count(key) != 0 ? kSuccess : kInvalidHandle;
+  if (keys_.count(key) == 0) return kInvalidHandle;
+  return Commit();
 }
 
 Result HiveRegistry::CloseKey(KeyHandle key) {
-  return keys_.erase(key) != 0 ? kSuccess : kInvalidHandle;
+  if (keys_.erase(key) == 0) return kInvalidHandle;
+  return Commit();
 }
 
 }  // namespace vendrel::platform

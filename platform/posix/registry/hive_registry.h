@@ -40,12 +40,16 @@ class HiveRegistry : public Registry {
                     std::uint32_t* size) override;
   Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                   const std::uint8_t* data, std::uint32_t size) override;
-  // Every value is in the hive file when SetValue returns.
+  // Sets are staged in the hive as loaded, under the file's lock, and
+  // committed together, durably and at once, by the flush of any key or
+  // the close of one (or when the object goes): a run stopped between two
+  // sets leaves the hive as it was.
   Result FlushKey(KeyHandle key) override;
   Result CloseKey(KeyHandle key) override;
 
  private:
   struct Loaded;  // a hive read into memory through hivex
+  struct Staged;  // the lock held from a change's first set to its commit
   struct Value {
     std::string name;  // as the A functions give it
     std::uint32_t type = 0;
@@ -77,6 +81,13 @@ class HiveRegistry : public Registry {
   // The report for a hive that must be neither read nor written.
   Result Refusal(HiveState state) const;
 
+  // Locks the hive and makes the loaded hive the file as it stands under
+  // the lock, for the sets to change.
+  Result BeginChange();
+  // Writes the staged change to the file; nothing when none is staged.
+  Result Commit();
+  Result FileFailure(int error) const;
+
   // The hive placed by its path once, and reached through its folder's
   // descriptor from then on. Returns 0 or an errno value.
   int Placement(const PlacedFile** placed);
@@ -91,6 +102,8 @@ class HiveRegistry : public Registry {
   // The hive as this object last read or committed it, still loaded, and
   // the file it was: opens and sets use it while the file is that very file.
   std::unique_ptr<Loaded> loaded_;
+  // Set while loaded_ holds sets that are not yet in the file.
+  std::unique_ptr<Staged> staged_;
 };
 
 }  // namespace vendrel::platform

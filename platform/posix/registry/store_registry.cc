@@ -32,9 +32,17 @@ std::string Reason(int error, const PlacedFile& placed) {
   return described.empty() ? std::string(std::strerror(error)) : described;
 }
 
+// Room a set may add to the store's text, at most: the value's line with
+// every byte escaped and its lines continued, and the key's own section.
+std::size_t MostAddedBy(const std::string& key_path, const std::string& name, std::uint32_t size) {
+  return 2 * key_path.size() + 2 * name.size() + 4 * std::size_t{size} + 256;
+}
+
 }  // namespace
 
 StoreRegistry::StoreRegistry(std::string store_path) : store_path_(std::move(store_path)) {}
+
+StoreRegistry::~StoreRegistry() { Commit().IgnoreFailure(); }
 
 std::string StoreRegistry::DefaultStorePath() {
   return ConfigPath("VENDREL_REGISTRY", "registry.reg");
@@ -82,13 +90,20 @@ Result StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uin
     return StoreFailure(kRegistryIoFailed, store_path_,
                         std::string("cannot be opened: ") + std::strerror(refused));
   }
+  std::string path = std::string(HiveName(root)) + "\\" + sub_key;
+  if (staged_) {
+    // This run holds the store's lock: what it reads is what it staged.
+    if (!staged_->document->HasKey(path)) return kFileNotFound;
+    *key = next_handle_++;
+    keys_[*key] = OpenedKey{path, staged_->document};
+    return kSuccess;
+  }
   std::string content;
   if (int error = ReadWholeFile(*placed, kLargestStore, &content); error != 0) {
     if (IsRefusal(error)) return kAccessDenied;
     return StoreFailure(kRegistryIoFailed, store_path_,
                         "cannot be read: " + Reason(error, *placed));
   }
-  std::string path = std::string(HiveName(root)) + "\\" + sub_key;
   Document document;
   if (Result loaded = Current(std::move(content), path, &document); !loaded.ok()) return loaded;
   if (!document->HasKey(path)) return kFileNotFound;
@@ -119,55 +134,77 @@ Result StoreRegistry::QueryValue(KeyHandle key, const std::string& name, std::ui
   return AnswerQuery(value->type, value->data, type, data, size);
 }
 
+Result StoreRegistry::FileFailure(int error) const {
+  return Result(WinCodeFromErrno(error), DescribeFileError(error, placed_, kLargestStore));
+}
+
+Result StoreRegistry::BeginChange(const std::string& key_path) {
+  const PlacedFile* placed = nullptr;
+  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
+  auto staged = std::make_unique<Staged>();
+  if (int error = LockedFile::Lock(*placed, kLargestStore, &staged->locked); error != 0) {
+    return FileFailure(error);
+  }
+  std::string content;
+  if (int error = ReadToEnd(staged->locked.fd(), &content, kLargestStore); error != 0) {
+    return FileFailure(error);
+  }
+  // Unchanged since this object last read or wrote it: already validated.
+  RegDocument fresh;
+  if (last_ && content == last_->Serialize()) {
+    fresh = RegDocument::Same(std::move(content), *last_);
+  } else if (Result loaded = Load(std::move(content), key_path, &fresh); !loaded.ok()) {
+    return loaded;
+  }
+  staged->document = std::make_shared<RegDocument>(std::move(fresh));
+  // Every open key sees the store as staged from now on.
+  last_ = staged->document;
+  for (auto& [handle, opened] : keys_) opened.document = last_;
+  staged_ = std::move(staged);
+  return kSuccess;
+}
+
 Result StoreRegistry::SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                                const std::uint8_t* data, std::uint32_t size) {
   auto opened = keys_.find(key);
   if (opened == keys_.end()) return kInvalidHandle;
   if (!RegDocument::CanHoldName(name)) return kInvalidParameter;
-  RegValue value{type, std::string(reinterpret_cast<const char*>(data), size)};
   const std::string& path = opened->second.path;
-  // The store as read under the lock, edited in place; it becomes the
-  // key's view once written, so at most two copies of the store are held.
-  RegDocument fresh;
-  Result result;
-  const PlacedFile* placed = nullptr;
-  if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
-  int error = UpdateFileAtomically(*placed, WhenMissing::kFail, kLargestStore,
-                                   [&](std::string* old) -> const std::string* {
-                                     // Unchanged since this key last read or wrote it: already
-                                     // validated.
-                                     const RegDocument& seen = *opened->second.document;
-                                     if (*old == seen.Serialize()) {
-                                       fresh = RegDocument::Same(std::move(*old), seen);
-                                     } else {
-                                       result = Load(std::move(*old), path, &fresh);
-                                       if (!result.ok()) return nullptr;
-                                     }
-                                     if (!fresh.HasKey(path)) {
-                                       result = kKeyDeleted;
-                                       return nullptr;
-                                     }
-                                     fresh.Set(path, name, value);
-                                     return &fresh.Serialize();
-                                   });
-  if (error != 0) {
-    return Result(WinCodeFromErrno(error), DescribeFileError(error, *placed, kLargestStore));
+  if (!staged_) {
+    if (Result begun = BeginChange(path); !begun.ok()) return begun;
   }
-  if (result.ok()) {
-    last_ = std::make_shared<const RegDocument>(std::move(fresh));
-    opened->second.document = last_;
+  RegDocument& document = *staged_->document;
+  if (!document.HasKey(path)) return kKeyDeleted;
+  // Room for the store as this set leaves it, held before the set is
+  // staged, so that a set that could not be committed is refused here.
+  if (int error =
+          staged_->locked.Reserve(document.Serialize().size() + MostAddedBy(path, name, size));
+      error != 0) {
+    return FileFailure(error);
   }
-  return result;
+  document.Set(path, name, RegValue{type, std::string(reinterpret_cast<const char*>(data), size)});
+  staged_->changed = true;
+  return kSuccess;
 }
 
-// Every value is on disk when SetValue returns, so there is nothing left to
-// flush.
+Result StoreRegistry::Commit() {
+  if (!staged_) return kSuccess;
+  std::unique_ptr<Staged> staged = std::move(staged_);
+  if (!staged->changed) return kSuccess;
+  if (int error = staged->locked.Replace(staged->document->Serialize()); error != 0) {
+    return FileFailure(error);
+  }
+  return kSuccess;
+}
+
 Result StoreRegistry::FlushKey(KeyHandle key) {
-  return keys_.count(key) != 0 ? kSuccess : kInvalidHandle;
+  if (keys_.count(key) == 0) return kInvalidHandle;
+  return Commit();
 }
 
 Result StoreRegistry::CloseKey(KeyHandle key) {
-  return keys_.erase(key) != 0 ? kSuccess : kInvalidHandle;
+  if (keys_.erase(key) == 0) return kInvalidHandle;
+  return Commit();
 }
 
 }  // namespace vendrel::platform

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/files/atomic_update.h"
 #include "platform/posix/files/placed_file.h"
 #include "platform/posix/registry/reg_document.h"
 #include "platform/registry.h"
@@ -15,6 +16,11 @@ namespace vendrel::platform {
 class StoreRegistry : public Registry {
  public:
   explicit StoreRegistry(std::string store_path);
+  // A change still staged is committed, as Windows' lazy writer would; a
+  // failure then has no one left to hear of it.
+  ~StoreRegistry() override;
+  StoreRegistry(const StoreRegistry&) = delete;
+  StoreRegistry& operator=(const StoreRegistry&) = delete;
 
   // VENDREL_REGISTRY, else $XDG_CONFIG_HOME/vendrel/registry.reg, with
   // $HOME/.config for an unset XDG_CONFIG_HOME.
@@ -26,6 +32,9 @@ class StoreRegistry : public Registry {
                     std::uint32_t* size) override;
   Result SetValue(KeyHandle key, const std::string& name, std::uint32_t type,
                   const std::uint8_t* data, std::uint32_t size) override;
+  // Sets are staged in memory, under the store's lock, and committed
+  // together, durably and at once, by the flush of any key or the close
+  // of one: a run stopped between two sets leaves the store as it was.
   Result FlushKey(KeyHandle key) override;
   Result CloseKey(KeyHandle key) override;
 
@@ -47,6 +56,19 @@ class StoreRegistry : public Registry {
   // run validates an unchanged store once, else the content parsed.
   Result Current(std::string content, const std::string& key_path, Document* document);
 
+  // The store as changed by the sets not yet committed, and the lock held
+  // on it from the first of them to the commit, which keeps other writers
+  // out and the room for the new store on the disk.
+  struct Staged {
+    LockedFile locked;
+    std::shared_ptr<RegDocument> document;
+    bool changed = false;  // a set was staged
+  };
+  // Locks the store and stages its content, for a key at key_path.
+  Result BeginChange(const std::string& key_path);
+  Result Commit();
+  Result FileFailure(int error) const;
+
   // The store placed by its path once, and reached through its folder's
   // descriptor from then on. Returns 0 or an errno value.
   int Placement(const PlacedFile** placed);
@@ -56,6 +78,7 @@ class StoreRegistry : public Registry {
   std::map<KeyHandle, OpenedKey> keys_;
   KeyHandle next_handle_ = 0x100;
   Document last_;
+  std::unique_ptr<Staged> staged_;
 };
 
 }  // namespace vendrel::platform

@@ -2,12 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <functional>
-#include <utility>
 
 #include "platform/posix/files/unique_fd.h"
 #include "support/scratch_folder.h"
@@ -21,22 +21,28 @@ using testing::WriteFile;
 
 constexpr const char* kOld = "old content, longer than the new";
 
+std::string Field(std::uint64_t value, int bytes) {
+  std::string out;
+  for (int byte = 0; byte < bytes; ++byte) out += static_cast<char>(value >> (8 * byte));
+  return out;
+}
+
 // The journal a run stopped halfway would leave, written here on its own:
 // magic, inode, length, FNV-1a checksum, the name's length, name, content.
-std::string Journal(ino_t inode, const std::string& name, const std::string& content) {
-  auto field = [](std::uint64_t value, int bytes) {
-    std::string out;
-    for (int byte = 0; byte < bytes; ++byte) out += static_cast<char>(value >> (8 * byte));
-    return out;
-  };
-  std::string covered = field(inode, 8) + field(content.size(), 8);
+// A journal of pages has the file's new length and, for content, pages.
+std::string Journal(ino_t inode, const std::string& name, const std::string& content,
+                    const char* magic = "VENDREL JOURNAL2", std::size_t length = 0) {
+  const std::string covered = Field(inode, 8) + Field(length != 0 ? length : content.size(), 8);
   std::uint64_t hash = 14695981039346656037ULL;
-  for (const std::string* part : {&std::as_const(covered), &name, &content}) {
+  for (const std::string* part : {&covered, &name, &content}) {
     for (unsigned char c : *part) hash = (hash ^ c) * 1099511628211ULL;
   }
-  std::string journal = "VENDREL JOURNAL2";
-  journal.append(covered).append(field(hash, 8)).append(field(name.size(), 4));
-  return journal.append(name).append(content);
+  return magic + covered + Field(hash, 8) + Field(name.size(), 4) + name + content;
+}
+
+// A page of a journal of pages: its offset, its length, its bytes.
+std::string Page(std::size_t at, const std::string& bytes) {
+  return Field(at, 8) + Field(bytes.size(), 4) + bytes;
 }
 
 class RewriteJournalTest : public ::testing::Test {
@@ -79,6 +85,24 @@ TEST_F(RewriteJournalTest, EveryNameSeesTheNewContentAndNothingIsLeft) {
   EXPECT_EQ(entries, 2);  // the file and the other folder
 }
 
+// Only the pages that differ are written, in place: every name stays one
+// file, it grows or shrinks to the new length, and no journal is left.
+TEST_F(RewriteJournalTest, APageRewriteLeavesTheNewContentInPlace) {
+  const std::string pages = std::string(4096, 'a') + std::string(4096, 'b');
+  const std::string three = pages.substr(0, 4096) + pages.substr(0, 4096) + pages.substr(0, 4096);
+  const std::string after = pages + pages.substr(0, 4096) + "tail";
+  for (const std::string& before : {three, three + pages.substr(4096)}) {
+    WriteFile(path_, before);
+    UniqueFd content(memfd_create("content", MFD_CLOEXEC));
+    ASSERT_EQ(write(content.get(), after.data(), after.size()), static_cast<ssize_t>(after.size()));
+    const ino_t inode = InodeOf(path_);
+    ASSERT_EQ(RewritePagesInPlace(Site(dir_.path()), content.get()), 0);
+    EXPECT_EQ(ReadFile(dir_ / "other/second"), after);
+    EXPECT_EQ(InodeOf(path_), inode);
+    EXPECT_FALSE(std::filesystem::exists(journal_));
+  }
+}
+
 // What a later run finds at the journal's name, and what it does: a journal
 // of this program's for this file completes the rewrite or, cut short, is
 // dropped; anything else is left as it is and the file counts as in use.
@@ -91,8 +115,21 @@ TEST_F(RewriteJournalTest, OnlyItsOwnJournalIsActedOn) {
     bool journal_kept;
   };
   const std::string whole = Journal(InodeOf(path_), "settings.ini", "completed");
+  // "old content, longer than the new" with two stretches replaced, cut to 20.
+  const std::string pages = Journal(InodeOf(path_), "settings.ini", Page(0, "new") + Page(13, "LO"),
+                                    "VENDREL JOURNALP", 20);
   const Case cases[] = {
       {"a whole journal", [&](auto& t) { WriteFile(t.journal_, whole); }, 0, "completed", false},
+      {"a whole journal of pages", [&](auto& t) { WriteFile(t.journal_, pages); }, 0,
+       "new content, LOnger ", false},
+      {"a journal of pages cut short",
+       [&](auto& t) { WriteFile(t.journal_, pages.substr(0, pages.size() - 1)); }, 0, kOld, false},
+      {"pages past the new length",
+       [&](auto& t) {
+         WriteFile(t.journal_, Journal(InodeOf(t.path_), "settings.ini", Page(18, "xyz"),
+                                       "VENDREL JOURNALP", 20));
+       },
+       EBUSY, kOld, true},
       {"a journal cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 60)); }, 0, kOld,
        false},
       {"a head cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 10)); }, 0, kOld,

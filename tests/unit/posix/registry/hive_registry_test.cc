@@ -1,7 +1,10 @@
 #include "platform/posix/registry/hive_registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include "platform/posix/registry/hive_header.h"
 #include "support/hive_maker.h"
@@ -106,6 +109,7 @@ TEST_F(HiveRegistryTest, ASetKeepsTheNamesSpellingEverythingElseAndAValidHeader)
                               reinterpret_cast<const std::uint8_t*>(drive.c_str()), 4),
             kSuccess);
   EXPECT_EQ(Text(registry, key, "DRIVE"), "F:\x80\0"s);
+  ASSERT_EQ(registry.FlushKey(key), kSuccess);
   HiveHeader header;
   EXPECT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable);
 
@@ -136,16 +140,68 @@ TEST_F(HiveRegistryTest, ASetAfterAnotherWritersChangeKeepsThatChange) {
   ASSERT_EQ(second.SetValue(second_key, "InstPath", kRegSz,
                             reinterpret_cast<const std::uint8_t*>(others.c_str()), 3),
             kSuccess);
+  ASSERT_EQ(second.FlushKey(second_key), kSuccess);
   const std::string mine = "F:";
   ASSERT_EQ(first.SetValue(first_key, "Drive", kRegSz,
                            reinterpret_cast<const std::uint8_t*>(mine.c_str()), 3),
             kSuccess);
+  ASSERT_EQ(first.CloseKey(first_key), kSuccess);
 
   HiveRegistry later = Registry();
   KeyHandle key = 0;
   ASSERT_EQ(later.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
   EXPECT_EQ(Text(later, key, "Drive"), "F:\0"s);
   EXPECT_EQ(Text(later, key, "InstPath"), "G:\0"s);
+}
+
+// Sets are staged: the file changes once, at the flush, with all of them;
+// until then the run itself reads what it set, and other runs the file as
+// it was (they wait for the lock the staging run holds).
+TEST_F(HiveRegistryTest, SetsReachTheFileTogetherAtTheFlush) {
+  Write(software_);
+  const std::string before = ReadFile(path_);
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  for (const char* name : {"Drive", "InstPath"}) {
+    ASSERT_EQ(registry.SetValue(key, name, kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
+              kSuccess);
+  }
+  EXPECT_EQ(ReadFile(path_), before);
+  KeyHandle reopened = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &reopened), kSuccess);
+  EXPECT_EQ(Text(registry, reopened, "InstPath"), "F:\0"s);
+  ASSERT_EQ(registry.FlushKey(key), kSuccess);
+  EXPECT_NE(ReadFile(path_), before);
+
+  HiveRegistry later = Registry();
+  ASSERT_EQ(later.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(later, key, "Drive"), "F:\0"s);
+  EXPECT_EQ(Text(later, key, "InstPath"), "F:\0"s);
+}
+
+// Room for the commit is held at the set: a hive that could not grow past
+// the file-size limit is refused there, and the flush has nothing to lose.
+TEST_F(HiveRegistryTest, ASetBeyondTheFileSizeLimitIsRefusedAtTheSet) {
+  Write(software_);
+  const std::string before = ReadFile(path_);
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit small = saved;
+  small.rlim_cur = before.size();
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  Result set =
+      registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(set, kDiskFull);
+  EXPECT_EQ(registry.FlushKey(key), kSuccess);
+  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_EQ(Text(registry, key, "Drive"), "C:\0"s);
 }
 
 TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {

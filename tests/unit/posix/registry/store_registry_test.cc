@@ -1,7 +1,10 @@
 #include "platform/posix/registry/store_registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include "support/result_printer.h"
 #include "support/scratch_folder.h"
@@ -84,6 +87,59 @@ TEST(StoreRegistryTest, ANameTheFormatCannotHoldIsRefusedAndTheStoreKept) {
        {std::string("a\nb"), std::string("a\rb"), std::string("a\0b", 3)}) {
     EXPECT_EQ(registry.SetValue(key, name, kRegSz, data, 2), kInvalidParameter);
   }
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+// Sets are staged: the store changes once, with all of them, at the flush
+// or at the close of a key without one; the run reads what it set meanwhile.
+TEST(StoreRegistryTest, SetsReachTheStoreTogetherAtTheFlushOrTheClose) {
+  ScratchFolder dir;
+  std::string path = dir / "r.reg";
+  const std::string before = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n";
+  WriteFile(path, before);
+  const auto* data = reinterpret_cast<const std::uint8_t*>("x");
+  for (bool flush : {true, false}) {
+    StoreRegistry registry(path);
+    KeyHandle key = OpenProductKey(registry);
+    ASSERT_EQ(registry.SetValue(key, "A", kRegSz, data, 2), kSuccess);
+    ASSERT_EQ(registry.SetValue(key, "B", kRegSz, data, 2), kSuccess);
+    EXPECT_EQ(ReadFile(path), before);
+    KeyHandle reopened = OpenProductKey(registry);
+    std::uint32_t size = 0;
+    std::uint32_t type = 0;
+    EXPECT_EQ(registry.QueryValue(reopened, "B", &type, nullptr, &size), kSuccess);
+    EXPECT_EQ(registry.CloseKey(reopened), kSuccess);  // commits
+    if (flush) {
+      EXPECT_EQ(registry.FlushKey(key), kSuccess);
+    }
+    EXPECT_EQ(ReadFile(path), before + "\"A\"=\"x\"\n\"B\"=\"x\"\n");
+    WriteFile(path, before);
+  }
+}
+
+// A store that could not be committed is refused at the set, while it is
+// as it was, not at the flush.
+TEST(StoreRegistryTest, ASetBeyondTheFileSizeLimitIsRefusedAtTheSet) {
+  ScratchFolder dir;
+  std::string path = dir / "r.reg";
+  const std::string before = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Tarvel Global]\n";
+  WriteFile(path, before);
+  StoreRegistry registry(path);
+  KeyHandle key = OpenProductKey(registry);
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  void (*previous)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  const std::string big(8192, 'x');
+  Result set =
+      registry.SetValue(key, "A", kRegSz, reinterpret_cast<const std::uint8_t*>(big.c_str()),
+                        static_cast<std::uint32_t>(big.size() + 1));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(set, kDiskFull);
+  EXPECT_EQ(registry.FlushKey(key), kSuccess);
   EXPECT_EQ(ReadFile(path), before);
 }
 
