@@ -18,6 +18,7 @@
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive_cells.h"
 #include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive_library.h"
 #include "platform/posix/registry/value_names.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/query_answer.h"
@@ -43,74 +44,7 @@ constexpr std::size_t kJournalPage = kHivePage + 12;
 constexpr std::size_t kPagesPerSet = 2;
 constexpr std::size_t kPagesPerValue = 2;
 
-struct CloseHive {
-  void operator()(hive_h* hive) const { hivex_close(hive); }
-};
-using HiveHandle = std::unique_ptr<hive_h, CloseHive>;
-
-struct FreeMemory {
-  void operator()(void* memory) const { std::free(memory); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, FreeMemory>;
-
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
-
-// A hive stores any 32-bit number as a value's type, where hivex's enum
-// names only a few: the number goes in and out of the enum's bytes as they
-// are, never through a conversion that assumes one of its names.
-static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
-std::uint32_t TypeNumber(const hive_type& type) {
-  std::uint32_t number = 0;
-  std::memcpy(&number, &type, sizeof number);
-  return number;
-}
-void PutTypeNumber(std::uint32_t number, hive_type* type) {
-  std::memcpy(type, &number, sizeof number);
-}
-
-std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
-// The hive open as fd, opened through hivex for writing: through the
-// descriptor itself, or, for a hive whose stored checksum is one of the two
-// Windows writes in place of the plain XOR (which hivex refuses), through a
-// copy in memory that carries the plain XOR. hivex opens a file of its own
-// and reads it whole, so the copy need not outlive the open.
-HiveHandle OpenThroughHivex(int fd, const HiveHeader& header) {
-  if (header.stored_checksum == header.plain_xor) {
-    return HiveHandle(hivex_open(ProcPath(fd).c_str(), HIVEX_OPEN_WRITE));
-  }
-  std::string content;
-  if (lseek(fd, 0, SEEK_SET) != 0 || ReadToEnd(fd, &content, kLargestHive) != 0) return nullptr;
-  if (content.size() < kHiveBaseBlock) {
-    errno = EINVAL;  // cut short since its header was read
-    return nullptr;
-  }
-  PutChecksum(&content, header.plain_xor);
-  UniqueFd copy(memfd_create("vendrel-hive", MFD_CLOEXEC));
-  if (!copy || WriteAll(copy.get(), content) != 0) return nullptr;
-  return HiveHandle(hivex_open(ProcPath(copy.get()).c_str(), HIVEX_OPEN_WRITE));
-}
-
-// The node at path below the root: 0 when a key on it is missing, with
-// errno set when the hive could not be read.
-hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path) {
-  errno = 0;
-  hive_node_h node = hivex_root(hive);
-  for (const std::string& name : path) {
-    if (node == 0) break;
-    errno = 0;
-    node = hivex_node_get_child(hive, node, name.c_str());
-  }
-  return node;
-}
-
-HiveState ReadHeader(int fd, HiveHeader* header) {
-  std::string block(kHiveBaseBlock, '\0');
-  ssize_t got = pread(fd, block.data(), block.size(), 0);
-  block.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  return ReadHiveHeader(block, header);
-}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&

@@ -35,7 +35,9 @@ std::string Reason(int error, const PlacedFile& placed) {
 // Room a set may add to the store's text, at most: the value's line with
 // every byte escaped and its lines continued, and the key's own section.
 std::size_t MostAddedBy(const std::string& key_path, const std::string& name, std::uint32_t size) {
-  return 2 * key_path.size() + 2 * name.size() + 4 * std::size_t{size} + 256;
+  const std::size_t names = key_path.size() + name.size();
+  const std::size_t data = size;
+  return 2 * names + 4 * data + 256;
 }
 
 }  // namespace
