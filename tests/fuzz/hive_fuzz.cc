@@ -155,6 +155,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ReadFile() == hive);
     return 0;
   }
+  // A set is staged; the flush commits it, and lets the file go.
+  Result committed = registry.FlushKey(key);
+  if (!committed.ok()) {
+    CheckRefusal(committed);
+    FUZZ_CHECK(ReadFile() == hive);
+    return 0;
+  }
   FUZZ_CHECK(ReadHiveHeader(ReadFile(), &header) == HiveState::kUsable);
 
   HiveRegistry again(g_path, contents, CodePage::Make(1252));

@@ -71,8 +71,10 @@ std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& hea
   return std::string();
 }
 
-std::string CheckCellsAChangeFrees(int fd, std::size_t key_cell,
+std::string CheckCellsAChangeFrees(int fd, const std::vector<std::size_t>& key_path,
                                    const std::vector<std::size_t>& value_cells) {
+  if (key_path.empty()) return "it has no cell";
+  const std::size_t key_cell = key_path.back();
   // Each cell to be freed, with what it is for the report.
   std::vector<std::pair<std::uint64_t, const char*>> freed;
   std::array<std::uint32_t, 2> key{};  // the count of values, the value list
@@ -97,6 +99,8 @@ std::string CheckCellsAChangeFrees(int fd, std::size_t key_cell,
       wrong = " is a free cell";
     } else if (offset == key_cell) {
       wrong = " is the key's own cell";
+    } else if (std::find(key_path.begin(), key_path.end(), offset) != key_path.end()) {
+      wrong = " is the cell of a key on the way to it";
     }
     if (wrong != nullptr) return std::string("its ") + what + " at " + Hex(offset) + wrong;
   }

@@ -29,7 +29,9 @@ std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& hea
 // value cells as the hive library lists them (offsets in the file). Returns
 // an empty string when each is a used cell inside the file and none is
 // another, or else what is wrong, for a report.
-std::string CheckCellsAChangeFrees(int fd, std::size_t key_cell,
+// The keys on the way to it (key_path: the root first, the key last) must
+// keep their cells: one of them freed leaves a hive no one can open.
+std::string CheckCellsAChangeFrees(int fd, const std::vector<std::size_t>& key_path,
                                    const std::vector<std::size_t>& value_cells);
 
 }  // namespace vendrel::platform

@@ -39,13 +39,15 @@ HiveHandle OpenThroughHivex(int fd, const HiveHeader& header) {
   return HiveHandle(hivex_open(ProcPath(copy.get()).c_str(), HIVEX_OPEN_WRITE));
 }
 
-hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path) {
+hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path,
+                   std::vector<std::size_t>* on_the_way) {
   errno = 0;
   hive_node_h node = hivex_root(hive);
-  for (const std::string& name : path) {
-    if (node == 0) break;
+  for (std::size_t i = 0; node != 0; ++i) {
+    if (on_the_way != nullptr) on_the_way->push_back(node);
+    if (i == path.size()) break;
     errno = 0;
-    node = hivex_node_get_child(hive, node, name.c_str());
+    node = hivex_node_get_child(hive, node, path[i].c_str());
   }
   return node;
 }

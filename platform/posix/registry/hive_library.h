@@ -44,8 +44,10 @@ std::string ProcPath(int fd);
 HiveHandle OpenThroughHivex(int fd, const HiveHeader& header);
 
 // The node at path below the root: 0 when a key on it is missing, with
-// errno set when the hive could not be read.
-hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path);
+// errno set when the hive could not be read. The keys passed on the way,
+// the root and the node itself included, go to on_the_way when given.
+hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path,
+                   std::vector<std::size_t>* on_the_way = nullptr);
 
 // The header of the hive open as fd.
 HiveState ReadHeader(int fd, HiveHeader* header);

@@ -280,7 +280,8 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   Loaded* const loaded = loaded_.get();
   hive_h* const hive = loaded->hive.get();
   const std::string& key_name = opened->second.name;
-  hive_node_h node = NodeAt(hive, opened->second.path);
+  std::vector<std::size_t> key_path;
+  hive_node_h node = NodeAt(hive, opened->second.path, &key_path);
   if (node == 0) {
     if (errno == 0) return kKeyDeleted;
     return Damaged(key_name, std::string("it cannot be found: ") + std::strerror(errno));
@@ -327,7 +328,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   const bool rewritten = std::find(staged_->rewritten.begin(), staged_->rewritten.end(), node) !=
                          staged_->rewritten.end();
   if (!rewritten) {
-    if (std::string unsafe = CheckCellsAChangeFrees(staged_->locked.fd(), node, value_cells);
+    if (std::string unsafe = CheckCellsAChangeFrees(staged_->locked.fd(), key_path, value_cells);
         !unsafe.empty()) {
       return Damaged(key_name, unsafe);
     }
