@@ -135,6 +135,10 @@ int PlaceTrusted(const std::string& path, PlacedFile* placed) {
   return ELOOP;
 }
 
+int PlaceTrustedOnce(const std::string& path, PlacedFile* placed) {
+  return placed->folder ? 0 : PlaceTrusted(path, placed);
+}
+
 int StatPlaced(const PlacedFile& placed, struct stat* status) {
   if (fstatat(placed.folder.get(), placed.name.c_str(), status, AT_SYMLINK_NOFOLLOW) != 0) {
     return errno;

@@ -37,6 +37,9 @@ void LookUpWithoutOpenat2(bool without);
 // followed as the system follows them, to the file they end at.
 int PlaceTrusted(const std::string& path, PlacedFile* placed);
 
+// The same, once: a file placed already keeps its place.
+int PlaceTrustedOnce(const std::string& path, PlacedFile* placed);
+
 // The status of the placed name itself (a link is not followed). Returns 0
 // or an errno value.
 int StatPlaced(const PlacedFile& placed, struct stat* status);

@@ -168,6 +168,28 @@ JournalState Judge(const JournalSite& site, const std::string& bytes, std::strin
   return JournalState::kWhole;
 }
 
+// Writes the journal, head and body, as a new file at its name, flushed
+// with its folder; on a failure, none. Readable by whoever may read the
+// file, so that any of them reads the content while the rewrite is
+// pending; written by no one else. EBUSY when the name is taken.
+int WriteJournal(const JournalSite& site, const std::string& journal, std::string_view head,
+                 std::string_view body) {
+  UniqueFd out(openat(site.folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags,
+                      site.file.st_mode & 0644));
+  CrashPointAfter("open(journal)");
+  if (!out) return errno == EEXIST ? EBUSY : errno;
+  int error = WriteAll(out.get(), head);
+  if (error == 0) error = WriteAll(out.get(), body);
+  if (error == 0) error = FlushFile(out.get());
+  if (error == 0) error = out.Close();
+  if (error != 0) {
+    unlinkat(site.folder, journal.c_str(), 0);
+    return error;
+  }
+  FlushFolder(site.folder);
+  return 0;
+}
+
 void Drop(const JournalSite& site, const std::string& journal) {
   unlinkat(site.folder, journal.c_str(), 0);
   CrashPointAfter("unlink(journal)");
@@ -203,23 +225,10 @@ JournalState FindJournal(const JournalSite& site, std::string* content) {
 int RewriteInPlace(const JournalSite& site, const std::string& content) {
   if (int error = Reserve(site.fd, site.file, content.size()); error != 0) return error;
   const std::string journal = JournalNameOf(site.name);
-  {
-    // Readable by whoever may read the file, so that any of them reads the
-    // content while the rewrite is pending; written by no one else.
-    UniqueFd out(openat(site.folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags,
-                        site.file.st_mode & 0644));
-    CrashPointAfter("open(journal)");
-    if (!out) return errno == EEXIST ? EBUSY : errno;
-    int error = WriteAll(out.get(), EncodeHead(HeadFor(site, content)));
-    if (error == 0) error = WriteAll(out.get(), content);
-    if (error == 0) error = FlushFile(out.get());
-    if (error == 0) error = out.Close();
-    if (error != 0) {
-      unlinkat(site.folder, journal.c_str(), 0);
-      return error;
-    }
+  if (int error = WriteJournal(site, journal, EncodeHead(HeadFor(site, content)), content);
+      error != 0) {
+    return error;
   }
-  FlushFolder(site.folder);
   // From here a stop leaves the journal to complete the rewrite.
   if (int error = Overwrite(site.fd, content); error != 0) return error;
   Drop(site, journal);
@@ -316,22 +325,11 @@ int RewritePagesInPlace(const JournalSite& site, int content_fd) {
   if (pages.empty() && same_length) return 0;
   if (int error = Reserve(site.fd, site.file, length); error != 0) return error;
   const std::string journal = JournalNameOf(site.name);
-  {
-    UniqueFd out(openat(site.folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags,
-                        site.file.st_mode & 0644));
-    CrashPointAfter("open(journal)");
-    if (!out) return errno == EEXIST ? EBUSY : errno;
-    Head head{static_cast<std::uint64_t>(site.file.st_ino), length, 0, site.name};
-    head.checksum = Checksum(head, pages);
-    int error = WriteAll(out.get(), EncodeHead(head, kPagesMagic) + pages);
-    if (error == 0) error = FlushFile(out.get());
-    if (error == 0) error = out.Close();
-    if (error != 0) {
-      unlinkat(site.folder, journal.c_str(), 0);
-      return error;
-    }
+  Head head{static_cast<std::uint64_t>(site.file.st_ino), length, 0, site.name};
+  head.checksum = Checksum(head, pages);
+  if (int error = WriteJournal(site, journal, EncodeHead(head, kPagesMagic), pages); error != 0) {
+    return error;
   }
-  FlushFolder(site.folder);
   // From here a stop leaves the journal to complete the rewrite.
   for (std::string_view rest = pages; !rest.empty();) {
     const std::uint64_t at = Field(rest, 0, 8);

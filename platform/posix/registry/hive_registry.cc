@@ -81,12 +81,10 @@ struct HiveRegistry::Staged {
 HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
 
 int HiveRegistry::Placement(const PlacedFile** placed) {
-  if (!placed_.folder) {
-    if (int error = PlaceTrusted(hive_path_, &placed_); error != 0) return error;
-  }
   *placed = &placed_;
-  return 0;
+  return PlaceTrustedOnce(hive_path_, &placed_);
 }
+
 HiveRegistry::HiveRegistry(HiveRegistry&&) noexcept = default;
 
 Result HiveRegistry::Failure(WinCode code, const std::string& problem) const {

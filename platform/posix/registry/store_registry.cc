@@ -63,11 +63,8 @@ Result StoreRegistry::Load(std::string content, std::string_view key_path,
 }
 
 int StoreRegistry::Placement(const PlacedFile** placed) {
-  if (!placed_.folder) {
-    if (int error = PlaceTrusted(store_path_, &placed_); error != 0) return error;
-  }
   *placed = &placed_;
-  return 0;
+  return PlaceTrustedOnce(store_path_, &placed_);
 }
 
 Result StoreRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
