@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/placed_file.h"
 #include "platform/posix/files/temporary_file.h"
 #include "platform/posix/files/unique_fd.h"
@@ -83,9 +84,9 @@ class LockedFile {
   // and for a journal of up to journal bytes (held beside the file, and
   // given up for the journal when the change is written).
   int ReserveInPlace(std::size_t length, std::size_t journal);
-  // Puts the content of content_fd in the file's place, writing only the
-  // pages that differ, in place, under a journal of those pages.
-  int RewritePages(int content_fd);
+  // Writes the pages of the file's new content that differ, in place,
+  // under a journal of those pages.
+  int RewritePages(const ChangedPages& changed);
 
  private:
   // Renames the complete, named temporary file over the file. Returns 0 or

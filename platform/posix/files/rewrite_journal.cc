@@ -1,7 +1,6 @@
 #include "platform/posix/files/rewrite_journal.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +9,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/crash_point.h"
 #include "platform/posix/files/file_io.h"
+#include "platform/posix/files/little_endian.h"
 #include "platform/posix/files/placed_file.h"
 #include "platform/posix/files/unique_fd.h"
 
@@ -24,8 +25,8 @@ constexpr char kMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
 // bytes; the head's length is the file's new length.
 constexpr char kPagesMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
                                   'J', 'O', 'U', 'R', 'N', 'A', 'L', 'P'};
-constexpr std::size_t kPage = 4096;
-constexpr std::size_t kPageHead = 8 + 4;
+constexpr std::size_t kPage = kComparedPage;
+constexpr std::size_t kPageHead = 8 + 4;  // a page's offset and length
 constexpr std::string_view kSuffix = ".vendrel-journal";
 constexpr std::size_t kNameMax = 255;
 // Magic, inode, length, checksum, the name's length, and the name.
@@ -55,18 +56,6 @@ std::uint64_t Checksum(const Head& head, std::string_view content) {
   add(head.name.data(), head.name.size());
   add(content.data(), content.size());
   return hash;
-}
-
-void PutField(std::string* out, std::uint64_t value, int bytes) {
-  for (int byte = 0; byte < bytes; ++byte) *out += static_cast<char>((value >> (8 * byte)) & 0xFF);
-}
-
-std::uint64_t Field(std::string_view bytes, std::size_t at, int size) {
-  std::uint64_t value = 0;
-  for (int byte = size - 1; byte >= 0; --byte) {
-    value = (value << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(byte)]);
-  }
-  return value;
 }
 
 std::string EncodeHead(const Head& head, const char (&magic)[16] = kMagic) {
@@ -119,15 +108,13 @@ JournalState PutPages(const JournalSite& site, std::uint64_t length, std::string
   }
   content->resize(length);
   while (!pages.empty()) {
-    if (pages.size() < kPageHead) return JournalState::kForeign;
-    const std::uint64_t at = Field(pages, 0, 8);
-    const std::uint64_t size = Field(pages, 8, 4);
-    pages.remove_prefix(kPageHead);
-    if (size > kPage || size > pages.size() || at > length || size > length - at) {
+    std::uint64_t at = 0;
+    std::string_view bytes;
+    if (!TakePageRecord(&pages, &at, &bytes)) return JournalState::kForeign;
+    if (bytes.size() > kPage || at > length || bytes.size() > length - at) {
       return JournalState::kForeign;
     }
-    content->replace(at, size, pages.substr(0, size));
-    pages.remove_prefix(size);
+    content->replace(at, bytes.size(), bytes);
   }
   return JournalState::kWhole;
 }
@@ -235,110 +222,22 @@ int RewriteInPlace(const JournalSite& site, const std::string& content) {
   return 0;
 }
 
-namespace {
-
-// Reads up to size bytes at offset; fewer only at the file's end.
-int ReadAt(int fd, char* buffer, std::size_t size, off_t offset, std::size_t* got) {
-  *got = 0;
-  while (*got < size) {
-    ssize_t read = pread(fd, buffer + *got, size - *got, offset + static_cast<off_t>(*got));
-    if (read < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (read == 0) break;
-    *got += static_cast<std::size_t>(read);
-  }
-  return 0;
-}
-
-// A stretch of the new content, mapped rather than copied: the content is
-// this run's own file, which nobody else can cut short under the mapping.
-class ContentStretch {
- public:
-  ContentStretch() = default;
-  ~ContentStretch() { Release(); }
-  ContentStretch(const ContentStretch&) = delete;
-  ContentStretch& operator=(const ContentStretch&) = delete;
-
-  int Map(int fd, off_t offset, std::size_t size) {
-    Release();
-    if (size == 0) return 0;
-    void* mapped = mmap(nullptr, size, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, offset);
-    if (mapped == MAP_FAILED) return errno;
-    bytes_ = static_cast<const char*>(mapped);
-    size_ = size;
-    return 0;
-  }
-  const char* bytes() const { return bytes_; }
-
- private:
-  void Release() {
-    if (bytes_ != nullptr) munmap(const_cast<char*>(bytes_), size_);
-    bytes_ = nullptr;
-  }
-  const char* bytes_ = nullptr;
-  std::size_t size_ = 0;
-};
-
-// The pages of the new content that differ from the file's, each as the
-// journal holds it, compared a stretch at a time so that neither is held
-// whole. The file is read, not mapped: another process cutting it short
-// meanwhile could not stop the run dead.
-int DifferingPages(const JournalSite& site, const struct stat& content, int content_fd,
-                   std::string* pages) {
-  const int fd = site.fd;
-  const off_t old_length = site.file.st_size;
-  const auto length = static_cast<std::uint64_t>(content.st_size);
-  constexpr std::size_t kStretch = 512 * kPage;
-  std::string mine(kStretch, '\0');
-  ContentStretch theirs;
-  for (std::uint64_t at = 0; at < length; at += kStretch) {
-    const std::size_t got = std::min<std::uint64_t>(kStretch, length - at);
-    std::size_t had = 0;
-    const auto offset = static_cast<off_t>(at);
-    if (int error = theirs.Map(content_fd, offset, got); error != 0) return error;
-    if (offset < old_length) {
-      if (int error = ReadAt(fd, mine.data(), kStretch, offset, &had); error != 0) return error;
-    }
-    for (std::size_t page = 0; page < got; page += kPage) {
-      const std::size_t size = std::min(kPage, got - page);
-      const char* bytes = theirs.bytes() + page;
-      if (page + size <= had && std::memcmp(&mine[page], bytes, size) == 0) continue;
-      PutField(pages, at + page, 8);
-      PutField(pages, size, 4);
-      pages->append(bytes, size);
-    }
-  }
-  return 0;
-}
-
-}  // namespace
-
-int RewritePagesInPlace(const JournalSite& site, int content_fd) {
-  struct stat content;
-  if (fstat(content_fd, &content) != 0) return errno;
-  const auto length = static_cast<std::uint64_t>(content.st_size);
-  std::string pages;
-  if (int error = DifferingPages(site, content, content_fd, &pages); error != 0) return error;
-  const bool same_length = static_cast<off_t>(length) == site.file.st_size;
-  if (pages.empty() && same_length) return 0;
+int RewritePagesInPlace(const JournalSite& site, const ChangedPages& changed) {
+  const std::uint64_t length = changed.length;
+  if (changed.records.empty() && static_cast<off_t>(length) == site.file.st_size) return 0;
   if (int error = Reserve(site.fd, site.file, length); error != 0) return error;
   const std::string journal = JournalNameOf(site.name);
   Head head{static_cast<std::uint64_t>(site.file.st_ino), length, 0, site.name};
-  head.checksum = Checksum(head, pages);
-  if (int error = WriteJournal(site, journal, EncodeHead(head, kPagesMagic), pages); error != 0) {
+  head.checksum = Checksum(head, changed.records);
+  if (int error = WriteJournal(site, journal, EncodeHead(head, kPagesMagic), changed.records);
+      error != 0) {
     return error;
   }
   // From here a stop leaves the journal to complete the rewrite.
-  for (std::string_view rest = pages; !rest.empty();) {
-    const std::uint64_t at = Field(rest, 0, 8);
-    const std::uint64_t size = Field(rest, 8, 4);
-    if (int error = WriteAll(site.fd, rest.substr(kPageHead, size), static_cast<off_t>(at));
-        error != 0) {
-      return error;
-    }
-    rest.remove_prefix(kPageHead + size);
+  std::string_view rest = changed.records;
+  std::uint64_t at = 0;
+  for (std::string_view bytes; TakePageRecord(&rest, &at, &bytes);) {
+    if (int error = WriteAll(site.fd, bytes, static_cast<off_t>(at)); error != 0) return error;
   }
   // A file that grows has grown with its last pages, all of them new.
   if (static_cast<off_t>(length) < site.file.st_size) {

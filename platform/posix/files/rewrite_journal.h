@@ -17,6 +17,8 @@
 
 #include <string>
 
+#include "platform/posix/files/changed_pages.h"
+
 namespace vendrel::platform {
 
 // The file a journal is for: its folder and name, its descriptor (open for
@@ -44,14 +46,14 @@ std::string JournalNameOf(const std::string& name);
 // file untouched. EBUSY when the journal's name is taken.
 int RewriteInPlace(const JournalSite& site, const std::string& content);
 
-// Rewrites the file with the content of content_fd (read from its start),
-// writing only the pages that differ, in place, under a journal of just
-// those pages at the same name: the journal flushed, the pages written,
-// the file flushed, the journal dropped. What the file carries (owner,
-// ACLs, attributes, other names) stays, as nothing else is written.
-// Callers hold the file's exclusive lock. Returns 0 or an errno value; a
-// failure before the first page is written leaves the file untouched.
-int RewritePagesInPlace(const JournalSite& site, int content_fd);
+// Puts in the file the pages of its new content that differ (as
+// FindChangedPages found them), in place, under a journal of just those
+// pages at the same name: the journal flushed, the pages written, the file
+// flushed, the journal dropped. What the file carries (owner, ACLs,
+// attributes, other names) stays, as nothing else is written. Callers hold
+// the file's exclusive lock. Returns 0 or an errno value; a failure before
+// the first page is written leaves the file untouched.
+int RewritePagesInPlace(const JournalSite& site, const ChangedPages& changed);
 
 // What stands at the journal's name; for a whole journal, its content (for
 // a journal of pages, the file's content with its pages put in).

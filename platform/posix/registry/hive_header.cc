@@ -1,9 +1,8 @@
 #include "platform/posix/registry/hive_header.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
+#include <cstring>
 
 namespace vendrel::platform {
 namespace {
@@ -61,17 +60,11 @@ void PutChecksum(std::string* hive, std::uint32_t checksum) {
   hive->replace(kChecksumAt, bytes.size(), bytes.data(), bytes.size());
 }
 
-int MendHiveChecksum(int fd) {
-  char block[kChecksumAt + 4];
-  if (pread(fd, block, sizeof block, 0) != static_cast<ssize_t>(sizeof block)) {
-    return errno != 0 ? errno : EIO;
-  }
+void MendHiveChecksum(char* start, std::size_t size) {
+  if (size < kChecksumAt + 4) return;
   const std::array<char, 4> bytes =
-      Bytes(WindowsChecksum(PlainXor(std::string_view(block, sizeof block))));
-  if (pwrite(fd, bytes.data(), bytes.size(), kChecksumAt) != static_cast<ssize_t>(bytes.size())) {
-    return errno != 0 ? errno : EIO;
-  }
-  return 0;
+      Bytes(WindowsChecksum(PlainXor(std::string_view(start, kChecksumAt + 4))));
+  std::memcpy(start + kChecksumAt, bytes.data(), bytes.size());
 }
 
 }  // namespace vendrel::platform

@@ -38,9 +38,10 @@ std::uint32_t WindowsChecksum(std::uint32_t plain_xor);
 // least its base block).
 void PutChecksum(std::string* hive, std::uint32_t checksum);
 
-// Gives the hive file open as fd the checksum Windows expects of the base
-// block it now holds. Returns 0 or an errno value.
-int MendHiveChecksum(int fd);
+// Gives a hive file's content, from its start (size bytes of it), the
+// checksum Windows expects of the base block it holds; a start too short to
+// hold the checksum is left as it is.
+void MendHiveChecksum(char* start, std::size_t size);
 
 }  // namespace vendrel::platform
 

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <hivex.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,8 @@
 
 #include "base/text.h"
 #include "platform/posix/files/atomic_update.h"
+#include "platform/posix/files/beside.h"
+#include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
@@ -223,16 +224,20 @@ Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loade
   // What fd holds may be a pending rewrite's content rather than the file.
   struct stat held = file;
   if (fstat(fd, &held) != 0) return Failure(kRegistryIoFailed, std::strerror(errno));
-  if (std::string damage = CheckHiveBins(fd, held, header); !damage.empty()) {
-    return Failure(kRegistryCorrupt, "is damaged: " + damage);
-  }
-  // Loaded for writing even to be read: the set that may follow then
-  // starts from it instead of reading the whole hive again.
+  // The bins are checked while hivex reads the hive, both reading only; the
+  // hive is not used unless they pass.
   auto fresh = std::make_unique<Loaded>();
-  fresh->hive = OpenThroughHivex(fd, header);
+  std::string damage;
+  int open_error = 0;
+  RunBeside([&] { damage = CheckHiveBins(fd, held, header); },
+            [&] {
+              fresh->hive = OpenThroughHivex(fd, header);
+              open_error = errno;
+            });
+  if (!damage.empty()) return Failure(kRegistryCorrupt, "is damaged: " + damage);
   if (!fresh->hive) {
     return Failure(kRegistryCorrupt,
-                   std::string("cannot be read as a hive: ") + std::strerror(errno));
+                   std::string("cannot be read as a hive: ") + std::strerror(open_error));
   }
   fresh->file = file;
   fresh->minor_version = header.minor_version;
@@ -396,16 +401,19 @@ Result HiveRegistry::Commit() {
   if (!staged_) return kSuccess;
   std::unique_ptr<Staged> staged = std::move(staged_);
   if (!staged->changed) return kSuccess;
-  // hivex writes the whole hive, by name: to a file in memory, which the
-  // hive file then takes page by page where they differ. hivex keeps every
-  // cell it did not change where it was, so those are few.
-  UniqueFd image(memfd_create("vendrel-hive-commit", MFD_CLOEXEC));
-  int error = image ? 0 : errno;
-  if (error == 0 && hivex_commit(loaded_->hive.get(), ProcPath(image.get()).c_str(), 0) != 0) {
-    error = errno != 0 ? errno : EIO;
-  }
-  if (error == 0) error = MendHiveChecksum(image.get());
-  if (error == 0) error = staged->locked.RewritePages(image.get());
+  // hivex writes the whole hive, by name: to a pipe, compared page by page
+  // with the hive file as it comes. hivex keeps every cell it did not
+  // change where it was, so the pages that differ are few.
+  ChangedPages changed;
+  int error = FindChangedPages(
+      staged->locked.fd(), staged->locked.status().st_size,
+      [this](int pipe) {
+        errno = 0;
+        if (hivex_commit(loaded_->hive.get(), ProcPath(pipe).c_str(), 0) == 0) return 0;
+        return errno != 0 ? errno : EIO;
+      },
+      MendHiveChecksum, &changed);
+  if (error == 0) error = staged->locked.RewritePages(changed);
   // Kept for the next change while the file stays as it was written.
   if (error != 0 || StatPlaced(placed_, &loaded_->file) != 0) loaded_.reset();
   return error != 0 ? FileFailure(error) : kSuccess;
