@@ -19,6 +19,7 @@ constexpr std::size_t kKeyValues = 40;  // their count, then their list
 constexpr std::size_t kValueData = 8;   // its length, then its cell
 constexpr std::uint32_t kDataInline = 0x80000000;
 constexpr std::uint32_t kBinSignature = 0x6E696268;  // "hbin", read as a little-endian word
+constexpr std::uint64_t kBinHeader = 32;
 
 std::string Hex(std::uint64_t offset) {
   char text[24];
@@ -48,7 +49,17 @@ std::uint64_t InFile(std::uint32_t stored) { return std::uint64_t{stored} + kHiv
 
 }  // namespace
 
-std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& header) {
+bool HiveBins::HoldCell(std::uint64_t offset, std::uint64_t size) const {
+  auto after = std::upper_bound(starts.begin(), starts.end(), offset);
+  if (after == starts.begin()) return false;
+  const std::uint64_t bin = *std::prev(after);
+  const std::uint64_t bin_end = after == starts.end() ? end : *after;
+  return offset >= bin + kBinHeader && size <= bin_end - offset;
+}
+
+std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& header,
+                          HiveBins* bins) {
+  bins->starts.clear();
   const std::uint64_t end = InFile(header.bins_size);
   if (end > static_cast<std::uint64_t>(file.st_size)) {
     return "its header gives " + std::to_string(header.bins_size) +
@@ -63,11 +74,13 @@ std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& hea
         size % kHiveBaseBlock != 0) {
       return "its hive bin at " + Hex(at) + " is damaged";
     }
+    bins->starts.push_back(at);
     at += size;
   }
   if (at != end) {
     return "its hive bins end at " + Hex(at) + ", not where its header says (" + Hex(end) + ")";
   }
+  bins->end = end;
   return std::string();
 }
 

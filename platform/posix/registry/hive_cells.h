@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,20 @@
 
 namespace vendrel::platform {
 
+// The hive bins of a hive file: where each starts (file offsets, in
+// order), and where the last ends.
+struct HiveBins {
+  std::vector<std::uint64_t> starts;
+  std::uint64_t end = 0;
+  // Whether size bytes from offset lie in one bin, behind its header.
+  bool HoldCell(std::uint64_t offset, std::uint64_t size) const;
+};
+
 // Checks that the hive bins of the hive file open as fd, whose status is
-// file, end where its base block, read as header, says. Returns an empty
-// string, or else what is wrong, for a report.
-std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& header);
+// file, end where its base block, read as header, says, and gives them.
+// Returns an empty string, or else what is wrong, for a report.
+std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& header,
+                          HiveBins* bins);
 
 // Checks, in the hive file open as fd, the cells a change of the values of
 // the key whose cell is at key_cell would free; value_cells are the key's

@@ -19,6 +19,7 @@
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive_cells.h"
 #include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive_in_place.h"
 #include "platform/posix/registry/hive_library.h"
 #include "platform/posix/registry/value_names.h"
 #include "platform/posix/win_error_map.h"
@@ -47,6 +48,22 @@ constexpr std::size_t kPagesPerValue = 2;
 
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
 
+// The values of a key as the file has them, for a change in place: their
+// names as hivex gives them, their cells, and their data's cells, which
+// hivex finds only where a cell of the hive begins.
+std::vector<InPlaceChange::Held> HeldValues(hive_h* hive, const std::vector<std::string>& names,
+                                            const std::vector<std::size_t>& cells) {
+  std::vector<InPlaceChange::Held> held;
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    std::size_t length = 0;
+    errno = 0;
+    hive_value_h data = hivex_value_data_cell_offset(hive, cells[i], &length);
+    const bool known = data != 0 || errno == 0;
+    held.push_back({names[i], cells[i], known ? data : InPlaceChange::kUnknownData});
+  }
+  return held;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
@@ -58,6 +75,10 @@ struct HiveRegistry::Loaded {
   HiveHandle hive;
   struct stat file {};
   std::uint32_t minor_version = 0;
+  HiveBins bins;
+  // Whether every cell is where the file has it: not so once a change was
+  // written in place, as hivex placed its own cells elsewhere.
+  bool cells_as_in_file = true;
 };
 
 HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
@@ -77,6 +98,8 @@ struct HiveRegistry::Staged {
   // Keys whose values hivex has written anew in memory: their cells are
   // hivex's own, and not yet in the file to be checked.
   std::vector<hive_node_h> rewritten;
+  // The same sets, as the file may take them where it stands.
+  InPlaceChange in_place;
 };
 
 HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
@@ -229,7 +252,7 @@ Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loade
   auto fresh = std::make_unique<Loaded>();
   std::string damage;
   int open_error = 0;
-  RunBeside([&] { damage = CheckHiveBins(fd, held, header); },
+  RunBeside([&] { damage = CheckHiveBins(fd, held, header, &fresh->bins); },
             [&] {
               fresh->hive = OpenThroughHivex(fd, header);
               open_error = errno;
@@ -335,6 +358,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
         !unsafe.empty()) {
       return Damaged(key_name, unsafe);
     }
+    staged_->in_place.AddKey(node, HeldValues(hive, names, value_cells));
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
@@ -360,6 +384,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
     return Damaged(key_name, std::string("its values cannot be changed: ") + std::strerror(error));
   }
   if (!rewritten) staged_->rewritten.push_back(node);
+  staged_->in_place.Set(node, stored_name, type, std::move(bytes));
 
   std::vector<Value>& kept = opened->second.values;
   auto value = std::find_if(kept.begin(), kept.end(),
@@ -388,7 +413,7 @@ Result HiveRegistry::BeginChange() {
   // The hive this object read or committed last is still loaded, and is the
   // file as long as nobody has changed it since: it is not read again.
   const struct stat& file = staged->locked.status();
-  if (!loaded_ || !SameFile(loaded_->file, file)) {
+  if (!loaded_ || !loaded_->cells_as_in_file || !SameFile(loaded_->file, file)) {
     loaded_.reset();
     if (Result failed = Load(staged->locked.fd(), file, &loaded_); !failed.ok()) return failed;
   }
@@ -401,21 +426,32 @@ Result HiveRegistry::Commit() {
   if (!staged_) return kSuccess;
   std::unique_ptr<Staged> staged = std::move(staged_);
   if (!staged->changed) return kSuccess;
-  // hivex writes the whole hive, by name: to a pipe, compared page by page
-  // with the hive file as it comes. hivex keeps every cell it did not
-  // change where it was, so the pages that differ are few.
+  // Most changes the file takes where it stands. For the others hivex
+  // writes the whole hive, by name: to a pipe, compared page by page with
+  // the hive file as it comes. hivex keeps every cell it did not change
+  // where it was, so the pages that differ are few.
   ChangedPages changed;
-  int error = FindChangedPages(
-      staged->locked.fd(), staged->locked.status().st_size,
-      [this](int pipe) {
-        errno = 0;
-        if (hivex_commit(loaded_->hive.get(), ProcPath(pipe).c_str(), 0) == 0) return 0;
-        return errno != 0 ? errno : EIO;
-      },
-      MendHiveChecksum, &changed);
+  const struct stat& file = staged->locked.status();
+  int error = staged->in_place.Pages(staged->locked.fd(), static_cast<std::uint64_t>(file.st_size),
+                                     loaded_->bins, loaded_->minor_version, &changed);
+  const bool in_place = error == 0;
+  if (error == ENOTSUP) {
+    error = FindChangedPages(
+        staged->locked.fd(), staged->locked.status().st_size,
+        [this](int pipe) {
+          errno = 0;
+          if (hivex_commit(loaded_->hive.get(), ProcPath(pipe).c_str(), 0) == 0) return 0;
+          return errno != 0 ? errno : EIO;
+        },
+        MendHiveChecksum, &changed);
+  }
   if (error == 0) error = staged->locked.RewritePages(changed);
   // Kept for the next change while the file stays as it was written.
-  if (error != 0 || StatPlaced(placed_, &loaded_->file) != 0) loaded_.reset();
+  if (error != 0 || StatPlaced(placed_, &loaded_->file) != 0) {
+    loaded_.reset();
+  } else if (in_place) {
+    loaded_->cells_as_in_file = false;
+  }
   return error != 0 ? FileFailure(error) : kSuccess;
 }
 

@@ -333,6 +333,55 @@ TEST_F(HiveRegistryTest, NamesThatCannotBeToldApartMakeTheKeyDamaged) {
   }
 }
 
+// Most changes are written where the values are: the other values' cells
+// stay in use where they were, and the file grows by one bin at most. What
+// the file cannot take that way goes through hivex, which writes every
+// value of the key anew. Either way a fresh read finds every value.
+TEST_F(HiveRegistryTest, ChangesAreWrittenInPlaceWhereTheFileCanTakeThem) {
+  struct Row {
+    const char* what;
+    const char* name;
+    std::string data;
+    std::size_t growth;
+    bool in_place;
+  };
+  const std::string longer = "F:\\a path longer than the cell of the old one";
+  const Row rows[] = {
+      {"data of the same length", "Drive", "F:", 0, true},
+      {"data short enough to be held in the value", "Drive", "", 0, true},
+      {"data longer than its cell", "Drive", longer, 4096, true},
+      {"a value the key does not hold", "LocalDrive", "F:", 4096, true},
+      {"a name that is not ASCII", "Lecteur\xE9", "F:", 4096, false},
+  };
+  for (const Row& row : rows) {
+    Write(software_);
+    const std::string before = ReadFile(path_);
+    const std::size_t kept = ValueCell(before, "cddir");
+    HiveRegistry registry = Registry();
+    KeyHandle key = 0;
+    ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+    ASSERT_EQ(registry.SetValue(key, row.name, kRegSz,
+                                reinterpret_cast<const std::uint8_t*>(row.data.c_str()),
+                                static_cast<std::uint32_t>(row.data.size() + 1)),
+              kSuccess);
+    ASSERT_EQ(registry.FlushKey(key), kSuccess) << row.what;
+    const std::string after = ReadFile(path_);
+    EXPECT_EQ(after.size() - before.size(), row.growth) << row.what;
+    // A used cell gives its size as a negative number.
+    EXPECT_EQ(after[kept + 3] < 0, row.in_place) << row.what;
+    HiveHeader header;
+    EXPECT_EQ(ReadHiveHeader(after, &header), HiveState::kUsable) << row.what;
+
+    HiveRegistry again = Registry();
+    ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+    EXPECT_EQ(Text(again, key, row.name), row.data + '\0') << row.what;
+    EXPECT_EQ(Text(again, key, "cddir"), "%\x80\xE9\0"s) << row.what;
+    if (std::string(row.name) != "Drive") {
+      EXPECT_EQ(Text(again, key, "Drive"), "C:\0"s) << row.what;
+    }
+  }
+}
+
 // hivex frees each cell of the key's values before writing them anew, and
 // aborts the process on a cell it has freed already.
 TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) {
