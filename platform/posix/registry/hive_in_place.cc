@@ -21,7 +21,6 @@ constexpr std::uint64_t kKeyValueList = 44;
 constexpr std::uint64_t kKeyLongestValueName = 64;
 constexpr std::uint64_t kKeyLongestValueData = 68;
 constexpr std::uint64_t kKeyFixed = 80;
-constexpr std::uint64_t kValueNameLength = 6;
 constexpr std::uint64_t kValueDataLength = 8;
 constexpr std::uint64_t kValueData = 12;
 constexpr std::uint64_t kValueType = 16;
@@ -126,6 +125,13 @@ class PageImage {
   std::set<std::uint64_t> written_;
 };
 
+// A value's data as the file holds it: its cell (0 for data held in the
+// value itself) and its length.
+struct OldData {
+  std::uint64_t cell = 0;
+  std::uint64_t length = 0;
+};
+
 // Writes one change into a PageImage: every call returns 0, ENOTSUP when
 // the file cannot take the change in place, or an errno value.
 class Writer {
@@ -166,10 +172,22 @@ class Writer {
     used_ += CellSize(bytes);
     return at;
   }
-  // Gives the value in the cell at value the data, where its old data was
-  // (old_cell, 0 for none) when it fits there, else in a new cell.
-  int PutData(std::uint64_t value, std::uint64_t old_cell, std::uint64_t old_length,
-              const std::string& data);
+  int ReadValue(const InPlaceChange::Held& value, OldData* old);
+  // A new value's cell, holding its name, with no data yet.
+  int NewValueCell(const std::string& name, std::uint64_t* value) {
+    const bool ascii = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (!ascii || name.size() > 255) return ENOTSUP;
+    *value = Allocate(kValueFixed + name.size());
+    std::string fixed = Word(UsedSize(CellSize(kValueFixed + name.size()))) + "vk";
+    fixed += static_cast<char>(name.size());
+    fixed.resize(kValueFixed, '\0');
+    if (int error = image_.Write(*value, fixed + name); error != 0) return error;
+    return name.empty() ? 0 : image_.Put(*value + kValueFlags, kNameIsAscii);
+  }
+  // Gives the value in the cell at value the data, where its old data is
+  // when it fits there, else in a new cell.
+  int PutData(std::uint64_t value, const OldData& old, const std::string& data);
 
   PageImage& image_;
   const HiveBins& bins_;
@@ -180,8 +198,8 @@ class Writer {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> cells_;
 };
 
-int Writer::PutData(std::uint64_t value, std::uint64_t old_cell, std::uint64_t old_length,
-                    const std::string& data) {
+int Writer::PutData(std::uint64_t value, const OldData& old, const std::string& data) {
+  const std::uint64_t old_cell = old.cell;
   const auto length = static_cast<std::uint32_t>(data.size());
   std::uint64_t old_size = 0;
   if (old_cell != 0) {
@@ -201,7 +219,7 @@ int Writer::PutData(std::uint64_t value, std::uint64_t old_cell, std::uint64_t o
   if (old_cell != 0 && old_size - 4 >= data.size()) {
     // The old data's bytes beyond the new are cleared, not left behind.
     std::string held = data;
-    held.resize(std::max<std::uint64_t>(data.size(), std::min(old_length, old_size - 4)), '\0');
+    held.resize(std::max<std::uint64_t>(data.size(), std::min(old.length, old_size - 4)), '\0');
     error = image_.Write(old_cell + 4, held);
     if (error == 0) error = image_.Put(value + kValueDataLength, length);
     return error;
@@ -213,6 +231,35 @@ int Writer::PutData(std::uint64_t value, std::uint64_t old_cell, std::uint64_t o
   if (error == 0) error = image_.Put(value + kValueData, Stored(cell));
   if (error == 0 && old_cell != 0) error = Free(old_cell);
   return error;
+}
+
+// Checks the cells of a value the key holds, and gives its old data.
+int Writer::ReadValue(const InPlaceChange::Held& value, OldData* old) {
+  std::uint64_t size = 0;
+  std::uint32_t length = 0;
+  std::uint32_t data = 0;
+  if (int error = UsedCell(value.cell, kValueFixed, "vk", &size); error != 0) return error;
+  // The signature's word holds the name's length in its upper half.
+  std::uint32_t signature = 0;
+  if (int error = image_.Get(value.cell + 4, &signature); error != 0) return error;
+  const std::uint32_t name_bytes = signature >> 16;
+  if (size < kValueFixed + name_bytes) return ENOTSUP;
+  if (int error = image_.Get(value.cell + kValueDataLength, &length); error != 0) return error;
+  if (int error = image_.Get(value.cell + kValueData, &data); error != 0) return error;
+  const std::uint64_t old_length = length & ~kDataInline;
+  if (value.data_cell == InPlaceChange::kUnknownData) return ENOTSUP;
+  if ((length & kDataInline) != 0) {
+    if (value.data_cell != 0 || old_length > kInlineData) return ENOTSUP;
+    *old = {0, old_length};
+    return 0;
+  }
+  if (value.data_cell == 0 || value.data_cell != InFile(data)) return ENOTSUP;
+  if (minor_version_ >= 4 && old_length > kLargestPlainData) return ENOTSUP;  // big data
+  if (int error = UsedCell(value.data_cell, 4 + old_length, nullptr, &size); error != 0) {
+    return error;
+  }
+  *old = {value.data_cell, old_length};
+  return 0;
 }
 
 int Writer::Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& held,
@@ -237,40 +284,16 @@ int Writer::Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& 
     }
     for (std::uint32_t i = 0; i < count; ++i) {
       std::uint32_t entry = 0;
-      if (int error = image_.Get(InFile(list) + 4 + 4 * i, &entry); error != 0) return error;
+      if (int error = image_.Get(InFile(list) + 4 + std::uint64_t{4} * i, &entry); error != 0)
+        return error;
       if (InFile(entry) != held[i].cell) return ENOTSUP;  // not the values the library read
       entries.push_back(entry);
     }
   }
-  // Each value's old data: its cell (0 for none) and its length.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> old_data;
+  std::vector<OldData> old_data;
   for (const InPlaceChange::Held& value : held) {
-    std::uint32_t length = 0;
-    std::uint32_t data = 0;
-    if (int error = UsedCell(value.cell, kValueFixed, "vk", &size); error != 0) return error;
-    std::string name_length;
-    if (int error = image_.Read(value.cell + kValueNameLength, 2, &name_length); error != 0) {
-      return error;
-    }
-    const unsigned name_bytes = static_cast<unsigned char>(name_length[0]) |
-                                static_cast<unsigned>(static_cast<unsigned char>(name_length[1]))
-                                    << 8;
-    if (size < kValueFixed + name_bytes) return ENOTSUP;
-    if (int error = image_.Get(value.cell + kValueDataLength, &length); error != 0) return error;
-    if (int error = image_.Get(value.cell + kValueData, &data); error != 0) return error;
-    const std::uint64_t old_length = length & ~kDataInline;
-    if (value.data_cell == InPlaceChange::kUnknownData) return ENOTSUP;
-    if ((length & kDataInline) != 0) {
-      if (value.data_cell != 0 || old_length > kInlineData) return ENOTSUP;
-      old_data.emplace_back(0, old_length);
-      continue;
-    }
-    if (value.data_cell == 0 || value.data_cell != InFile(data)) return ENOTSUP;
-    if (minor_version_ >= 4 && old_length > kLargestPlainData) return ENOTSUP;  // big data
-    if (int error = UsedCell(value.data_cell, 4 + old_length, nullptr, &size); error != 0) {
-      return error;
-    }
-    old_data.emplace_back(value.data_cell, old_length);
+    old_data.emplace_back();
+    if (int error = ReadValue(value, &old_data.back()); error != 0) return error;
   }
   // No cell this change reads or writes, of this key or one before, may be
   // part of another.
@@ -281,35 +304,24 @@ int Writer::Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& 
   }
 
   bool added = false;
-  for (const auto& [name, type, data] : sets) {
-    if (data.size() > kLargestPlainData) return ENOTSUP;
+  for (const InPlaceChange::NewValue& set : sets) {
+    if (set.data.size() > kLargestPlainData) return ENOTSUP;
     auto same = std::find_if(held.begin(), held.end(),
-                             [&](const InPlaceChange::Held& h) { return h.name == name; });
+                             [&](const InPlaceChange::Held& h) { return h.name == set.name; });
     std::uint64_t value = 0;
     if (same != held.end()) {
       value = same->cell;
-      const auto& [old_cell, old_length] = old_data[static_cast<std::size_t>(same - held.begin())];
-      if (int error = PutData(value, old_cell, old_length, data); error != 0) return error;
+      const OldData& old = old_data[static_cast<std::size_t>(same - held.begin())];
+      if (int error = PutData(value, old, set.data); error != 0) return error;
     } else {
-      const bool ascii = std::all_of(name.begin(), name.end(),
-                                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-      if (!ascii || name.size() > 255) return ENOTSUP;
-      value = Allocate(kValueFixed + name.size());
-      std::string fixed = Word(UsedSize(CellSize(kValueFixed + name.size()))) + "vk";
-      fixed += static_cast<char>(name.size());
-      fixed += '\0';
-      fixed.resize(kValueFixed, '\0');
-      if (int error = image_.Write(value, fixed + name); error != 0) return error;
-      if (!name.empty()) {
-        if (int error = image_.Put(value + kValueFlags, kNameIsAscii); error != 0) return error;
-      }
-      if (int error = PutData(value, 0, 0, data); error != 0) return error;
+      if (int error = NewValueCell(set.name, &value); error != 0) return error;
+      if (int error = PutData(value, OldData{}, set.data); error != 0) return error;
       entries.push_back(Stored(value));
       added = true;
     }
-    if (int error = image_.Put(value + kValueType, type); error != 0) return error;
-    longest_name = std::max(longest_name, static_cast<std::uint32_t>(2 * name.size()));
-    longest_data = std::max(longest_data, static_cast<std::uint32_t>(data.size()));
+    if (int error = image_.Put(value + kValueType, set.type); error != 0) return error;
+    longest_name = std::max(longest_name, static_cast<std::uint32_t>(2 * set.name.size()));
+    longest_data = std::max(longest_data, static_cast<std::uint32_t>(set.data.size()));
   }
   if (added) {
     const std::uint64_t new_list = Allocate(4 + 4 * entries.size());
