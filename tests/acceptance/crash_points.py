@@ -10,8 +10,10 @@ It does so three times: with plain files; with the store and the settings
 file each hard-linked to a second name, which are rewritten in place under
 a journal (a stop there may leave the file torn with a complete journal
 beside it; what counts then is the content the journal completes it to);
-and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive, whose changed pages
-are written in place under a journal of those pages: it must hold its old
+and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive (as made, changed
+where its values are, and with a page behind its last bin, which hivex
+writes whole), whose changed pages are written in place under a journal of
+those pages: it must hold its old
 or its new values, as its journal completes it, and pass Windows' header
 checks at every stop.
 
@@ -148,15 +150,21 @@ class Layout:
     """Plain files, the store and settings file with a second name each, or
     HKEY_LOCAL_MACHINE in a hive file (made with make_hive)."""
 
-    def __init__(self, linked=False, make_hive=None):
-        self.linked, self.make_hive = linked, make_hive
-        self.name = "hive" if make_hive else "hard-linked" if linked else "plain"
+    def __init__(self, linked=False, make_hive=None, padded=False):
+        self.linked, self.make_hive, self.padded = linked, make_hive, padded
+        self.name = ("library-written hive" if padded else "hive" if make_hive
+                     else "hard-linked" if linked else "plain")
 
     def make(self, root):
         inst = Installation(root)
         if self.make_hive:
             inst.hive = inst.root / "SOFTWARE"
             make_software_hive(self.make_hive, inst.hive, REGISTRY[HKLM])
+            if self.padded:
+                # A page behind the last bin: the change cannot be made where
+                # the values are, and hivex writes the whole hive.
+                with open(inst.hive, "ab") as hive:
+                    hive.write(bytes(4096))
             inst.hive_env = {"VENDREL_HKLM_HIVE": str(inst.hive)}
         if self.linked:
             other = inst.root / "other"
@@ -224,7 +232,8 @@ def main():
     program = str(pathlib.Path(options.program).resolve())
     layouts = [Layout(), Layout(linked=True)]
     if options.make_hive:
-        layouts.append(Layout(make_hive=str(pathlib.Path(options.make_hive).resolve())))
+        make_hive = str(pathlib.Path(options.make_hive).resolve())
+        layouts += [Layout(make_hive=make_hive), Layout(make_hive=make_hive, padded=True)]
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-crash-"))
     failed = False
     try:
