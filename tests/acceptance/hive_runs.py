@@ -240,6 +240,31 @@ def values_sharing_a_data_cell(make_hive, inst):
     return refused_as_damaged(inst, path, b"two of its data cells are one cell")
 
 
+def no_second_thread(make_hive, inst):
+    """A user at the limit of their processes: no thread can be started to
+    check the bins or to compare what hivex writes (the hive padded behind
+    its bins goes to hivex), and the run still writes the values. Needs
+    root, to act as nobody."""
+    if os.geteuid() != 0:
+        return []
+    problems = []
+    for padded in (False, True):
+        path = Hives(make_hive, inst).make("SOFTWARE", {KEY: product("C:")})
+        path.write_bytes(path.read_bytes() + bytes(4096 if padded else 0))
+        before = regf.dump(path.read_bytes())
+        os.chown(inst.root.parent, 65534, 65534)  # the scratch folder, private to root
+        for folder, _, files in os.walk(inst.root):
+            for name in [folder] + [os.path.join(folder, f) for f in files]:
+                os.chown(name, 65534, 65534, follow_symlinks=False)
+        result = run(PROGRAM, inst, ["F", "-v6/7", "-pY"], env=hive_env(inst, hklm=path),
+                     prefix=["prlimit", "--nproc=1", "setpriv", "--reuid=65534", "--regid=65534",
+                             "--clear-groups"])
+        problems += [f"padded={padded}: {p}" for p in result.outcome("ok")]
+        problems += [f"padded={padded}: {p}" for p in independent_checks(path) + only_written_changed(
+            before, regf.dump(path.read_bytes()), KEY, written("F", "Y"))]
+    return problems
+
+
 def missing_key_and_read_only_hive(make_hive, inst):
     """Quiet cases: values shown empty, nothing written, exit 0."""
     problems = []
@@ -334,7 +359,7 @@ def the_maker_makes_hives_hivex_edits(make_hive, inst):
 SCENARIOS = [the_maker_makes_hives_hivex_edits, software_with_wow64_node, software_without_wow64_node, users_hive,
              names_in_other_cases, many_other_values, refused, missing_key_and_read_only_hive,
              hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page,
-             names_equal_but_for_case, values_sharing_a_data_cell]
+             names_equal_but_for_case, values_sharing_a_data_cell, no_second_thread]
 
 
 def main():

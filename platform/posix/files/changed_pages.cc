@@ -1,6 +1,7 @@
 #include "platform/posix/files/changed_pages.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,6 +103,17 @@ class Comparison {
   ChangedPages* const changed_;
 };
 
+// Where no second thread may be started (the user's processes at their
+// limit), the content is written whole into memory first, then compared.
+int FindChangedPagesAlone(int fd, off_t old_length, const ContentWriter& write,
+                          const StartMender& mend, ChangedPages* changed) {
+  UniqueFd held(memfd_create("vendrel-new-content", MFD_CLOEXEC));
+  if (!held) return errno;
+  if (int written = write(held.get()); written != 0) return written;
+  if (lseek(held.get(), 0, SEEK_SET) != 0) return errno;
+  return Comparison(fd, old_length, mend, held.get(), changed).Run();
+}
+
 }  // namespace
 
 int FindChangedPages(int fd, off_t old_length, const ContentWriter& write, const StartMender& mend,
@@ -120,7 +132,7 @@ int FindChangedPages(int fd, off_t old_length, const ContentWriter& write, const
     comparing = std::thread(
         [&] { compared = Comparison(fd, old_length, mend, reading.get(), changed).Run(); });
   } catch (const std::system_error&) {
-    return EAGAIN;
+    return FindChangedPagesAlone(fd, old_length, write, mend, changed);
   }
   int written = 0;
   try {
