@@ -103,8 +103,9 @@ class Comparison {
   ChangedPages* const changed_;
 };
 
-// Where no second thread may be started (the user's processes at their
-// limit), the content is written whole into memory first, then compared.
+// Where no pipe or no second thread may be had (the user's pipes or
+// processes at their limit), the content is written whole into memory
+// first, then compared.
 int FindChangedPagesAlone(int fd, off_t old_length, const ContentWriter& write,
                           const StartMender& mend, ChangedPages* changed) {
   UniqueFd held(memfd_create("vendrel-new-content", MFD_CLOEXEC));
@@ -120,7 +121,10 @@ int FindChangedPages(int fd, off_t old_length, const ContentWriter& write, const
                      ChangedPages* changed) {
   *changed = ChangedPages{};
   int ends[2];
-  if (pipe2(ends, O_CLOEXEC) != 0) return errno;
+  // The user's pipes may be at their limit (pipe-user-pages-hard).
+  if (pipe2(ends, O_CLOEXEC) != 0) {
+    return FindChangedPagesAlone(fd, old_length, write, mend, changed);
+  }
   UniqueFd reading(ends[0]);
   UniqueFd writing(ends[1]);
   // A larger pipe is only faster: where the user's pipes may not grow, it

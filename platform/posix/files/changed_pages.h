@@ -24,9 +24,10 @@ struct ChangedPages {
   std::uint64_t length = 0;  // the new content's
 };
 
-// The content's writer: writes it whole to the pipe (or, with no thread to
-// read one, the file in memory) whose descriptor is given (by that
-// descriptor, or by opening /proc/self/fd/N). Returns 0 or an errno value.
+// The content's writer: writes it whole to the pipe (or, with no pipe or
+// no thread to read one, the file in memory) whose descriptor is given (by
+// that descriptor, or by opening /proc/self/fd/N). Returns 0 or an errno
+// value.
 using ContentWriter = std::function<int(int pipe)>;
 // Changes the start of the new content (at least its first page, or all of
 // it) before it is compared.
@@ -34,7 +35,7 @@ using StartMender = std::function<void(char* start, std::size_t size)>;
 
 // Runs write and compares what it writes with the file open as fd, which
 // holds old_length bytes, a stretch at a time on a thread of its own as the
-// content comes; where no thread can be started, once it is held whole.
+// content comes; where no pipe or thread can be had, once it is held whole.
 // mend, when given, may change the start first. Returns 0 or an errno
 // value, write's failure before the comparison's.
 int FindChangedPages(int fd, off_t old_length, const ContentWriter& write, const StartMender& mend,
