@@ -17,7 +17,6 @@
 namespace vendrel::platform {
 namespace {
 
-constexpr std::size_t kRecordHead = 8 + 4;
 // What the pipe holds and what is compared at once. Stretches that stay in
 // the processor's cache move through the pipe fastest: 256 KiB took two
 // thirds of the time 1 MiB took for an 11 MiB hive.
@@ -159,12 +158,12 @@ void AddChangedPage(ChangedPages* changed, std::uint64_t at, std::string_view by
 }
 
 bool TakePageRecord(std::string_view* records, std::uint64_t* at, std::string_view* bytes) {
-  if (records->size() < kRecordHead) return false;
+  if (records->size() < kPageRecordHead) return false;
   *at = Field(*records, 0, 8);
   const std::uint64_t size = Field(*records, 8, 4);
-  if (size > records->size() - kRecordHead) return false;
-  *bytes = records->substr(kRecordHead, size);
-  records->remove_prefix(kRecordHead + size);
+  if (size > records->size() - kPageRecordHead) return false;
+  *bytes = records->substr(kPageRecordHead, size);
+  records->remove_prefix(kPageRecordHead + size);
   return true;
 }
 

@@ -16,6 +16,8 @@
 namespace vendrel::platform {
 
 constexpr std::size_t kComparedPage = 4096;
+// What stands before each page's bytes in the records: its offset and length.
+constexpr std::size_t kPageRecordHead = 8 + 4;
 
 struct ChangedPages {
   // Each page that differs, as a journal of pages holds it: its offset

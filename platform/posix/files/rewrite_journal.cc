@@ -26,7 +26,6 @@ constexpr char kMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
 constexpr char kPagesMagic[16] = {'V', 'E', 'N', 'D', 'R', 'E', 'L', ' ',
                                   'J', 'O', 'U', 'R', 'N', 'A', 'L', 'P'};
 constexpr std::size_t kPage = kComparedPage;
-constexpr std::size_t kPageHead = 8 + 4;  // a page's offset and length
 constexpr std::string_view kSuffix = ".vendrel-journal";
 constexpr std::size_t kNameMax = 255;
 // Magic, inode, length, checksum, the name's length, and the name.
@@ -93,7 +92,7 @@ bool MayBeOurs(const struct stat& journal, const struct stat& file, std::size_t 
          (journal.st_uid == geteuid() || journal.st_uid == file.st_uid) &&
          (journal.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
          static_cast<std::uint64_t>(journal.st_size) <=
-             cap + cap / kPage * kPageHead + kLargestHead;
+             cap + cap / kPage * kPageRecordHead + kLargestHead;
 }
 
 // The file's content as a whole journal of pages completes it: the file as
@@ -203,7 +202,8 @@ JournalState FindJournal(const JournalSite& site, std::string* content) {
     return JournalState::kForeign;
   }
   std::string bytes;
-  if (ReadToEnd(in.get(), &bytes, site.cap + site.cap / kPage * kPageHead + kLargestHead) != 0) {
+  if (ReadToEnd(in.get(), &bytes, site.cap + site.cap / kPage * kPageRecordHead + kLargestHead) !=
+      0) {
     return JournalState::kForeign;
   }
   return Judge(site, bytes, content);

@@ -15,11 +15,9 @@ namespace vendrel::platform {
 namespace {
 
 // Where the fields are, from the start of a cell (its size comes first).
-constexpr std::size_t kKeyValues = 40;  // their count, then their list
-constexpr std::size_t kValueData = 8;   // its length, then its cell
-constexpr std::uint32_t kDataInline = 0x80000000;
+constexpr std::size_t kKeyValues = 40;               // their count, then their list
+constexpr std::size_t kValueData = 8;                // its length, then its cell
 constexpr std::uint32_t kBinSignature = 0x6E696268;  // "hbin", read as a little-endian word
-constexpr std::uint64_t kBinHeader = 32;
 
 std::string Hex(std::uint64_t offset) {
   char text[24];
@@ -43,9 +41,6 @@ bool ReadWords(int fd, std::uint64_t offset, std::array<std::uint32_t, kCount>* 
   }
   return true;
 }
-
-// A cell's offset as stored in another cell counts from the first hive bin.
-std::uint64_t InFile(std::uint32_t stored) { return std::uint64_t{stored} + kHiveBaseBlock; }
 
 }  // namespace
 

@@ -20,6 +20,14 @@
 
 namespace vendrel::platform {
 
+// What every cell and bin shares: a bin's header, and the flag of a value
+// whose data is held in the value itself.
+constexpr std::uint64_t kBinHeader = 32;
+constexpr std::uint32_t kDataInline = 0x80000000;
+
+// A cell's offset as stored in another cell counts from the first hive bin.
+inline std::uint64_t InFile(std::uint32_t stored) { return std::uint64_t{stored} + kHiveBaseBlock; }
+
 // The hive bins of a hive file: where each starts (file offsets, in
 // order), and where the last ends.
 struct HiveBins {

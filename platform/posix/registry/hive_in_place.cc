@@ -8,13 +8,13 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/posix/files/little_endian.h"
 #include "platform/posix/registry/hive_header.h"
 
 namespace vendrel::platform {
 namespace {
 
 constexpr std::uint64_t kPage = kComparedPage;
-constexpr std::uint64_t kBinHeader = 32;
 // Where the fields are, from the start of a cell (its size comes first).
 constexpr std::uint64_t kKeyValueCount = 40;
 constexpr std::uint64_t kKeyValueList = 44;
@@ -26,7 +26,6 @@ constexpr std::uint64_t kValueData = 12;
 constexpr std::uint64_t kValueType = 16;
 constexpr std::uint64_t kValueFlags = 20;
 constexpr std::uint64_t kValueFixed = 24;
-constexpr std::uint32_t kDataInline = 0x80000000;
 constexpr std::uint32_t kNameIsAscii = 1;
 constexpr std::size_t kInlineData = 4;
 // Longer data goes to big data cells in hives of version 1.4 and later.
@@ -36,7 +35,6 @@ constexpr std::uint64_t kPrimarySequence = 4;
 constexpr std::uint64_t kSecondarySequence = 8;
 constexpr std::uint64_t kBinsSize = 40;
 
-std::uint64_t InFile(std::uint32_t stored) { return std::uint64_t{stored} + kHiveBaseBlock; }
 std::uint32_t Stored(std::uint64_t in_file) {
   return static_cast<std::uint32_t>(in_file - kHiveBaseBlock);
 }
@@ -45,8 +43,9 @@ std::uint64_t CellSize(std::uint64_t bytes) { return (bytes + 7) / 8 * 8; }
 std::uint32_t UsedSize(std::uint64_t size) { return static_cast<std::uint32_t>(-size); }
 
 std::string Word(std::uint32_t value) {
-  return {static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF),
-          static_cast<char>((value >> 16) & 0xFF), static_cast<char>(value >> 24)};
+  std::string word;
+  PutField(&word, value, 4);
+  return word;
 }
 
 // The file's pages as the change leaves them, each read when first touched;

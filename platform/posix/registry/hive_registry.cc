@@ -437,7 +437,7 @@ Result HiveRegistry::Commit() {
   const bool in_place = error == 0;
   if (error == ENOTSUP) {
     error = FindChangedPages(
-        staged->locked.fd(), staged->locked.status().st_size,
+        staged->locked.fd(), file.st_size,
         [this](int pipe) {
           errno = 0;
           if (hivex_commit(loaded_->hive.get(), ProcPath(pipe).c_str(), 0) == 0) return 0;
