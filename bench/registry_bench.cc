@@ -3,7 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench_files.h"
-#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 #include "platform/posix/registry/store_registry.h"
 #include "settings/installation_values.h"
 #include "support/hive_maker.h"

@@ -5,9 +5,10 @@ on those; app/ on top. A file may include from its own layer's folder and
 the folders below it, never from a folder beside or above it.
 
 Inside the Linux layer, files/ is at the bottom, with registry/ and profile/
-on it and neither using the other; the three rooms may use only the errno
-map and the configuration path beside them, and the bindings in
-platform/posix/ itself sit on all three."""
+on it and neither using the other; registry/hive/ lies beneath registry/,
+on files/ alone. The rooms may use only the errno map and the
+configuration path beside them, and the bindings in platform/posix/ itself
+sit on all three."""
 
 import pathlib
 import re
@@ -45,6 +46,9 @@ def posix_problems(path, text):
                 problems.append(f"{path.relative_to(ROOT)} includes posix/{used} from a room")
         elif used_room not in ROOMS[room]:
             problems.append(f"{path.relative_to(ROOT)} includes from posix/{used_room}/")
+        elif parts[:2] == ("registry", "hive") and used_room == "registry" and \
+                used_parts[1] != "hive":
+            problems.append(f"{path.relative_to(ROOT)} includes posix/{used} from beneath it")
     return problems
 
 

@@ -19,8 +19,8 @@
 
 #include "base/text.h"
 #include "fuzz_check.h"
-#include "platform/posix/registry/hive_header.h"
-#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/hive/hive_header.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 
 namespace vendrel::platform {
 namespace {

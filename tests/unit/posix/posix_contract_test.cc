@@ -10,7 +10,7 @@
 #include "contract/registry_contract.h"
 #include "platform/posix/files/posix_files.h"
 #include "platform/posix/profile/posix_profile.h"
-#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 #include "platform/posix/registry/routed_registry.h"
 #include "platform/posix/registry/store_registry.h"
 #include "support/hive_maker.h"

@@ -2,8 +2,8 @@
 // a SOFTWARE hive (HKEY_LOCAL_MACHINE\Software) or a user's NTUSER.DAT
 // (HKEY_CURRENT_USER), read and written through hivex, for repairing an
 // installation from a mounted disk.
-#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_REGISTRY_H_
-#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_REGISTRY_H_
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_REGISTRY_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_REGISTRY_H_
 
 #include <sys/stat.h>
 
@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/posix/files/placed_file.h"
-#include "platform/posix/registry/code_page.h"
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/code_page.h"
+#include "platform/posix/registry/hive/hive_header.h"
 #include "platform/registry.h"
 
 namespace vendrel::platform {
@@ -108,4 +108,4 @@ class HiveRegistry : public Registry {
 
 }  // namespace vendrel::platform
 
-#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_REGISTRY_H_
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_REGISTRY_H_

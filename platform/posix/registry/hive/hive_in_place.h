@@ -7,8 +7,8 @@
 // What it does not know how to write safely (big data, a name that is not
 // plain ASCII, cells that are not what the hive library read) it leaves to
 // the hive library, which writes the whole hive.
-#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_IN_PLACE_H_
-#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_IN_PLACE_H_
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_IN_PLACE_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_IN_PLACE_H_
 
 #include <cstdint>
 #include <map>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/posix/files/changed_pages.h"
-#include "platform/posix/registry/hive_cells.h"
+#include "platform/posix/registry/hive/hive_cells.h"
 
 namespace vendrel::platform {
 
@@ -65,4 +65,4 @@ class InPlaceChange {
 
 }  // namespace vendrel::platform
 
-#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_IN_PLACE_H_
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_IN_PLACE_H_

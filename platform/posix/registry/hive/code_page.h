@@ -2,8 +2,8 @@
 // the A functions (RegQueryValueExA, RegSetValueExA) becomes the UTF-16 a
 // hive stores, and back. Single-byte code pages only (1250 to 1258, 874,
 // 437 and the like); the tables come from the C library's converters.
-#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_CODE_PAGE_H_
-#define VENDREL_PLATFORM_POSIX_REGISTRY_CODE_PAGE_H_
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CODE_PAGE_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CODE_PAGE_H_
 
 #include <array>
 #include <cstdint>
@@ -42,4 +42,4 @@ class CodePage {
 
 }  // namespace vendrel::platform
 
-#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_CODE_PAGE_H_
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CODE_PAGE_H_

@@ -1,4 +1,4 @@
-#include "platform/posix/registry/code_page.h"
+#include "platform/posix/registry/hive/code_page.h"
 
 #include <iconv.h>
 

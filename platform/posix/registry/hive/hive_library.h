@@ -1,8 +1,8 @@
 // The hive library (hivex) as the hive registry uses it: handles that free
 // themselves, a value's type as the number the hive stores, and the hive
 // opened, read and walked through a descriptor.
-#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_LIBRARY_H_
-#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_LIBRARY_H_
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_LIBRARY_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_LIBRARY_H_
 
 #include <hivex.h>
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
 
@@ -54,4 +54,4 @@ HiveState ReadHeader(int fd, HiveHeader* header);
 
 }  // namespace vendrel::platform
 
-#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_LIBRARY_H_
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_LIBRARY_H_

@@ -1,4 +1,4 @@
-#include "platform/posix/registry/hive_in_place.h"
+#include "platform/posix/registry/hive/hive_in_place.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "platform/posix/files/little_endian.h"
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
 namespace {

@@ -2,8 +2,8 @@
 // names without regard to case and never lets a key hold two that compare
 // equal; the A functions see each name only after the code page has
 // converted it, where two different names may also become one.
-#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_VALUE_NAMES_H_
-#define VENDREL_PLATFORM_POSIX_REGISTRY_VALUE_NAMES_H_
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_VALUE_NAMES_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_VALUE_NAMES_H_
 
 #include <cstddef>
 #include <optional>
@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/registry/code_page.h"
+#include "platform/posix/registry/hive/code_page.h"
 
 namespace vendrel::platform {
 
@@ -23,4 +23,4 @@ std::optional<std::pair<std::size_t, std::size_t>> FindNamesTakenForOne(
 
 }  // namespace vendrel::platform
 
-#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_VALUE_NAMES_H_
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_VALUE_NAMES_H_

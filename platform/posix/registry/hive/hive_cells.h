@@ -6,8 +6,8 @@
 // value cell, data cell and the value list of a key before writing the
 // key's values anew, and aborts the process on a cell it has freed once
 // already, as where two of them are one cell.
-#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CELLS_H_
-#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CELLS_H_
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_CELLS_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_CELLS_H_
 
 #include <sys/stat.h>
 
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
 
@@ -55,4 +55,4 @@ std::string CheckCellsAChangeFrees(int fd, const std::vector<std::size_t>& key_p
 
 }  // namespace vendrel::platform
 
-#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_CELLS_H_
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_CELLS_H_

@@ -1,4 +1,4 @@
-#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -6,7 +6,7 @@
 
 #include <csignal>
 
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/hive_header.h"
 #include "support/hive_maker.h"
 #include "support/result_printer.h"
 #include "support/scratch_folder.h"

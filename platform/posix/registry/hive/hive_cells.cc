@@ -1,4 +1,4 @@
-#include "platform/posix/registry/hive_cells.h"
+#include "platform/posix/registry/hive/hive_cells.h"
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/posix/registry/hive_library.h"
+#include "platform/posix/registry/hive/hive_library.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/posix/registry/hive_in_place.h"
+#include "platform/posix/registry/hive/hive_in_place.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "platform/posix/files/unique_fd.h"
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/hive_header.h"
 #include "platform/registry.h"
 #include "support/hive_maker.h"
 #include "support/scratch_folder.h"

@@ -1,4 +1,4 @@
-#include "platform/posix/registry/hive_registry.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 
 #include <fcntl.h>
 #include <hivex.h>
@@ -17,11 +17,11 @@
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
-#include "platform/posix/registry/hive_cells.h"
-#include "platform/posix/registry/hive_header.h"
-#include "platform/posix/registry/hive_in_place.h"
-#include "platform/posix/registry/hive_library.h"
-#include "platform/posix/registry/value_names.h"
+#include "platform/posix/registry/hive/hive_cells.h"
+#include "platform/posix/registry/hive/hive_header.h"
+#include "platform/posix/registry/hive/hive_in_place.h"
+#include "platform/posix/registry/hive/hive_library.h"
+#include "platform/posix/registry/hive/value_names.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/query_answer.h"
 

@@ -1,7 +1,7 @@
 // The base block at the start of a registry hive file: what must hold before
 // a hive is read or written, and the checksum Windows expects of it.
-#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HEADER_H_
-#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HEADER_H_
+#ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_HEADER_H_
+#define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_HEADER_H_
 
 #include <cstdint>
 #include <string>
@@ -45,4 +45,4 @@ void MendHiveChecksum(char* start, std::size_t size);
 
 }  // namespace vendrel::platform
 
-#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HEADER_H_
+#endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_HEADER_H_

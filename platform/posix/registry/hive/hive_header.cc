@@ -1,4 +1,4 @@
-#include "platform/posix/registry/hive_header.h"
+#include "platform/posix/registry/hive/hive_header.h"
 
 #include <array>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "platform/posix/registry/value_names.h"
+#include "platform/posix/registry/hive/value_names.h"
 
 #include <locale.h>
 
