@@ -21,6 +21,7 @@ class PosixSystem : public System {
  public:
   PosixSystem(int argc, char** argv)
       : drives_(DriveMap::DefaultFolder()),
+        registry_(drives_),
         files_(drives_),
         profile_(drives_),
         console_(STDOUT_FILENO, STDIN_FILENO),
@@ -32,8 +33,8 @@ class PosixSystem : public System {
   [[noreturn]] void Exit(int exit_code) override { std::exit(exit_code); }
 
  private:
-  MachineRegistry registry_;
   DriveMap drives_;
+  MachineRegistry registry_;
   PosixFiles files_;
   PosixProfileWriter profile_;
   PosixConsole console_;

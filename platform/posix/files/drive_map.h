@@ -4,6 +4,8 @@
 #ifndef VENDREL_PLATFORM_POSIX_FILES_DRIVE_MAP_H_
 #define VENDREL_PLATFORM_POSIX_FILES_DRIVE_MAP_H_
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
 
@@ -38,6 +40,15 @@ class DriveMap {
 
   // The same, as a path on this machine (the folder's path and the name).
   WinCode Resolve(std::string_view windows_path, PathUse use, std::string* host_path) const;
+
+  // The folder of a drive, as its entry leads to it (the operator's entry,
+  // followed wherever it points), and its path for reports. Returns 0 or an
+  // errno value.
+  int OpenDriveFolder(char letter, UniqueFd* folder, std::string* shown) const;
+  // The letter of the drive whose folder is the one described, or 0.
+  char DriveAt(const struct stat& folder) const;
+  // Whether the folder described is the one that holds the drives' entries.
+  bool IsDrivesFolder(const struct stat& folder) const;
 
  private:
   // The drive entry whose folder holds the working directory (cwd, a real

@@ -87,10 +87,13 @@ int ReadLinkAt(int folder, const std::string& name, std::string* target) {
 
 }  // namespace
 
-int OpenBeneath(int root, const std::string& relative, int flags, UniqueFd* out) {
+int OpenBeneath(int root, const std::string& relative, int flags, UniqueFd* out,
+                bool one_file_system) {
   const std::string path = relative.empty() ? "." : relative;
   if (!no_openat2.load()) {
-    int fd = Openat2(root, path, flags | O_CLOEXEC, RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS);
+    const std::uint64_t resolve =
+        RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS | (one_file_system ? RESOLVE_NO_XDEV : 0);
+    int fd = Openat2(root, path, flags | O_CLOEXEC, resolve);
     if (fd >= 0) {
       *out = UniqueFd(fd);
       return 0;

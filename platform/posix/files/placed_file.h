@@ -22,9 +22,11 @@ struct PlacedFile {
 
 // Opens relative beneath root as if root were "/": an absolute link resolves
 // against root and ".." stops at its top; magic links (/proc) are never
-// followed. Where the kernel cannot confine a lookup so (no openat2), links
-// are not followed at all. Returns 0 or an errno value.
-int OpenBeneath(int root, const std::string& relative, int flags, UniqueFd* out);
+// followed, and with one_file_system no mount point is crossed (EXDEV).
+// Where the kernel cannot confine a lookup so (no openat2), links are not
+// followed at all. Returns 0 or an errno value.
+int OpenBeneath(int root, const std::string& relative, int flags, UniqueFd* out,
+                bool one_file_system = false);
 
 // False where the kernel cannot confine a lookup, and links beneath a
 // drive are then not followed at all.

@@ -15,7 +15,8 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-std::unique_ptr<Registry> HiveNamedBy(const char* variable, HiveRegistry::Contents contents) {
+std::unique_ptr<Registry> HiveNamedBy(const char* variable, HiveRegistry::Contents contents,
+                                      const DriveMap& drives) {
   const std::string path = Environment(variable);
   if (path.empty()) return nullptr;
   const std::string named = Environment("VENDREL_CODEPAGE");
@@ -28,15 +29,16 @@ std::unique_ptr<Registry> HiveNamedBy(const char* variable, HiveRegistry::Conten
   return std::make_unique<HiveRegistry>(
       path, contents, page,
       "cannot be used: VENDREL_CODEPAGE " + named +
-          " names no single-byte code page this system converts (such as 1250, 1251 or 1252)");
+          " names no single-byte code page this system converts (such as 1250, 1251 or 1252)",
+      &drives);
 }
 
 }  // namespace
 
-MachineRegistry::MachineRegistry()
+MachineRegistry::MachineRegistry(const DriveMap& drives)
     : store_(StoreRegistry::DefaultStorePath()),
-      local_machine_(HiveNamedBy("VENDREL_HKLM_HIVE", HiveRegistry::Contents::kSoftware)),
-      current_user_(HiveNamedBy("VENDREL_HKCU_HIVE", HiveRegistry::Contents::kUser)),
+      local_machine_(HiveNamedBy("VENDREL_HKLM_HIVE", HiveRegistry::Contents::kSoftware, drives)),
+      current_user_(HiveNamedBy("VENDREL_HKCU_HIVE", HiveRegistry::Contents::kUser, drives)),
       routed_(local_machine_ ? *local_machine_ : store_, current_user_ ? *current_user_ : store_) {}
 
 }  // namespace vendrel::platform

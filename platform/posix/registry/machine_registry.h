@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "platform/posix/files/drive_map.h"
 #include "platform/posix/registry/routed_registry.h"
 #include "platform/posix/registry/store_registry.h"
 
@@ -15,7 +16,8 @@ namespace vendrel::platform {
 
 class MachineRegistry {
  public:
-  MachineRegistry();
+  // A hive path may name a file on one of drives, as a drive path too.
+  explicit MachineRegistry(const DriveMap& drives);
 
   Registry& registry() { return routed_; }
 

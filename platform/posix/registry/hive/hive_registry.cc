@@ -14,6 +14,7 @@
 #include "platform/posix/files/atomic_update.h"
 #include "platform/posix/files/beside.h"
 #include "platform/posix/files/changed_pages.h"
+#include "platform/posix/files/disk_file.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
@@ -82,8 +83,10 @@ struct HiveRegistry::Loaded {
 };
 
 HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
-                           std::shared_ptr<const CodePage> code_page, std::string code_page_problem)
+                           std::shared_ptr<const CodePage> code_page, std::string code_page_problem,
+                           const DriveMap* drives)
     : hive_path_(std::move(hive_path)),
+      drives_(drives),
       contents_(contents),
       code_page_(std::move(code_page)),
       code_page_problem_(std::move(code_page_problem)) {}
@@ -106,7 +109,7 @@ HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
 
 int HiveRegistry::Placement(const PlacedFile** placed) {
   *placed = &placed_;
-  return PlaceTrustedOnce(hive_path_, &placed_);
+  return PlaceOnItsDiskOnce(drives_, hive_path_, &placed_);
 }
 
 HiveRegistry::HiveRegistry(HiveRegistry&&) noexcept = default;
@@ -182,7 +185,11 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   int missing = Placement(&placed);
   if (missing == 0) missing = StatPlaced(*placed, &st);
   if (missing != 0) {
-    return Failure(kRegistryIoFailed, std::string("cannot be opened: ") + std::strerror(missing));
+    // Where a link leads says nothing of what is there: the disk's links
+    // may name any path of this machine.
+    return Failure(kRegistryIoFailed,
+                   missing == EXDEV ? "cannot be opened: a link on its path leads off its disk"
+                                    : std::string("cannot be opened: ") + std::strerror(missing));
   }
   if (!S_ISREG(st.st_mode)) return Failure(kRegistryIoFailed, "is not a regular file");
   // Asked for all access, as the store is: a hive the user may not write is

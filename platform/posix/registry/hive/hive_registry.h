@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/files/drive_map.h"
 #include "platform/posix/files/placed_file.h"
 #include "platform/posix/registry/hive/code_page.h"
 #include "platform/posix/registry/hive/hive_header.h"
@@ -27,9 +28,11 @@ class HiveRegistry : public Registry {
   };
 
   // Text values are converted through code_page as the A functions convert
-  // them; without one, every open is refused with code_page_problem.
+  // them; without one, every open is refused with code_page_problem. The
+  // hive path is placed beneath the disk that holds it, which may be one of
+  // drives (when given), and may be a drive path.
   HiveRegistry(std::string hive_path, Contents contents, std::shared_ptr<const CodePage> code_page,
-               std::string code_page_problem = {});
+               std::string code_page_problem = {}, const DriveMap* drives = nullptr);
   ~HiveRegistry() override;
   HiveRegistry(HiveRegistry&&) noexcept;
   HiveRegistry& operator=(HiveRegistry&&) = delete;
@@ -93,6 +96,7 @@ class HiveRegistry : public Registry {
   int Placement(const PlacedFile** placed);
 
   std::string hive_path_;
+  const DriveMap* drives_;
   PlacedFile placed_;
   Contents contents_;
   std::shared_ptr<const CodePage> code_page_;

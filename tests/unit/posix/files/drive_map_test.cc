@@ -1,5 +1,7 @@
 #include "platform/posix/files/drive_map.h"
 
+#include "platform/posix/files/disk_file.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -111,6 +113,39 @@ TEST_F(DriveMapTest, LinksOnTheDiskStayInsideTheDrive) {
   EXPECT_EQ(Resolve("C:\\work\\up\\KOVA\\dromfile.dat"), "error 3");
   EXPECT_EQ(Resolve("C:\\KOVA\\dromfile.dat"), "drives/c:/KOVA/dromfile.dat");
   LookUpWithoutOpenat2(false);
+}
+
+// A file the operator names on a disk (a hive) is placed beneath the
+// disk's top: by its host path through the drive's folder or its entry, or
+// as a drive path; the disk's links never lead off it.
+TEST_F(DriveMapTest, AFileNamedOnADiskStaysOnIt) {
+  fs::create_directories(dir_ / "drives/c:/Windows/config");
+  fs::create_directories(dir_ / "elsewhere/config");
+  testing::WriteFile(dir_ / "drives/c:/Windows/config/SOFTWARE", "the disk's");
+  testing::WriteFile(dir_ / "elsewhere/config/SOFTWARE", "another disk's");
+  fs::create_symlink(dir_ / "elsewhere/config", dir_ / "drives/c:/Windows/linked");
+  fs::create_symlink(dir_ / "elsewhere/config/SOFTWARE", dir_ / "drives/c:/Windows/config/LINK");
+  fs::create_symlink("/Windows/config/SOFTWARE", dir_ / "drives/c:/Windows/config/INSIDE");
+  auto place = [&](const std::string& path) {
+    PlacedFile placed;
+    if (int error = PlaceOnItsDisk(&drives_, path, &placed); error != 0) return std::string("no");
+    return fs::path(placed.shown).lexically_relative(dir_.path()).string();
+  };
+  const std::string disk = dir_ / "drives/c:";
+  EXPECT_EQ(place(disk + "/Windows/config/SOFTWARE"), "drives/c:/Windows/config/SOFTWARE");
+  EXPECT_EQ(place("C:\\Windows\\CONFIG\\software"), "drives/c:/Windows/config/SOFTWARE");
+  EXPECT_EQ(place(disk + "/Windows/config/INSIDE"), "drives/c:/Windows/config/SOFTWARE");
+  EXPECT_EQ(place(disk + "/Windows/config/../../Windows/config/SOFTWARE"),
+            "drives/c:/Windows/config/SOFTWARE");
+  EXPECT_EQ(place(dir_ / "elsewhere/F/../config/SOFTWARE"), "elsewhere/config/SOFTWARE");
+  fs::create_symlink(dir_ / "drives/c:", dir_ / "drives/g:");
+  EXPECT_EQ(place(dir_ / "drives/g:/Windows/config/INSIDE"), "drives/g:/Windows/config/SOFTWARE");
+  for (const char* off_the_disk : {"/Windows/linked/SOFTWARE", "/Windows/config/LINK"}) {
+    EXPECT_EQ(place(disk + off_the_disk), "no") << off_the_disk;
+    EXPECT_EQ(place(dir_ / "drives/g:" + off_the_disk), "no") << off_the_disk;
+  }
+  fs::current_path(dir_ / "drives");
+  EXPECT_EQ(place("c:/Windows/linked/SOFTWARE"), "no");
 }
 
 }  // namespace
