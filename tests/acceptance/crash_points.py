@@ -210,6 +210,10 @@ def try_layout(program, scratch, layout):
             continue
         problems = torn(before, after, snapshot(inst)) + layout.problems(inst)
         leftovers += len(layout.leftovers(inst))
+        # A journal holds the new content: its file's owner alone may read it.
+        problems += [f"{journal.name} is open to others (mode {journal.stat().st_mode & 0o777:o})"
+                     for journal in inst.root.rglob("*.vendrel-journal")
+                     if journal.stat().st_mode & 0o077]
         again = run(program, inst)
         if again.returncode != 0 or after_reading(again) != after_reading(finished):
             problems.append(f"the second run ended with {again.returncode}: "

@@ -250,6 +250,8 @@ int SettledFile::Open(const PlacedFile& placed, std::size_t cap, SettledFile* se
       FindJournal(JournalSite{placed.folder.get(), placed.name, fd.get(), held, cap}, &pending)) {
     case JournalState::kForeign:
       return EBUSY;
+    case JournalState::kRefused:
+      return EACCES;  // its content is the file owner's to see
     case JournalState::kWhole: {
       // The writer who completes it needs the right to write; a reader
       // reads what it completes the file to.

@@ -167,4 +167,16 @@ bool TakePageRecord(std::string_view* records, std::uint64_t* at, std::string_vi
   return true;
 }
 
+bool CoversGrowth(std::uint64_t old_length, std::uint64_t new_length,
+                  std::vector<Stretch> stretches) {
+  std::sort(stretches.begin(), stretches.end(),
+            [](const Stretch& a, const Stretch& b) { return a.at < b.at; });
+  std::uint64_t reached = old_length;
+  for (const Stretch& stretch : stretches) {
+    if (reached >= new_length || stretch.at > reached) break;
+    reached = std::max(reached, stretch.at + std::min(stretch.size, new_length - stretch.at));
+  }
+  return reached >= new_length;
+}
+
 }  // namespace vendrel::platform

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vendrel::platform {
 
@@ -49,6 +50,19 @@ void AddChangedPage(ChangedPages* changed, std::uint64_t at, std::string_view by
 // Takes the first record off records: false when they do not begin with a
 // whole one.
 bool TakePageRecord(std::string_view* records, std::uint64_t* at, std::string_view* bytes);
+
+// A stretch of new bytes that untrusted changes bring: a journal's page, a
+// log entry's page.
+struct Stretch {
+  std::uint64_t at = 0;
+  std::uint64_t size = 0;
+};
+
+// Whether the stretches together cover every byte from old_length up to
+// new_length. Changes that grow a file are trusted only as far as they
+// bring the bytes, so that a few bytes can never ask for gigabytes.
+bool CoversGrowth(std::uint64_t old_length, std::uint64_t new_length,
+                  std::vector<Stretch> stretches);
 
 }  // namespace vendrel::platform
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/crash_point.h"
@@ -98,21 +99,34 @@ bool MayBeOurs(const struct stat& journal, const struct stat& file, std::size_t 
 // The file's content as a whole journal of pages completes it: the file as
 // it stands (perhaps torn by a stopped run, but only in the pages the
 // journal holds), cut or grown to its new length, with the pages put in.
+// A journal whose length asks for growth its pages do not bring is not one
+// this program wrote, which keeps memory within the file's size and the
+// journal's.
 JournalState PutPages(const JournalSite& site, std::uint64_t length, std::string_view pages,
                       std::string* content) {
-  if (length > site.cap) return JournalState::kForeign;
+  std::vector<Stretch> stretches;
+  for (std::string_view rest = pages; !rest.empty();) {
+    std::uint64_t at = 0;
+    std::string_view bytes;
+    if (!TakePageRecord(&rest, &at, &bytes)) return JournalState::kForeign;
+    if (bytes.size() > kPage || at > length || bytes.size() > length - at) {
+      return JournalState::kForeign;
+    }
+    stretches.push_back({at, bytes.size()});
+  }
+  if (length > site.cap ||
+      !CoversGrowth(static_cast<std::uint64_t>(site.file.st_size), length, stretches)) {
+    return JournalState::kForeign;
+  }
   if (lseek(site.fd, 0, SEEK_SET) != 0 || ReadToEnd(site.fd, content, site.cap) != 0 ||
       lseek(site.fd, 0, SEEK_SET) != 0) {
     return JournalState::kForeign;
   }
   content->resize(length);
-  while (!pages.empty()) {
+  for (std::string_view rest = pages; !rest.empty();) {
     std::uint64_t at = 0;
     std::string_view bytes;
-    if (!TakePageRecord(&pages, &at, &bytes)) return JournalState::kForeign;
-    if (bytes.size() > kPage || at > length || bytes.size() > length - at) {
-      return JournalState::kForeign;
-    }
+    TakePageRecord(&rest, &at, &bytes);
     content->replace(at, bytes.size(), bytes);
   }
   return JournalState::kWhole;
@@ -155,16 +169,23 @@ JournalState Judge(const JournalSite& site, const std::string& bytes, std::strin
 }
 
 // Writes the journal, head and body, as a new file at its name, flushed
-// with its folder; on a failure, none. Readable by whoever may read the
-// file, so that any of them reads the content while the rewrite is
-// pending; written by no one else. EBUSY when the name is taken.
+// with its folder; on a failure, none. It holds the file's new content, so
+// nobody but the file's owner may read it, whatever the file or the folder
+// grant (a user the file's ACL denies must never see it): mode 0600, owned
+// as the file is where the running user may give it away, and nothing else
+// carried over, as the file keeps its own attributes when it is replayed.
+// EBUSY when the name is taken.
 int WriteJournal(const JournalSite& site, const std::string& journal, std::string_view head,
                  std::string_view body) {
   UniqueFd out(openat(site.folder, journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags,
-                      site.file.st_mode & 0644));
+                      S_IRUSR | S_IWUSR));
   CrashPointAfter("open(journal)");
   if (!out) return errno == EEXIST ? EBUSY : errno;
-  int error = WriteAll(out.get(), head);
+  // A folder's default ACL may have given the journal entries of its own;
+  // the mode's group class of none leaves them no rights.
+  (void)fchown(out.get(), site.file.st_uid, site.file.st_gid);
+  int error = fchmod(out.get(), S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
+  if (error == 0) error = WriteAll(out.get(), head);
   if (error == 0) error = WriteAll(out.get(), body);
   if (error == 0) error = FlushFile(out.get());
   if (error == 0) error = out.Close();
@@ -196,6 +217,7 @@ JournalState FindJournal(const JournalSite& site, std::string* content) {
   }
   if (!MayBeOurs(seen, site.file, site.cap)) return JournalState::kForeign;
   UniqueFd in(openat(site.folder, journal.c_str(), O_RDONLY | kOpenFlags));
+  if (!in && (errno == EACCES || errno == EPERM)) return JournalState::kRefused;
   struct stat held;
   if (!in || fstat(in.get(), &held) != 0 || held.st_ino != seen.st_ino ||
       held.st_dev != seen.st_dev || !MayBeOurs(held, site.file, site.cap)) {
@@ -256,6 +278,8 @@ int CompletePendingRewrite(const JournalSite& site) {
       return 0;
     case JournalState::kForeign:
       return EBUSY;
+    case JournalState::kRefused:
+      return EACCES;
     case JournalState::kWhole:
       if (int error = Overwrite(site.fd, content); error != 0) return error;
       break;

@@ -36,6 +36,7 @@ enum class JournalState {
   kWhole,    // a complete journal of this file: its content is the file's
   kTorn,     // this program's journal, cut short before the file was touched
   kForeign,  // something else stands at the journal's name: never touched
+  kRefused,  // a journal the running user may not read (it is its file's owner's)
 };
 
 // ".<name>.vendrel-journal", the name cut so that the whole fits in 255 bytes.
@@ -60,12 +61,15 @@ int RewritePagesInPlace(const JournalSite& site, const ChangedPages& changed);
 // Looked at before it is opened, and opened only when it is a regular file
 // with one name, owned by the running user or the file's owner, that
 // neither group nor others may write, and no larger than the file's kind.
+// A journal of pages whose new length asks for growth its pages do not
+// bring is not this program's.
 JournalState FindJournal(const JournalSite& site, std::string* content);
 
 // Completes the rewrite a stopped run left, or drops a journal cut short
 // (its run stopped before it touched the file). Callers hold the exclusive
 // lock. Returns 0 or an errno value: EBUSY when something else stands at
-// the journal's name, which is left as it is.
+// the journal's name, which is left as it is; EACCES for a journal the
+// running user may not read.
 int CompletePendingRewrite(const JournalSite& site);
 
 }  // namespace vendrel::platform

@@ -163,6 +163,18 @@ TEST_F(RewriteJournalTest, OnlyItsOwnJournalIsActedOn) {
                                        "VENDREL JOURNALP", 20));
        },
        EBUSY, kOld, true},
+      {"growth its pages bring",
+       [&](auto& t) {
+         WriteFile(t.journal_, Journal(InodeOf(t.path_), "settings.ini", Page(32, "+tail"),
+                                       "VENDREL JOURNALP", 37));
+       },
+       0, "old content, longer than the new+tail", false},
+      {"growth its pages do not bring",
+       [&](auto& t) {
+         WriteFile(t.journal_, Journal(InodeOf(t.path_), "settings.ini", Page(0, "new"),
+                                       "VENDREL JOURNALP", 1 << 19));
+       },
+       EBUSY, kOld, true},
       {"a journal cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 60)); }, 0, kOld,
        false},
       {"a head cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 10)); }, 0, kOld,
