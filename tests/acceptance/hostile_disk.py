@@ -941,6 +941,196 @@ def read_only_media(ctx):
     return problems
 
 
+# The hive path on its disk, journals another user may read, journals that
+# ask for growth.
+
+HIVE_ARGS = ["F", "-v6/7"]
+HIVE_ON_DISK = "Windows/System32/config"
+
+
+def need_hive(ctx):
+    if not ctx.options.make_hive:
+        raise Skip("needs --make-hive (the make_hive test tool)")
+
+
+def hive_run(ctx, hive, prefix=()):
+    """A run on the hive named by hive (a host or a drive path), within a
+    bounded address space."""
+    return ctx.run(HIVE_ARGS, env=ctx.inst.env(VENDREL_HKLM_HIVE=str(hive)),
+                   prefix=list(prefix) + ctx.memory_limit(1 << 29))
+
+
+def hive_path_links_off_the_disk(ctx):
+    """The disk makes the hive's folder, or the hive file, a link to a valid
+    hive of another disk, or to a file of this machine: the other hive is
+    never opened, its folder lists the same names (a file named like a dead
+    run's temporary among them), and the report is the same whether the
+    place exists or not. A hive outside every drive keeps to its mount."""
+    need_hive(ctx)
+    other = ctx.host / "config"
+    other.mkdir()
+    make_software_hive(ctx.options.make_hive, other / "SOFTWARE", REGISTRY[HKLM])
+    (other / ".SOFTWARE.vendrel-abc123").write_bytes(b"not this run's to remove")
+    config = ctx.share / HIVE_ON_DISK
+    config.parent.mkdir(parents=True)
+    problems, reports = [], {}
+    layouts = [("folder", config, other), ("hive", config / "SOFTWARE", other / "SOFTWARE"),
+               ("host file", config / "SOFTWARE", "/etc/shadow"),
+               ("nothing", config / "SOFTWARE", "/nowhere/SOFTWARE")]
+    for what, link, target in layouts:
+        config.mkdir(exist_ok=True)
+        if link == config:
+            config.rmdir()
+        os.symlink(target, link)
+        for named in (config / "SOFTWARE", "F:\\" + HIVE_ON_DISK.replace("/", "\\") + "\\SOFTWARE"):
+            result = hive_run(ctx, named)
+            problems += [f"{what}, {named}: {p}" for p in
+                         report_problems(result, "ERegistryException", holds=b"cannot be opened")]
+            reports[what, str(named)[:2]] = result.message
+        os.unlink(link)
+    if len({message for (what, _), message in reports.items() if what != "folder"}) > 2:
+        problems.append(f"the reports differ by where the link leads: {reports}")
+    if os.geteuid() == 0 and shutil.which("unshare"):
+        # A hive outside every drive, on a mount of its own: its links stay on it.
+        top = ctx.scratch / "mounted"
+        top.mkdir()
+        ctx.unwatched.add(top)
+        script = ('mount -t tmpfs tmpfs "$1" && ln -s "$2" "$1/SOFTWARE" && '
+                  'ln -s ../host/config/SOFTWARE "$1/CLIMBS" && shift 2 && exec "$@"')
+        for name in ("SOFTWARE", "CLIMBS"):
+            prefix = ["unshare", "--mount", "--propagation", "private", "sh", "-c", script, "sh",
+                      str(top), str(other / "SOFTWARE")]
+            result = hive_run(ctx, top / name, prefix=prefix)
+            problems += [f"a mount's {name}: {p}" for p in
+                         report_problems(result, "ERegistryException", holds=b"cannot be opened")]
+    return problems
+
+
+JOURNAL_WATCHER = r"""
+import ctypes, os, struct, sys, time
+folder, name, wanted, seconds = sys.argv[1], sys.argv[2], sys.argv[3].encode(), float(sys.argv[4])
+libc = ctypes.CDLL(None, use_errno=True)
+fd = libc.inotify_init1(os.O_NONBLOCK)
+libc.inotify_add_watch(fd, folder.encode(), 0x100)  # created
+seen = read = 0
+end = time.monotonic() + seconds
+while time.monotonic() < end:
+    try:
+        data = os.read(fd, 65536)
+    except BlockingIOError:
+        time.sleep(0.001)
+        continue
+    if name.encode() in data:
+        seen += 1
+        try:
+            with open(os.path.join(folder, name), "rb") as journal:
+                if wanted in journal.read():
+                    read += 1
+        except OSError:
+            pass
+print(seen, read, flush=True)
+"""
+
+
+def journal_hidden_from_a_denied_user(ctx):
+    """A settings file of two names, open to everyone but one user its ACL
+    denies, is rewritten in place under a journal, again and again, while
+    that user waits for the journal to appear and reads it at once: it
+    never reads the new content."""
+    need_root()
+    need_tool("setfacl", "acl")
+    second_name(ctx)
+    denied = NOBODY if ctx.user == "root" else OTHER_USER
+    ctx.hand_over()
+    for folder in (ctx.scratch, ctx.inst.root, ctx.inst.drives, ctx.share, ctx.kova):
+        folder.chmod(0o755)
+    ctx.inst.settings.chmod(0o644)
+    subprocess.run(["setfacl", "-m", f"u:{denied}:---", str(ctx.inst.settings)], check=True)
+    script = ctx.scratch / "watcher.py"
+    script.write_text(JOURNAL_WATCHER)
+    script.chmod(0o644)
+    watcher = subprocess.Popen(as_user(denied) + [sys.executable, str(script), str(ctx.kova),
+                                                  JOURNAL_NAME, "[POSTGRES_SERVER]", "8"],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    time.sleep(0.3)
+    problems = []
+    for attempt in range(10):
+        result = ctx.run(ARGS + [f"-dclinic{attempt}"])
+        problems += [f"run {attempt}: {p}" for p in result.outcome("ok")]
+    seen, read = map(int, watcher.communicate(timeout=30)[0].split())
+    print(f"    the denied user saw the journal appear {seen} times")
+    if read:
+        problems.append(f"the denied user read the settings in {read} of {seen} journals")
+    return problems
+
+
+def planted_journal_asking_for_growth(ctx):
+    """A 52-byte journal of pages beside the hive (and one beside a settings
+    file of two names) whose head names the file and asks for a length of
+    1 GiB, with a valid checksum and no pages: not ours; the file is in use,
+    nothing grows, and memory stays bounded."""
+    need_hive(ctx)
+    hive = ctx.kova / "SOFTWARE"
+    make_software_hive(ctx.options.make_hive, hive, REGISTRY[HKLM])
+    second_name(ctx)
+    problems = []
+    for path in (hive, ctx.inst.settings):
+        fields = struct.pack("<2Q", os.stat(path).st_ino, 1 << 30)
+        name = path.name.encode()
+        journal = path.parent / f".{path.name}.vendrel-journal"
+        journal.write_bytes(b"VENDREL JOURNALP" + fields + struct.pack("<Q", fnv1a(fields + name))
+                            + struct.pack("<I", len(name)) + name)
+        journal.chmod(0o600)
+        if ctx.user != "root":
+            os.chown(journal, NOBODY, NOBODY)
+    planted = {p: p.read_bytes() for p in ctx.kova.glob(".*.vendrel-journal")}
+    before = {p: p.read_bytes() for p in (hive, ctx.inst.settings)}
+    result = hive_run(ctx, hive)
+    problems += ["hive: " + p for p in report_problems(result, "ERegistryException", holds=NOT_OURS)]
+    result = ctx.run(ARGS + ["-dclinic"], prefix=ctx.memory_limit(1 << 29))
+    problems += ["settings: " + p for p in report_problems(result, "EIniFileException",
+                                                           SETTINGS_REPORT, NOT_OURS)]
+    problems += [f"{p.name} changed" for p, data in {**before, **planted}.items()
+                 if p.read_bytes() != data]
+    return problems
+
+
+def on_ntfs(scenario):
+    """The scenario with the drive's folder an NTFS disk, as a technician
+    mounts a Windows disk: an image made by mkntfs, mounted with ntfs-3g
+    (FUSE), with POSIX ACLs and user attributes."""
+    def on_an_ntfs_disk(ctx):
+        need_root()
+        need_tool("mkntfs", "ntfs-3g")
+        if not os.path.exists("/dev/fuse"):
+            raise Skip("no /dev/fuse on this machine: FUSE file systems cannot be mounted")
+        image_folder = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-ntfs-"))
+        saved = image_folder / "saved"
+        shutil.copytree(ctx.share, saved, symlinks=True)
+        shutil.rmtree(ctx.share)
+        ctx.share.mkdir()
+        image = image_folder / "disk.img"
+        with open(image, "wb") as disk:
+            disk.truncate(64 << 20)
+        try:
+            subprocess.run(["mkntfs", "-F", "-Q", "-q", str(image)], check=True,
+                           capture_output=True)
+            mounted = subprocess.run(["ntfs-3g", "-o", "acl,streams_interface=xattr", str(image),
+                                      str(ctx.share)], capture_output=True, text=True)
+            if mounted.returncode != 0:
+                raise Skip(f"ntfs-3g cannot mount here: {mounted.stderr.strip()}")
+            try:
+                subprocess.run(["cp", "-a", f"{saved}/.", str(ctx.share)], check=True)
+                return scenario(ctx)
+            finally:
+                subprocess.run(["umount", str(ctx.share)], check=False)
+        finally:
+            shutil.rmtree(image_folder, ignore_errors=True)
+    on_an_ntfs_disk.__name__ = scenario.__name__ + "_on_ntfs"
+    on_an_ntfs_disk.__doc__ = scenario.__doc__
+    return on_an_ntfs_disk
+
+
 # Bounded resources.
 
 def oversized_settings_file(ctx):
@@ -980,6 +1170,12 @@ SCENARIOS = [
     ("10", lock_held_by_another_process, BOTH),
     ("11", read_only_media, ROOT),
     ("caps", oversized_settings_file, ROOT),
+    ("hive path", hive_path_links_off_the_disk, BOTH),
+    ("journal rights", journal_hidden_from_a_denied_user, BOTH),
+    ("journal growth", planted_journal_asking_for_growth, BOTH),
+    ("hive path", on_ntfs(hive_path_links_off_the_disk), BOTH),
+    ("journal rights", on_ntfs(journal_hidden_from_a_denied_user), BOTH),
+    ("journal growth", on_ntfs(planted_journal_asking_for_growth), BOTH),
     ("terminal", terminal_escapes, ROOT),
 ]
 
