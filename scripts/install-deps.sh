@@ -32,7 +32,7 @@ release=("${build[@]}" g++-mingw-w64-i686 zip dpkg-dev lintian man-db python3 os
   openssl git)
 test=("${bench[@]}" "${release[@]}" libhivex-bin clang-format clang-tidy cppcheck clang-14
   libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64 wine32:i386 procps acl attr git
-  util-linux)
+  util-linux ntfs-3g xz-utils)
 
 tasks=("${@:-build}")
 wanted=()
@@ -89,9 +89,12 @@ else
 fi
 
 log=${TMPDIR:-/tmp}/vendrel-install-deps.log
+apt_try() {
+  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
+    "$@" >>"$log" 2>&1
+}
 apt_get() {
-  if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 \
-      "$@" >>"$log" 2>&1; then
+  if ! apt_try "$@"; then
     tail -n 30 "$log" >&2
     echo "install-deps: apt-get $* failed; the whole log is $log" >&2
     exit 1
@@ -147,13 +150,36 @@ if $needs_wine32 && [ "${VERSION_CODENAME:-}" = bookworm ]; then
   qemu_suite=(-t bookworm-backports)
 fi
 
-apt_get update -qq
+# A mirror caught mid-sync serves some lists that do not match their
+# index; apt then keeps the lists it had, and the install below says
+# whether they serve.
+if ! apt_try update -qq; then
+  grep -E '^(E|W):' "$log" | tail -n 3 >&2
+  echo "install-deps: apt-get update could not fetch every package list; going on with" \
+    "the lists apt has (the whole log is $log)" >&2
+fi
 others=()
 for package in "${missing[@]}"; do
   [ "$package" = qemu-user ] || others+=("$package")
 done
 if ((${#others[@]})); then
-  apt_get install -y -qq "${others[@]}"
+  # The 32-bit packages need the same versions as the 64-bit ones: a list
+  # of one architecture behind the other's leaves them uninstallable, and
+  # the 32-bit tests then say so and are skipped.
+  if ! apt_try install -y -qq "${others[@]}"; then
+    rest=()
+    for package in "${others[@]}"; do
+      [ "$package" = wine32:i386 ] || rest+=("$package")
+    done
+    if ((${#rest[@]} == ${#others[@]})); then
+      tail -n 30 "$log" >&2
+      echo "install-deps: apt-get install ${others[*]} failed; the whole log is $log" >&2
+      exit 1
+    fi
+    echo "install-deps: wine32:i386 cannot be installed from the lists apt has now; the" \
+      "32-bit Windows tests will be skipped: run this again later to add it" >&2
+    if ((${#rest[@]})); then apt_get install -y -qq "${rest[@]}"; fi
+  fi
 fi
 for package in "${missing[@]}"; do
   if [ "$package" = qemu-user ]; then
