@@ -75,10 +75,17 @@ std::size_t PlanLogEntries(std::string_view log, EntryPlan* plan) {
 }
 
 std::uint32_t HighestEntrySequence(std::string_view log) {
+  // An entry that fails its checks ends a recovery, but entries beyond it
+  // still count: a loader must never find one at or above the hive's number.
+  // Its own size field steps over it while it lies within the log.
   std::uint32_t highest = 0;
   LogEntry entry;
-  for (std::size_t at = kLogSector; ReadLogEntry(log, at, &entry); at += entry.bytes.size()) {
-    highest = std::max(highest, entry.sequence);
+  for (std::size_t at = kLogSector; at <= log.size() && log.size() - at >= kEntryHead;) {
+    if (log.substr(at, 4) != "HvLE") break;
+    const std::uint32_t size = Word(log, at + 4);
+    if (size < kEntryHead || size % kLogSector != 0 || size > log.size() - at) break;
+    if (ReadLogEntry(log, at, &entry)) highest = std::max(highest, entry.sequence);
+    at += size;
   }
   return highest;
 }

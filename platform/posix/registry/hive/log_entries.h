@@ -41,8 +41,8 @@ struct EntryPlan {
 // many it added.
 std::size_t PlanLogEntries(std::string_view log, EntryPlan* plan);
 
-// The highest sequence number among the entries of log, up to the first
-// that fails its checks; 0 when there are none.
+// The highest sequence number among the entries of log that pass their
+// checks, as far as the entries' own sizes lead; 0 when there are none.
 std::uint32_t HighestEntrySequence(std::string_view log);
 
 // Writes entry's pages into hive (base block first), first growing it to
