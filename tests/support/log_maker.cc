@@ -80,7 +80,9 @@ std::string MakeDirtyVectorLog(const LogBase& base, const std::string& bins,
                                const std::vector<std::size_t>& dirty) {
   std::string log = BaseSector(base);
   std::string vector = "DIRT" + std::string(base.bins_size / kSector / 8, '\0');
-  for (std::size_t page : dirty) vector[4 + page / 8] |= static_cast<char>(1 << (page % 8));
+  for (std::size_t page : dirty)
+    vector[4 + page / 8] =
+        static_cast<char>(static_cast<unsigned char>(vector[4 + page / 8]) | (1u << (page % 8)));
   vector.resize((vector.size() + kSector - 1) / kSector * kSector, '\0');
   log += vector;
   for (std::size_t page : dirty) log += bins.substr(page * kSector, kSector);
