@@ -1,0 +1,202 @@
+#include "platform/posix/registry/hive/transaction_log.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+
+#include "platform/posix/files/little_endian.h"
+#include "platform/posix/registry/hive/dirty_vector.h"
+#include "platform/posix/registry/hive/hive_header.h"
+#include "platform/posix/registry/hive/log_base_block.h"
+#include "platform/posix/registry/hive/log_entries.h"
+
+namespace vendrel::platform {
+namespace {
+
+constexpr std::size_t kFirstBinTimestampAt = kHiveBaseBlock + 20;
+
+struct Candidate {
+  const HiveLog* log;
+  LogBaseBlock block;
+};
+
+// What the hive's own base block says, when it can be trusted.
+struct HiveStart {
+  bool trusted = false;  // false: a wrong checksum, the base block comes from a log
+  std::uint32_t primary = 0;
+  std::uint32_t secondary = 0;
+  std::uint64_t timestamp = 0;
+};
+
+std::string Names(const std::vector<Candidate>& candidates) {
+  std::string names;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (i > 0) names += i + 1 == candidates.size() ? " and " : ", ";
+    names += candidates[i].log->name;
+  }
+  return names;
+}
+
+void PutWord(std::string* hive, std::size_t at, std::uint32_t value) {
+  for (std::size_t b = 0; b < 4; ++b)
+    (*hive)[at + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
+}
+
+// One past highest, so that no entry a loader finds is at or above it.
+std::uint32_t OnePast(std::uint32_t highest) {
+  return highest == 0xFFFFFFFF ? highest : highest + 1;
+}
+
+std::uint32_t HighestInHive(const HiveStart& start) {
+  return start.trusted ? std::max(start.primary, start.secondary) : 0;
+}
+
+// Gives hive a clean base block; a log's base block first takes the place of
+// one whose checksum is wrong.
+void Settle(std::string* hive, const HiveStart& start, const LogBaseBlock* replacement_from,
+            std::string_view replacement, std::uint32_t sequence, std::uint32_t bins_size,
+            const std::uint32_t* flags) {
+  if (!start.trusted && replacement_from != nullptr) {
+    hive->replace(0, kLogSector, replacement.data(), kLogSector);
+    PutWord(hive, kFileTypeAt, 0);  // a primary file again
+  }
+  PutWord(hive, kPrimarySequenceAt, sequence);
+  PutWord(hive, kSecondarySequenceAt, sequence);
+  PutWord(hive, kBinsSizeAt, bins_size);
+  if (flags != nullptr) PutWord(hive, kFlagsAt, *flags);
+  MendHiveChecksum(hive->data(), hive->size());
+}
+
+std::string ApplyEntries(std::string* hive, const HiveStart& start,
+                         std::vector<Candidate> candidates, Recovery* recovery) {
+  std::uint32_t highest = HighestInHive(start);
+  for (const Candidate& candidate : candidates) {
+    highest =
+        std::max({highest, candidate.block.sequence, HighestEntrySequence(candidate.log->bytes)});
+  }
+  // A log that starts before the hive's own number holds changes the hive
+  // already has.
+  if (start.trusted) {
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [&](const Candidate& candidate) {
+                                      return candidate.block.sequence < start.secondary;
+                                    }),
+                     candidates.end());
+  }
+  if (candidates.empty()) {
+    return "its transaction logs hold only changes older than the hive itself (sequence " +
+           std::to_string(start.secondary) +
+           "): copy the .LOG1 and .LOG2 files that lie beside this hive on the disk";
+  }
+  std::stable_sort(
+      candidates.begin(), candidates.end(),
+      [](const Candidate& a, const Candidate& b) { return a.block.sequence < b.block.sequence; });
+  // With no number of its own to go by, the hive takes the older log only
+  // when its entries lead on into the newer one's; else the older is stale.
+  if (!start.trusted && candidates.size() > 1 &&
+      OnePast(HighestEntrySequence(candidates[0].log->bytes)) != candidates[1].block.sequence) {
+    candidates.erase(candidates.begin());
+  }
+
+  EntryPlan plan;
+  plan.next_sequence = candidates.front().block.sequence;
+  plan.bins_length = hive->size() - kHiveBaseBlock;
+  std::vector<std::string> used;
+  for (const Candidate& candidate : candidates) {
+    if (PlanLogEntries(candidate.log->bytes, &plan) > 0) used.push_back(candidate.log->name);
+    if (plan.entries.empty()) {
+      return "the first entry of " + candidate.log->name + " (sequence " +
+             std::to_string(candidate.block.sequence) +
+             ") is damaged or missing: copy the hive's .LOG1 and .LOG2 files from the disk again";
+    }
+  }
+
+  const LogEntry& last = plan.entries.back();
+  for (const LogEntry& entry : plan.entries) {
+    ApplyLogEntry(entry, hive);
+    recovery->pages_applied += entry.page_count;
+  }
+  recovery->was_dirty = true;
+  recovery->entries_applied = plan.entries.size();
+  recovery->sequence = OnePast(std::max(highest, last.sequence));
+  recovery->logs_used = std::move(used);
+  Settle(hive, start, &candidates.front().block, candidates.front().log->bytes, recovery->sequence,
+         last.bins_size, &last.flags);
+  return "";
+}
+
+std::string ApplyDirtyVectors(std::string* hive, const HiveStart& start,
+                              const std::vector<Candidate>& candidates, Recovery* recovery) {
+  std::uint64_t timestamp = start.timestamp;
+  if (!start.trusted) {
+    // The first bin keeps a copy of the last write time.
+    if (hive->size() < kFirstBinTimestampAt + 8) return "it is too short to hold a hive bin";
+    timestamp = Field(*hive, kFirstBinTimestampAt, 8);
+  }
+  const Candidate* matching = nullptr;
+  for (const Candidate& candidate : candidates) {
+    if (candidate.block.timestamp == timestamp) {
+      matching = &candidate;
+      break;
+    }
+  }
+  if (matching == nullptr) {
+    return "none of its transaction logs (" + Names(candidates) +
+           ") was written at the hive's last write: copy the .LOG file that lies beside this "
+           "hive on the disk";
+  }
+  DirtyVectorPlan plan;
+  if (!PlanDirtyVector(matching->log->bytes, matching->block.bins_size, *hive, &plan)) {
+    return "the dirty pages in " + matching->log->name +
+           " are damaged or cut short: copy it from the disk again";
+  }
+  ApplyDirtyVector(matching->log->bytes, plan, hive);
+  recovery->was_dirty = true;
+  recovery->pages_applied = plan.pages;
+  recovery->entries_applied = 1;
+  recovery->sequence = OnePast(std::max(HighestInHive(start), matching->block.sequence));
+  recovery->logs_used = {matching->log->name};
+  Settle(hive, start, &matching->block, matching->log->bytes, recovery->sequence, plan.bins_size,
+         nullptr);
+  return "";
+}
+
+}  // namespace
+
+std::string RecoverHive(std::string* hive, const std::vector<HiveLog>& logs, Recovery* recovery) {
+  *recovery = Recovery{};
+  HiveHeader header;
+  const HiveState state = ReadHiveHeader(*hive, &header);
+  if (state == HiveState::kNotAHive) {
+    return "it is not a registry hive (it has no \"regf\" base block): copy the hive file from "
+           "the disk again";
+  }
+  if (state == HiveState::kUsable) return "";
+  HiveStart start;
+  start.trusted = state == HiveState::kDirty;
+  start.primary = header.primary_sequence;
+  start.secondary = header.secondary_sequence;
+  start.timestamp = Field(*hive, kTimestampAt, 8);
+  if (logs.empty()) {
+    return "it was not closed cleanly and no transaction log came with it: copy its .LOG1 and "
+           ".LOG2 files (or its .LOG file) from beside it on the disk";
+  }
+
+  std::vector<Candidate> entry_logs;
+  std::vector<Candidate> dirty_vector_logs;
+  for (const HiveLog& log : logs) {
+    Candidate candidate{&log, {}};
+    if (!ReadLogBaseBlock(log.bytes, &candidate.block)) continue;
+    (candidate.block.file_type == kLogEntriesLog ? entry_logs : dirty_vector_logs)
+        .push_back(candidate);
+  }
+  if (!entry_logs.empty()) return ApplyEntries(hive, start, entry_logs, recovery);
+  if (!dirty_vector_logs.empty())
+    return ApplyDirtyVectors(hive, start, dirty_vector_logs, recovery);
+  std::string names;
+  for (const HiveLog& log : logs) names += (names.empty() ? "" : ", ") + log.name;
+  return "none of its transaction logs (" + names +
+         ") holds a base block Windows finished writing: copy them from the disk again";
+}
+
+}  // namespace vendrel::platform
