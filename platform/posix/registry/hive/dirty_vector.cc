@@ -1,5 +1,6 @@
 #include "platform/posix/registry/hive/dirty_vector.h"
 
+#include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/little_endian.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "platform/posix/registry/hive/log_base_block.h"
@@ -94,8 +95,11 @@ bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, const std::s
   plan->bitmap = layout.bitmap;
   plan->pages_at = layout.pages_at;
   // Growth is only trusted as far as the pages that fill it.
-  const std::size_t held = hive.size() - kHiveBaseBlock;
-  return plan->bins_size <= held || plan->bins_size - held <= plan->pages * kPage;
+  std::vector<Stretch> pages;
+  for (std::size_t page = 0; page < plan->page_limit; ++page) {
+    if (Dirty(layout.bitmap, page)) pages.push_back({page * kPage, kPage});
+  }
+  return CoversGrowth(hive.size() - kHiveBaseBlock, plan->bins_size, std::move(pages));
 }
 
 void ApplyDirtyVector(std::string_view log, const DirtyVectorPlan& plan, std::string* hive) {

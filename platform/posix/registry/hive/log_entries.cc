@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/little_endian.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "platform/posix/registry/hive/log_base_block.h"
@@ -59,12 +60,14 @@ std::size_t PlanLogEntries(std::string_view log, EntryPlan* plan) {
   LogEntry entry;
   for (std::size_t at = kLogSector; ReadLogEntry(log, at, &entry); at += entry.bytes.size()) {
     if (entry.sequence != plan->next_sequence) break;
-    // Windows writes every page of the bins an entry adds; more growth than
-    // that would be room made from nothing.
-    if (entry.bins_size > plan->bins_length &&
-        entry.bins_size - plan->bins_length > entry.page_bytes) {
-      break;
+    // Windows writes every page of the bins an entry adds; growth its pages
+    // do not fill would be room made from nothing.
+    std::vector<Stretch> pages;
+    for (std::uint32_t page = 0; page < entry.page_count; ++page) {
+      const std::size_t reference = kEntryHead + std::size_t{page} * kPageReference;
+      pages.push_back({Word(entry.bytes, reference), Word(entry.bytes, reference + 4)});
     }
+    if (!CoversGrowth(plan->bins_length, entry.bins_size, std::move(pages))) break;
     plan->bins_length = std::max<std::uint64_t>(plan->bins_length, entry.bins_size);
     plan->entries.push_back(entry);
     ++plan->next_sequence;
