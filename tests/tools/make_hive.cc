@@ -8,13 +8,19 @@
 //   key PATH                       a key, with every key on its path
 //   class PATH CLASS
 //   value PATH NAME TYPE DATA
+//   log NAME                       what follows is in a transaction log only
 // PATH is the key's path below the hive's root, its names joined by "\".
+// After a log line, OUTPUT is the hive as planned so far, left dirty as
+// Windows leaves a hive it did not close (sequence numbers 8 and 7), and
+// NAME, beside it, a new-format log whose one entry (sequence 7) brings
+// the hive as planned in all.
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include "support/hive_maker.h"
+#include "support/log_maker.h"
 
 namespace {
 
@@ -50,6 +56,8 @@ int main(int argc, char** argv) {
   }
   HiveKey root{"ROOT", {}, {}, {}};
   vendrel::testing::HiveLayout layout;
+  std::string stale;  // the hive file, where a log brings the rest
+  std::string log_name;
   std::string line;
   while (std::getline(std::cin, line)) {
     std::istringstream words(line);
@@ -58,6 +66,14 @@ int main(int argc, char** argv) {
     words >> verb;
     if (verb == "layout") {
       words >> layout.minor_version >> layout.primary_sequence >> layout.secondary_sequence;
+      continue;
+    }
+    if (verb == "log") {
+      words >> log_name;
+      vendrel::testing::HiveLayout dirty = layout;
+      dirty.primary_sequence = 8;
+      dirty.secondary_sequence = 7;
+      stale = vendrel::testing::MakeHive(root, dirty);
       continue;
     }
     words >> path;
@@ -77,7 +93,21 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  const std::string hive = vendrel::testing::MakeHive(root, layout);
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-  out << vendrel::testing::MakeHive(root, layout);
-  return out.good() ? 0 : 1;
+  if (log_name.empty()) {
+    out << hive;
+    return out.good() ? 0 : 1;
+  }
+  out << stale;
+  const auto bins = static_cast<std::uint32_t>(hive.size() - 4096);
+  vendrel::testing::LogBase base;
+  base.sequence = 7;
+  base.bins_size = static_cast<std::uint32_t>(stale.size() - 4096);
+  base.copied_from = stale;
+  const std::string folder = std::string(argv[1]).substr(0, std::string(argv[1]).rfind('/') + 1);
+  std::ofstream log(folder + log_name, std::ios::binary | std::ios::trunc);
+  log << vendrel::testing::MakeLog(
+      base, {{7, bins, 0, vendrel::testing::BinsAsPages(hive), false, {}, {}, {}}});
+  return out.good() && log.good() ? 0 : 1;
 }

@@ -22,6 +22,7 @@
 #include "platform/posix/registry/hive/hive_header.h"
 #include "platform/posix/registry/hive/hive_in_place.h"
 #include "platform/posix/registry/hive/hive_library.h"
+#include "platform/posix/registry/hive/hive_loaded.h"
 #include "platform/posix/registry/hive/value_names.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/query_answer.h"
@@ -71,16 +72,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 }  // namespace
-
-struct HiveRegistry::Loaded {
-  HiveHandle hive;
-  struct stat file {};
-  std::uint32_t minor_version = 0;
-  HiveBins bins;
-  // Whether every cell is where the file has it: not so once a change was
-  // written in place, as hivex placed its own cells elsewhere.
-  bool cells_as_in_file = true;
-};
 
 HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
                            std::shared_ptr<const CodePage> code_page, std::string code_page_problem,
@@ -248,50 +239,6 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   return kSuccess;
 }
 
-Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
-  HiveHeader header;
-  if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
-  // What fd holds may be a pending rewrite's content rather than the file.
-  struct stat held = file;
-  if (fstat(fd, &held) != 0) return Failure(kRegistryIoFailed, std::strerror(errno));
-  // The bins are checked while hivex reads the hive, both reading only; the
-  // hive is not used unless they pass.
-  auto fresh = std::make_unique<Loaded>();
-  std::string damage;
-  int open_error = 0;
-  RunBeside([&] { damage = CheckHiveBins(fd, held, header, &fresh->bins); },
-            [&] {
-              fresh->hive = OpenThroughHivex(fd, header);
-              open_error = errno;
-            });
-  if (!damage.empty()) return Failure(kRegistryCorrupt, "is damaged: " + damage);
-  if (!fresh->hive) {
-    return Failure(kRegistryCorrupt,
-                   std::string("cannot be read as a hive: ") + std::strerror(open_error));
-  }
-  fresh->file = file;
-  fresh->minor_version = header.minor_version;
-  *loaded = std::move(fresh);
-  return kSuccess;
-}
-
-Result HiveRegistry::Refusal(HiveState state) const {
-  switch (state) {
-    case HiveState::kUsable:
-      return kSuccess;
-    case HiveState::kNotAHive:
-      return Failure(kRegistryCorrupt, "is not a registry hive file");
-    case HiveState::kBadChecksum:
-      return Failure(kRegistryCorrupt, "has a damaged header: its checksum does not match");
-    case HiveState::kDirty:
-      return Failure(kRegistryIoFailed,
-                     "holds changes that Windows has not yet merged from its transaction logs "
-                     "(Windows was not shut down cleanly, or is hibernated). Start that Windows "
-                     "and shut it down fully, then run again; the hive was left as it was");
-  }
-  return kSuccess;
-}
-
 Result HiveRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
                                 std::uint8_t* data, std::uint32_t* size) {
   auto opened = keys_.find(key);
@@ -361,7 +308,8 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   const bool rewritten = std::find(staged_->rewritten.begin(), staged_->rewritten.end(), node) !=
                          staged_->rewritten.end();
   if (!rewritten) {
-    if (std::string unsafe = CheckCellsAChangeFrees(staged_->locked.fd(), key_path, value_cells);
+    if (std::string unsafe =
+            CheckCellsAChangeFrees(loaded->CellsIn(staged_->locked.fd()), key_path, value_cells);
         !unsafe.empty()) {
       return Damaged(key_name, unsafe);
     }
@@ -437,10 +385,14 @@ Result HiveRegistry::Commit() {
   // writes the whole hive, by name: to a pipe, compared page by page with
   // the hive file as it comes. hivex keeps every cell it did not change
   // where it was, so the pages that differ are few.
+  // A recovered hive is written whole: the file is not yet that hive.
   ChangedPages changed;
   const struct stat& file = staged->locked.status();
-  int error = staged->in_place.Pages(staged->locked.fd(), static_cast<std::uint64_t>(file.st_size),
-                                     loaded_->bins, loaded_->minor_version, &changed);
+  int error = loaded_->recovered
+                  ? ENOTSUP
+                  : staged->in_place.Pages(staged->locked.fd(),
+                                           static_cast<std::uint64_t>(file.st_size), loaded_->bins,
+                                           loaded_->minor_version, &changed);
   const bool in_place = error == 0;
   if (error == ENOTSUP) {
     error = FindChangedPages(
@@ -454,7 +406,7 @@ Result HiveRegistry::Commit() {
   }
   if (error == 0) error = staged->locked.RewritePages(changed);
   // Kept for the next change while the file stays as it was written.
-  if (error != 0 || StatPlaced(placed_, &loaded_->file) != 0) {
+  if (error != 0 || loaded_->recovered || StatPlaced(placed_, &loaded_->file) != 0) {
     loaded_.reset();
   } else if (in_place) {
     loaded_->cells_as_in_file = false;

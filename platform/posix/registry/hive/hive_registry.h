@@ -83,6 +83,9 @@ class HiveRegistry : public Registry {
   Result Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const;
   // The report for a hive that must be neither read nor written.
   Result Refusal(HiveState state) const;
+  // The report's words for a dirty or damaged hive its logs cannot
+  // recover, for the reason recovery gave.
+  static std::string Unrecovered(HiveState state, const std::string& reason);
 
   // Locks the hive and makes the loaded hive the file as it stands under
   // the lock, for the sets to change.
