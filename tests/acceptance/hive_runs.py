@@ -7,6 +7,7 @@ and one hive named with the other served by the store. After every run the
 hive is read back by an independent reader (regf.py) and by hivexsh."""
 
 import argparse
+import lzma
 import os
 import pathlib
 import shutil
@@ -39,14 +40,19 @@ class Hives:
     def __init__(self, make_hive, inst):
         self.make_hive, self.inst = make_hive, inst
 
-    def make(self, name, keys, layout=None):
-        """keys: path -> {value name: (type, data)}; returns the file's path."""
+    def make(self, name, keys, layout=None, log=None):
+        """keys: path -> {value name: (type, data)}; returns the file's path.
+        log: (its name, keys it alone holds), for a hive left dirty."""
         lines = [f"layout {layout}"] if layout else []
-        for path, values in keys.items():
-            lines.append(f"key {hex_or_dash(path.encode('latin-1'))}")
-            for value, (kind, data) in values.items():
-                lines.append(f"value {hex_or_dash(path.encode('latin-1'))} "
-                             f"{hex_or_dash(value.encode('latin-1'))} {kind} {hex_or_dash(data)}")
+        for part in (keys, log[1]) if log else (keys,):
+            if part is not keys:
+                lines.append(f"log {log[0]}")
+            for path, values in part.items():
+                lines.append(f"key {hex_or_dash(path.encode('latin-1'))}")
+                for value, (kind, data) in values.items():
+                    lines.append(f"value {hex_or_dash(path.encode('latin-1'))} "
+                                 f"{hex_or_dash(value.encode('latin-1'))} {kind} "
+                                 f"{hex_or_dash(data)}")
         path = self.inst.root / name
         subprocess.run([self.make_hive, str(path)], input="\n".join(lines).encode(), check=True)
         return path
@@ -171,7 +177,8 @@ def refused(make_hive, inst):
     dirty = Hives(make_hive, inst).make("SOFTWARE", {KEY: product()}, layout="5 9 8")
     garbage = inst.root / "GARBAGE"
     garbage.write_bytes(os.urandom(16384))
-    for path, why in ((dirty, b"shut it down fully"), (garbage, b"is not a registry hive")):
+    for path, why in ((dirty, b"no transaction log came with it"),
+                      (garbage, b"is not a registry hive")):
         before = path.read_bytes()
         result = run_program(inst, ["F", "-v6/7"], hive_env(inst, hklm=path))
         problems += [f"{path.name}: {p}" for p in result.outcome("ERegistryException")]
@@ -180,6 +187,82 @@ def refused(make_hive, inst):
             problems.append(f"{path.name}: the report does not say why: {message!r}")
         if path.read_bytes() != before:
             problems.append(f"{path.name} changed")
+    return problems
+
+
+def reglookup_agrees(path):
+    """reglookup reads the keys and values regf.py reads."""
+    if shutil.which("reglookup") is None:
+        return ["reglookup is missing (Debian package reglookup)"]
+    listed = subprocess.run(["reglookup", "-H", str(path)], capture_output=True)
+    theirs = {tuple(line.split(b",")[:2]) for line in listed.stdout.splitlines()}
+
+    def walk(key, at):
+        yield (at or b"/", b"KEY")
+        for name, (kind, _) in key["values"].items():
+            yield (at + b"/" + name.encode("latin-1"), REGLOOKUP_TYPES.get(kind, b"?"))
+        for name, sub in key["keys"].items():
+            yield from walk(sub, at + b"/" + name.encode("latin-1"))
+
+    ours = set(walk(regf.dump(path.read_bytes()), b""))
+    return [] if ours == theirs else [f"reglookup reads {sorted(theirs ^ ours)[:6]} otherwise"]
+
+
+REGLOOKUP_TYPES = {1: b"SZ", 2: b"EXPAND_SZ", 3: b"BINARY", 4: b"DWORD"}
+SAMPLES = pathlib.Path(__file__).resolve().parent.parent / "data" / "hives"
+
+
+def folder_state(folder):
+    return {p.name: p.read_bytes() for p in folder.iterdir() if p.is_file()}
+
+
+def dirty_hive_and_its_logs(make_hive, inst):
+    """A hive Windows did not close, whose product key lies only in its log
+    (named as Windows names it, or in lower case): the run shows and writes
+    the recovered values; the hive comes out clean, its sequence numbers
+    past the log's, read alike by regf.py, hivexsh and reglookup, and the
+    log is left as it was. Dirty hives where no product key is found, real
+    ones Windows wrote among them, leave their folder byte for byte."""
+    problems = []
+    hives = Hives(make_hive, inst)
+    for log_name in ("SOFTWARE.LOG1", "software.log1"):
+        path = hives.make("SOFTWARE", {"Microsoft": {}}, log=(log_name, {KEY: product("C:")}))
+        log = inst.root / log_name
+        log_before = log.read_bytes()
+        result = run_program(inst, ["F", "-v6/7", "-pY"], hive_env(inst, hklm=path))
+        found = result.outcome("ok")
+        if b"  Drive:      C:\r\n" not in result.out:
+            found.append(f"the recovered values are not shown: {result.out[:400]!r}")
+        sequences = struct.unpack("<II", path.read_bytes()[4:12])
+        if sequences[0] != sequences[1] or sequences[0] <= 8:
+            found.append(f"the hive's sequence numbers are {sequences}")
+        found += independent_checks(path) + reglookup_agrees(path)
+        values = regf.find(regf.dump(path.read_bytes()), KEY)["values"]
+        if values != {**product("C:"), **written("F", "Y")}:
+            found.append(f"the product key holds {values!r}")
+        if log.read_bytes() != log_before:
+            found.append("the log changed")
+        problems += [f"{log_name}: {p}" for p in found]
+        log.unlink()
+    hives.make("SOFTWARE", {"Microsoft": {}}, log=("SOFTWARE.LOG1", {"Vendor": {}}))
+    samples = {"NTUSER.DAT": "transactions_NTUSER.DAT", "ntuser.dat.LOG1":
+               "transactions_ntuser.dat.log1", "ntuser.dat.LOG2": "transactions_ntuser.dat.log2",
+               "UsrClass.dat": "UsrClass.dat", "UsrClass.dat.LOG1": "UsrClass.dat.LOG1",
+               "UsrClass.dat.LOG2": "UsrClass.dat.LOG2"}
+    for name, sample in samples.items():
+        (inst.root / name).write_bytes(lzma.decompress((SAMPLES / f"{sample}.xz").read_bytes()))
+    for args, hive in ((["F", "-v6/7"], "SOFTWARE"), (["F", "-v5"], "NTUSER.DAT"),
+                       (["F", "-v5"], "UsrClass.dat")):
+        before = folder_state(inst.root)
+        env = hive_env(inst, **({"hklm": inst.root / hive} if hive == "SOFTWARE"
+                                else {"hkcu": inst.root / hive}))
+        result = run_program(inst, args, env)
+        found = result.outcome("ok")
+        if b"  Drive:      \r\n" not in result.out:
+            found.append(f"values shown: {result.out[:300]!r}")
+        if folder_state(inst.root) != before:
+            found.append("the folder changed")
+        problems += [f"{hive}, no product key: {p}" for p in found]
     return problems
 
 
@@ -362,7 +445,8 @@ def the_maker_makes_hives_hivex_edits(make_hive, inst):
 SCENARIOS = [the_maker_makes_hives_hivex_edits, software_with_wow64_node, software_without_wow64_node, users_hive,
              names_in_other_cases, many_other_values, refused, missing_key_and_read_only_hive,
              hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page,
-             names_equal_but_for_case, values_sharing_a_data_cell, no_second_thread]
+             names_equal_but_for_case, values_sharing_a_data_cell, no_second_thread,
+             dirty_hive_and_its_logs]
 
 
 def main():
