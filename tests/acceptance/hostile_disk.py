@@ -1095,6 +1095,51 @@ def planted_journal_asking_for_growth(ctx):
     return problems
 
 
+def dirty_hive_logs_the_disk_planted(ctx):
+    """Beside a dirty hive, where its log should be: a link to a valid log
+    elsewhere, a FIFO, a device, or two logs whose names differ only in
+    case. None is opened; the hive is refused with a report that says
+    why, and every file stays as it was."""
+    need_hive(ctx)
+    hive = ctx.kova / "SOFTWARE"
+    plan = (f"key {b'Microsoft'.hex()}\nlog SOFTWARE.LOG1\n"
+            f"key {b'Tarvel Global'.hex()}\n").encode()
+    subprocess.run([ctx.options.make_hive, str(hive)], input=plan, check=True)
+    log = ctx.kova / "SOFTWARE.LOG1"
+    shutil.copy(log, ctx.host / "SOFTWARE.LOG1")
+    valid = log.read_bytes()
+    log.unlink()
+    layouts = [("a link off the disk", lambda: os.symlink(ctx.host / "SOFTWARE.LOG1", log),
+                b"is not a regular file"),
+               ("a FIFO", lambda: os.mkfifo(log), b"is not a regular file"),
+               ("twins", lambda: (log.write_bytes(valid),
+                                  (ctx.kova / "software.log1").write_bytes(valid)),
+                b"differ only in letter case")]
+    if os.geteuid() == 0:
+        layouts.append(("a device", lambda: os.mknod(ctx.kova / "SOFTWARE.LOG2",
+                                                     0o666 | stat.S_IFCHR, os.makedev(1, 5)),
+                        b"is not a regular file"))
+    problems = []
+    for what, plant, why in layouts:
+        plant()
+        planted = [p for p in ctx.kova.iterdir() if p.name.lower().startswith("software.log")]
+        ctx.hand_over()
+        if ctx.user != "root":
+            for path in planted:
+                os.lchown(path, NOBODY, NOBODY)
+        # The link's end is outside the drive, whose files the run's own
+        # check reads: the special files alone are watched.
+        watch = Untouched(*[p for p in planted if not p.is_file() and not p.is_symlink()])
+        before = {p: p.read_bytes() for p in [hive] + planted if p.is_file() and not p.is_symlink()}
+        result = hive_run(ctx, hive)
+        found = report_problems(result, "ERegistryException", holds=why) + watch.problems()
+        found += [f"{p.name} changed" for p, data in before.items() if p.read_bytes() != data]
+        problems += [f"{what}: {p}" for p in found]
+        for path in planted:
+            path.unlink()
+    return problems
+
+
 def on_ntfs(scenario):
     """The scenario with the drive's folder an NTFS disk, as a technician
     mounts a Windows disk: an image made by mkntfs, mounted with ntfs-3g
@@ -1173,6 +1218,7 @@ SCENARIOS = [
     ("hive path", hive_path_links_off_the_disk, BOTH),
     ("journal rights", journal_hidden_from_a_denied_user, BOTH),
     ("journal growth", planted_journal_asking_for_growth, BOTH),
+    ("hive logs", dirty_hive_logs_the_disk_planted, BOTH),
     ("hive path", on_ntfs(hive_path_links_off_the_disk), BOTH),
     ("journal rights", on_ntfs(journal_hidden_from_a_denied_user), BOTH),
     ("journal growth", on_ntfs(planted_journal_asking_for_growth), BOTH),
