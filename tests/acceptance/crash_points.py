@@ -31,11 +31,13 @@ import tempfile
 from harness import HKLM
 from installation import (REGISTRY, Installation, hive_values, make_software_hive, read_registry,
                           read_settings, records)
+import regf
 
 ARGS = ["F", "-v6/7", "-w2.10", "-dclinic"]
 KILLED = -9
 JOURNAL_MAGIC = b"VENDREL JOURNAL2"
 PAGES_MAGIC = b"VENDREL JOURNALP"
+LOG, FROM_LOG = "SOFTWARE.LOG1", b"Recovered"  # a dirty hive's log, and the key it alone holds
 
 
 def run(program, inst, crash_after=None):
@@ -89,7 +91,8 @@ def snapshot(inst):
     registry = {"store": completed(inst.store)}
     if getattr(inst, "hive", None):
         try:
-            registry["hive"] = hive_values(inst.hive, completed(inst.hive))
+            registry["hive"] = hive_values(inst.hive, completed(inst.hive),
+                                           dirty=(inst.root / LOG).exists())
         except (ValueError, KeyError, IndexError, TypeError, struct.error) as error:
             registry["hive"] = f"unreadable: {error}"
     return {**registry, "settings": completed(inst.settings), "company": inst.company.read_bytes()}
@@ -150,22 +153,27 @@ class Layout:
     """Plain files, the store and settings file with a second name each, or
     HKEY_LOCAL_MACHINE in a hive file (made with make_hive)."""
 
-    def __init__(self, linked=False, make_hive=None, padded=False):
-        self.linked, self.make_hive, self.padded = linked, make_hive, padded
-        self.name = ("library-written hive" if padded else "hive" if make_hive
-                     else "hard-linked" if linked else "plain")
+    def __init__(self, linked=False, make_hive=None, padded=False, dirty=False):
+        self.linked, self.make_hive, self.padded, self.dirty = linked, make_hive, padded, dirty
+        self.name = ("dirty hive" if dirty else "library-written hive" if padded
+                     else "hive" if make_hive else "hard-linked" if linked else "plain")
 
     def make(self, root):
         inst = Installation(root)
         if self.make_hive:
             inst.hive = inst.root / "SOFTWARE"
-            make_software_hive(self.make_hive, inst.hive, REGISTRY[HKLM])
+            # Dirty: the values the hive file holds, and in its log a key
+            # more, which the run's commit must bring into the file.
+            more = [f"log {LOG}", f"key {FROM_LOG.hex()}"] if self.dirty else []
+            make_software_hive(self.make_hive, inst.hive, REGISTRY[HKLM], more)
             if self.padded:
                 # A page behind the last bin: the change cannot be made where
                 # the values are, and hivex writes the whole hive.
                 with open(inst.hive, "ab") as hive:
                     hive.write(bytes(4096))
             inst.hive_env = {"VENDREL_HKLM_HIVE": str(inst.hive)}
+        if self.dirty:
+            self.log = (inst.root / LOG).read_bytes()
         if self.linked:
             other = inst.root / "other"
             other.mkdir()
@@ -174,7 +182,17 @@ class Layout:
         return inst
 
     def problems(self, inst):
-        """Both names of each linked file still one file."""
+        """Both names of each linked file still one file; a dirty hive either
+        dirty still, beside its log as it was, or clean with all its log
+        brought."""
+        if self.dirty:
+            data = completed(inst.hive)
+            primary, secondary = struct.unpack("<II", data[4:12])
+            if primary == secondary and regf.find(regf.dump(data), FROM_LOG.decode()) is None:
+                return ["the hive is clean without its log's key"]
+            if (inst.root / LOG).read_bytes() != self.log:
+                return ["the log changed"]
+            return []
         if not self.linked:
             return []
         other = inst.root / "other"
@@ -237,7 +255,8 @@ def main():
     layouts = [Layout(), Layout(linked=True)]
     if options.make_hive:
         make_hive = str(pathlib.Path(options.make_hive).resolve())
-        layouts += [Layout(make_hive=make_hive), Layout(make_hive=make_hive, padded=True)]
+        layouts += [Layout(make_hive=make_hive), Layout(make_hive=make_hive, padded=True),
+                    Layout(make_hive=make_hive, dirty=True)]
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-crash-"))
     failed = False
     try:

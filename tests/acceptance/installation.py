@@ -66,25 +66,29 @@ class Installation:
                       for p in folder.iterdir() if p.name.startswith("."))
 
 
-def make_software_hive(make_hive, path, values):
+def make_software_hive(make_hive, path, values, more=()):
     """A SOFTWARE hive at path whose product key holds values (as the store
-    holds them: single-byte text), beside another vendor's key."""
+    holds them: single-byte text), beside another vendor's key; more: plan
+    lines of make_hive's after those."""
     plan = [f"value {b'Tarvel Global'.hex()} {name.encode().hex()} {kind} "
             f"{(data[:-1].decode('latin-1').encode('utf-16-le') + bytes(2)).hex()}"
             if kind in (1, 2) else
             f"value {b'Tarvel Global'.hex()} {name.encode().hex()} {kind} {data.hex() or '-'}"
             for name, (kind, data) in values.items()]
     plan.append(f"value {b'Microsoft'.hex()} {b'Other'.hex()} 4 2a000000")
+    plan += list(more)
     subprocess.run([make_hive, str(path)], input="\n".join(plan).encode(), check=True)
 
 
-def hive_values(path, data=None):
+def hive_values(path, data=None, dirty=False):
     """The product key's values in a SOFTWARE hive as the store reader gives
     a hive's (upper-cased names, text as single bytes with its NUL), after
     checking the header as Windows does; ValueError when it fails. data, when
-    given, is the hive's content in place of the file's."""
+    given, is the hive's content in place of the file's; dirty: a hive whose
+    log brings nothing to the key may be dirty still."""
     data = path.read_bytes() if data is None else data
-    problems = regf.check_header(data)
+    problems = [p for p in regf.check_header(data)
+                if not (dirty and p.startswith("sequence numbers differ"))]
     if problems:
         raise ValueError("hive header: " + "; ".join(problems))
     key = regf.find(regf.dump(data), "Tarvel Global")
