@@ -9,16 +9,24 @@
 //   class PATH CLASS
 //   value PATH NAME TYPE DATA
 //   log NAME                       what follows is in a transaction log only
+//   stale STRIDE NAME              every STRIDE-th page of the bins is in a log only
 // PATH is the key's path below the hive's root, its names joined by "\".
 // After a log line, OUTPUT is the hive as planned so far, left dirty as
 // Windows leaves a hive it did not close (sequence numbers 8 and 7), and
 // NAME, beside it, a new-format log whose one entry (sequence 7) brings
-// the hive as planned in all.
+// the hive as planned in all. After a stale line, OUTPUT is the hive as
+// planned with every STRIDE-th page of its bins zeroed, left dirty the same
+// way, and NAME a log whose entries (64 pages each, from sequence 7 on)
+// bring those pages back: a large hive with a few pages of its changes
+// still in its log, as Windows leaves one between two reconciles.
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "platform/posix/registry/hive/hive_header.h"
 #include "support/hive_maker.h"
 #include "support/log_maker.h"
 
@@ -58,6 +66,7 @@ int main(int argc, char** argv) {
   vendrel::testing::HiveLayout layout;
   std::string stale;  // the hive file, where a log brings the rest
   std::string log_name;
+  std::size_t stride = 0;
   std::string line;
   while (std::getline(std::cin, line)) {
     std::istringstream words(line);
@@ -66,6 +75,10 @@ int main(int argc, char** argv) {
     words >> verb;
     if (verb == "layout") {
       words >> layout.minor_version >> layout.primary_sequence >> layout.secondary_sequence;
+      continue;
+    }
+    if (verb == "stale") {
+      words >> stride >> log_name;
       continue;
     }
     if (verb == "log") {
@@ -93,7 +106,32 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const std::string hive = vendrel::testing::MakeHive(root, layout);
+  std::string hive = vendrel::testing::MakeHive(root, layout);
+  std::vector<vendrel::testing::LogEntryShape> entries;
+  if (stride != 0) {
+    std::vector<vendrel::testing::LogPage> pages;
+    for (std::size_t at = 4096; at + 4096 <= hive.size(); at += 4096 * stride) {
+      pages.push_back({static_cast<std::uint32_t>(at - 4096), hive.substr(at, 4096)});
+      hive.replace(at, 4096, 4096, '\0');
+    }
+    const auto bins = static_cast<std::uint32_t>(hive.size() - 4096);
+    for (std::size_t first = 0; first < pages.size(); first += 64) {
+      const auto sequence = static_cast<std::uint32_t>(7 + first / 64);
+      entries.push_back(
+          {sequence,
+           bins,
+           0,
+           {pages.begin() + static_cast<std::ptrdiff_t>(first),
+            pages.begin() + static_cast<std::ptrdiff_t>(std::min(pages.size(), first + 64))},
+           false,
+           {},
+           {},
+           {}});
+    }
+    stale = hive;
+    stale[4] = 8;  // primary sequence 8, secondary 7: left dirty
+    vendrel::platform::MendHiveChecksum(stale.data(), stale.size());
+  }
   std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
   if (log_name.empty()) {
     out << hive;
@@ -105,9 +143,10 @@ int main(int argc, char** argv) {
   base.sequence = 7;
   base.bins_size = static_cast<std::uint32_t>(stale.size() - 4096);
   base.copied_from = stale;
+  if (entries.empty())
+    entries.push_back({7, bins, 0, vendrel::testing::BinsAsPages(hive), false, {}, {}, {}});
   const std::string folder = std::string(argv[1]).substr(0, std::string(argv[1]).rfind('/') + 1);
   std::ofstream log(folder + log_name, std::ios::binary | std::ios::trunc);
-  log << vendrel::testing::MakeLog(
-      base, {{7, bins, 0, vendrel::testing::BinsAsPages(hive), false, {}, {}, {}}});
+  log << vendrel::testing::MakeLog(base, entries);
   return out.good() && log.good() ? 0 : 1;
 }

@@ -44,7 +44,7 @@ bool ReadLayout(std::string_view log, std::uint32_t bins_size, Layout* layout) {
 // The hive bins as they read once the dirty pages are in, read forward only.
 class Overlay {
  public:
-  Overlay(std::string_view log, const Layout& layout, const std::string& hive)
+  Overlay(std::string_view log, const Layout& layout, std::string_view hive)
       : log_(log), layout_(layout), hive_(hive) {}
 
   // The word at offset at of the hive bins; at lies 4 bytes or more before
@@ -62,14 +62,14 @@ class Overlay {
  private:
   std::string_view log_;
   const Layout& layout_;
-  const std::string& hive_;
+  std::string_view hive_;
   std::size_t next_ = 0;     // the first page not yet counted
   std::size_t ordinal_ = 0;  // dirty pages before next_
 };
 
 }  // namespace
 
-bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, const std::string& hive,
+bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, std::string_view hive,
                      DirtyVectorPlan* plan) {
   Layout layout;
   if (!ReadLayout(log, bins_size, &layout)) return false;
@@ -102,13 +102,14 @@ bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, const std::s
   return CoversGrowth(hive.size() - kHiveBaseBlock, plan->bins_size, std::move(pages));
 }
 
-void ApplyDirtyVector(std::string_view log, const DirtyVectorPlan& plan, std::string* hive) {
-  const std::size_t end = kHiveBaseBlock + plan.bins_size;
-  if (hive->size() < end) hive->resize(end, '\0');
+void ApplyDirtyVector(std::string_view log, const DirtyVectorPlan& plan, RecoveredImage* hive,
+                      std::vector<Stretch>* written) {
+  hive->Grow(kHiveBaseBlock + std::uint64_t{plan.bins_size});
   std::size_t from = plan.pages_at;
   for (std::size_t page = 0; page < plan.page_limit; ++page) {
     if (!Dirty(plan.bitmap, page)) continue;
-    hive->replace(kHiveBaseBlock + page * kPage, kPage, log.data() + from, kPage);
+    hive->Put(kHiveBaseBlock + page * kPage, log.substr(from, kPage));
+    written->push_back({kHiveBaseBlock + page * kPage, kPage});
     from += kPage;
   }
 }

@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/posix/files/changed_pages.h"
+#include "platform/posix/registry/hive/transaction_log.h"
 
 namespace vendrel::platform {
 
@@ -25,11 +29,12 @@ struct DirtyVectorPlan {
 // log, the growth within what the pages bring, and each hive bin a dirty
 // page touches must read as a bin once the pages are in. False when no page
 // can be applied.
-bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, const std::string& hive,
+bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, std::string_view hive,
                      DirtyVectorPlan* plan);
 
 // Writes the pages plan allows into hive, growing it when they lie past its end.
-void ApplyDirtyVector(std::string_view log, const DirtyVectorPlan& plan, std::string* hive);
+void ApplyDirtyVector(std::string_view log, const DirtyVectorPlan& plan, RecoveredImage* hive,
+                      std::vector<Stretch>* written);
 
 }  // namespace vendrel::platform
 

@@ -28,6 +28,7 @@ Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loade
                      Unrecovered(state, refused));
     }
     if (!recovery.was_dirty) return Refusal(state);
+    fresh->recovered_pages = std::move(recovery.written);
     fd = fresh->recovered.get();
     if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
   } else if (Result refused = Refusal(state); !refused.ok()) {
@@ -62,7 +63,9 @@ std::string HiveRegistry::Unrecovered(HiveState state, const std::string& reason
           ? "holds changes that Windows has not yet merged from its transaction logs (Windows "
             "was not shut down cleanly, or is hibernated), and they cannot be applied: "
           : "has a damaged header, which its transaction logs cannot mend: ";
-  return what + reason + ". The hive and its logs were left as they were";
+  return what + reason +
+         "; or, where that Windows still starts, start it and shut it down fully, then run "
+         "again. The hive and its logs were left as they were";
 }
 
 Result HiveRegistry::Refusal(HiveState state) const {

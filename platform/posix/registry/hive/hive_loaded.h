@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <vector>
 
+#include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive/hive_cells.h"
 #include "platform/posix/registry/hive/hive_library.h"
@@ -26,6 +28,7 @@ struct HiveRegistry::Loaded {
   // and what a change's cells are checked in. The file is not that hive
   // until a change commits it whole.
   UniqueFd recovered;
+  std::vector<Stretch> recovered_pages;  // what the logs put in, which the file lacks
 
   // Where the hive's cells are to be read: the file open as file_fd, or the
   // recovered hive.

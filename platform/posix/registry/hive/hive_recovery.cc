@@ -3,15 +3,19 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "base/text.h"
 #include "platform/posix/files/file_io.h"
+#include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
 namespace {
@@ -32,8 +36,9 @@ std::string ReadHiveLogs(const PlacedFile& hive, std::vector<HiveLog>* logs) {
   logs->clear();
   UniqueFd readable = ReadableFolder(hive.folder.get());
   if (!readable) {
-    return std::string("lies in a folder that cannot be listed, so its transaction logs cannot "
-                       "be found: ") +
+    return std::string(
+               "lies in a folder that cannot be listed, so its transaction logs cannot "
+               "be found: ") +
            std::strerror(errno);
   }
   std::unique_ptr<DIR, CloseDir> dir(fdopendir(readable.get()));
@@ -78,24 +83,93 @@ std::string ReadHiveLogs(const PlacedFile& hive, std::vector<HiveLog>* logs) {
   return std::string();
 }
 
+namespace {
+
+// A file in memory that a recovery changes; the first failure is kept.
+class FileImage : public RecoveredImage {
+ public:
+  explicit FileImage(int fd) : fd_(fd) {}
+  void Grow(std::uint64_t length) override {
+    struct stat status;
+    if (error_ != 0 || fstat(fd_, &status) != 0 ||
+        static_cast<std::uint64_t>(status.st_size) >= length) {
+      return;
+    }
+    if (ftruncate(fd_, static_cast<off_t>(length)) != 0) error_ = errno;
+  }
+  void Put(std::uint64_t at, std::string_view bytes) override {
+    if (error_ == 0) error_ = WriteAll(fd_, bytes, static_cast<off_t>(at));
+  }
+  int error() const { return error_; }
+
+ private:
+  int fd_;
+  int error_ = 0;
+};
+
+// Copies the file open as from, length bytes, into the file open as to, in
+// the kernel: a large hive is never held in this process's memory for it.
+int CopyInto(int from, int to, std::size_t length) {
+  off_t at = 0;
+  while (static_cast<std::size_t>(at) < length) {
+    const ssize_t sent = sendfile(to, from, &at, length - static_cast<std::size_t>(at));
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0) return errno;
+    if (sent == 0) return EIO;  // cut short since it was looked at
+  }
+  return 0;
+}
+
+struct Unmap {
+  std::size_t length;
+  void operator()(void* start) const { munmap(start, length); }
+};
+
+}  // namespace
+
 std::string RecoverHiveFile(const PlacedFile& hive, int fd, UniqueFd* recovered,
                             Recovery* recovery) {
   *recovery = Recovery{};
   std::vector<HiveLog> logs;
   if (std::string unusable = ReadHiveLogs(hive, &logs); !unusable.empty()) return unusable;
-  std::string content;
-  if (lseek(fd, 0, SEEK_SET) != 0) return std::strerror(errno);
-  if (int error = ReadToEnd(fd, &content, kLargestHive); error != 0) return std::strerror(error);
-  if (std::string refused = RecoverHive(&content, logs, recovery); !refused.empty()) {
-    return refused;
-  }
-  logs.clear();
-  if (!recovery->was_dirty) return std::string();
+  // The hive is copied into memory of its own first: nobody can cut it
+  // short there while it is read, and the logs' pages are put in the copy.
+  struct stat status;
+  if (fstat(fd, &status) != 0) return std::strerror(errno);
+  const auto length = static_cast<std::size_t>(status.st_size);
+  if (length > kLargestHive) return std::strerror(EOVERFLOW);
+  if (length < kHiveBaseBlock) return "it is too short to be a registry hive";
   UniqueFd image(memfd_create("vendrel-recovered-hive", MFD_CLOEXEC));
   if (!image) return std::strerror(errno);
-  if (int error = WriteAll(image.get(), content, 0); error != 0) return std::strerror(error);
-  *recovered = std::move(image);
+  if (int error = CopyInto(fd, image.get(), length); error != 0) return std::strerror(error);
+  void* mapped = mmap(nullptr, length, PROT_READ, MAP_SHARED, image.get(), 0);
+  if (mapped == MAP_FAILED) return std::strerror(errno);
+  std::unique_ptr<void, Unmap> view(mapped, Unmap{length});
+  FileImage changes(image.get());
+  std::string refused = RecoverHive(std::string_view(static_cast<const char*>(mapped), length),
+                                    logs, &changes, recovery);
+  if (!refused.empty()) return refused;
+  if (changes.error() != 0) return std::strerror(changes.error());
+  if (recovery->was_dirty) *recovered = std::move(image);
   return std::string();
+}
+
+int AddRecoveredPages(int image, const std::vector<Stretch>& written, ChangedPages* changed) {
+  std::set<std::uint64_t> pages;
+  std::string_view records = changed->records;
+  std::uint64_t at = 0;
+  for (std::string_view bytes; TakePageRecord(&records, &at, &bytes);) pages.insert(at);
+  std::string page(kComparedPage, '\0');
+  for (const Stretch& stretch : written) {
+    for (std::uint64_t start = stretch.at / kComparedPage * kComparedPage;
+         start < stretch.at + stretch.size; start += kComparedPage) {
+      if (!pages.insert(start).second) continue;
+      const ssize_t got = pread(image, page.data(), page.size(), static_cast<off_t>(start));
+      if (got < 0) return errno;
+      AddChangedPage(changed, start, std::string_view(page.data(), static_cast<std::size_t>(got)));
+    }
+  }
+  return 0;
 }
 
 }  // namespace vendrel::platform

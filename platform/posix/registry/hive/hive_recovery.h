@@ -30,6 +30,12 @@ std::string ReadHiveLogs(const PlacedFile& hive, std::vector<HiveLog>* logs);
 std::string RecoverHiveFile(const PlacedFile& hive, int fd, UniqueFd* recovered,
                             Recovery* recovery);
 
+// Adds to changed the pages of the recovered hive open as image that hold
+// what its logs put in (written) and that changed lacks, so that a commit
+// of the recovered hive writes all it holds that the file does not.
+// Returns 0 or an errno value.
+int AddRecoveredPages(int image, const std::vector<Stretch>& written, ChangedPages* changed);
+
 }  // namespace vendrel::platform
 
 #endif  // VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_RECOVERY_H_

@@ -23,6 +23,7 @@
 #include "platform/posix/registry/hive/hive_in_place.h"
 #include "platform/posix/registry/hive/hive_library.h"
 #include "platform/posix/registry/hive/hive_loaded.h"
+#include "platform/posix/registry/hive/hive_recovery.h"
 #include "platform/posix/registry/hive/value_names.h"
 #include "platform/posix/win_error_map.h"
 #include "platform/query_answer.h"
@@ -385,14 +386,18 @@ Result HiveRegistry::Commit() {
   // writes the whole hive, by name: to a pipe, compared page by page with
   // the hive file as it comes. hivex keeps every cell it did not change
   // where it was, so the pages that differ are few.
-  // A recovered hive is written whole: the file is not yet that hive.
+  // A recovered hive is changed where it stands in memory, and what its
+  // logs brought is written with the change.
   ChangedPages changed;
+  const int content = loaded_->CellsIn(staged->locked.fd());
+  struct stat content_status = staged->locked.status();
+  if (fstat(content, &content_status) != 0) return FileFailure(errno);
+  int error = staged->in_place.Pages(content, static_cast<std::uint64_t>(content_status.st_size),
+                                     loaded_->bins, loaded_->minor_version, &changed);
+  if (error == 0 && loaded_->recovered) {
+    error = AddRecoveredPages(content, loaded_->recovered_pages, &changed);
+  }
   const struct stat& file = staged->locked.status();
-  int error = loaded_->recovered
-                  ? ENOTSUP
-                  : staged->in_place.Pages(staged->locked.fd(),
-                                           static_cast<std::uint64_t>(file.st_size), loaded_->bins,
-                                           loaded_->minor_version, &changed);
   const bool in_place = error == 0;
   if (error == ENOTSUP) {
     error = FindChangedPages(

@@ -93,15 +93,15 @@ std::uint32_t HighestEntrySequence(std::string_view log) {
   return highest;
 }
 
-void ApplyLogEntry(const LogEntry& entry, std::string* hive) {
-  const std::size_t end = kHiveBaseBlock + std::size_t{entry.bins_size};
-  if (hive->size() < end) hive->resize(end, '\0');
+void ApplyLogEntry(const LogEntry& entry, RecoveredImage* hive, std::vector<Stretch>* written) {
+  hive->Grow(kHiveBaseBlock + std::uint64_t{entry.bins_size});
   std::size_t data = kEntryHead + std::size_t{entry.page_count} * kPageReference;
   for (std::uint32_t page = 0; page < entry.page_count; ++page) {
     const std::size_t reference = kEntryHead + std::size_t{page} * kPageReference;
     const std::size_t offset = Word(entry.bytes, reference);
     const std::size_t page_size = Word(entry.bytes, reference + 4);
-    hive->replace(kHiveBaseBlock + offset, page_size, entry.bytes.data() + data, page_size);
+    hive->Put(kHiveBaseBlock + offset, entry.bytes.substr(data, page_size));
+    written->push_back({kHiveBaseBlock + offset, page_size});
     data += page_size;
   }
 }

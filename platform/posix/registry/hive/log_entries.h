@@ -11,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/files/changed_pages.h"
+#include "platform/posix/registry/hive/transaction_log.h"
+
 namespace vendrel::platform {
 
 // An entry whose hashes and bounds held.
@@ -47,7 +50,7 @@ std::uint32_t HighestEntrySequence(std::string_view log);
 
 // Writes entry's pages into hive (base block first), first growing it to
 // the entry's bins size when that lies beyond its end.
-void ApplyLogEntry(const LogEntry& entry, std::string* hive);
+void ApplyLogEntry(const LogEntry& entry, RecoveredImage* hive, std::vector<Stretch>* written);
 
 }  // namespace vendrel::platform
 

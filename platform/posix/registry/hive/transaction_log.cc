@@ -51,23 +51,40 @@ std::uint32_t HighestInHive(const HiveStart& start) {
   return start.trusted ? std::max(start.primary, start.secondary) : 0;
 }
 
-// Gives hive a clean base block; a log's base block first takes the place of
-// one whose checksum is wrong.
-void Settle(std::string* hive, const HiveStart& start, const LogBaseBlock* replacement_from,
-            std::string_view replacement, std::uint32_t sequence, std::uint32_t bins_size,
-            const std::uint32_t* flags) {
+// Gives the image a clean base block, made from the hive's; a log's base
+// block first takes the place of one whose checksum is wrong.
+void Settle(std::string_view hive, RecoveredImage* image, const HiveStart& start,
+            const LogBaseBlock* replacement_from, std::string_view replacement,
+            std::uint32_t sequence, std::uint32_t bins_size, const std::uint32_t* flags) {
+  std::string block(hive.substr(0, kHiveBaseBlock));
   if (!start.trusted && replacement_from != nullptr) {
-    hive->replace(0, kLogSector, replacement.data(), kLogSector);
-    PutWord(hive, kFileTypeAt, 0);  // a primary file again
+    block.replace(0, kLogSector, replacement.data(), kLogSector);
+    PutWord(&block, kFileTypeAt, 0);  // a primary file again
   }
-  PutWord(hive, kPrimarySequenceAt, sequence);
-  PutWord(hive, kSecondarySequenceAt, sequence);
-  PutWord(hive, kBinsSizeAt, bins_size);
-  if (flags != nullptr) PutWord(hive, kFlagsAt, *flags);
-  MendHiveChecksum(hive->data(), hive->size());
+  PutWord(&block, kPrimarySequenceAt, sequence);
+  PutWord(&block, kSecondarySequenceAt, sequence);
+  PutWord(&block, kBinsSizeAt, bins_size);
+  if (flags != nullptr) PutWord(&block, kFlagsAt, *flags);
+  MendHiveChecksum(block.data(), block.size());
+  image->Put(0, block);
 }
 
-std::string ApplyEntries(std::string* hive, const HiveStart& start,
+// The image a recovery in memory changes: the hive's own string.
+class StringImage : public RecoveredImage {
+ public:
+  explicit StringImage(std::string* hive) : hive_(hive) {}
+  void Grow(std::uint64_t length) override {
+    if (hive_->size() < length) hive_->resize(length, '\0');
+  }
+  void Put(std::uint64_t at, std::string_view bytes) override {
+    hive_->replace(at, bytes.size(), bytes.data(), bytes.size());
+  }
+
+ private:
+  std::string* hive_;
+};
+
+std::string ApplyEntries(std::string_view hive, RecoveredImage* image, const HiveStart& start,
                          std::vector<Candidate> candidates, Recovery* recovery) {
   std::uint32_t highest = HighestInHive(start);
   for (const Candidate& candidate : candidates) {
@@ -100,7 +117,7 @@ std::string ApplyEntries(std::string* hive, const HiveStart& start,
 
   EntryPlan plan;
   plan.next_sequence = candidates.front().block.sequence;
-  plan.bins_length = hive->size() - kHiveBaseBlock;
+  plan.bins_length = hive.size() - kHiveBaseBlock;
   std::vector<std::string> used;
   for (const Candidate& candidate : candidates) {
     if (PlanLogEntries(candidate.log->bytes, &plan) > 0) used.push_back(candidate.log->name);
@@ -112,26 +129,27 @@ std::string ApplyEntries(std::string* hive, const HiveStart& start,
   }
 
   const LogEntry& last = plan.entries.back();
+  recovery->written.push_back({0, kHiveBaseBlock});
   for (const LogEntry& entry : plan.entries) {
-    ApplyLogEntry(entry, hive);
+    ApplyLogEntry(entry, image, &recovery->written);
     recovery->pages_applied += entry.page_count;
   }
   recovery->was_dirty = true;
   recovery->entries_applied = plan.entries.size();
   recovery->sequence = OnePast(std::max(highest, last.sequence));
   recovery->logs_used = std::move(used);
-  Settle(hive, start, &candidates.front().block, candidates.front().log->bytes, recovery->sequence,
-         last.bins_size, &last.flags);
+  Settle(hive, image, start, &candidates.front().block, candidates.front().log->bytes,
+         recovery->sequence, last.bins_size, &last.flags);
   return "";
 }
 
-std::string ApplyDirtyVectors(std::string* hive, const HiveStart& start,
+std::string ApplyDirtyVectors(std::string_view hive, RecoveredImage* image, const HiveStart& start,
                               const std::vector<Candidate>& candidates, Recovery* recovery) {
   std::uint64_t timestamp = start.timestamp;
   if (!start.trusted) {
     // The first bin keeps a copy of the last write time.
-    if (hive->size() < kFirstBinTimestampAt + 8) return "it is too short to hold a hive bin";
-    timestamp = Field(*hive, kFirstBinTimestampAt, 8);
+    if (hive.size() < kFirstBinTimestampAt + 8) return "it is too short to hold a hive bin";
+    timestamp = Field(hive, kFirstBinTimestampAt, 8);
   }
   const Candidate* matching = nullptr;
   for (const Candidate& candidate : candidates) {
@@ -146,27 +164,36 @@ std::string ApplyDirtyVectors(std::string* hive, const HiveStart& start,
            "hive on the disk";
   }
   DirtyVectorPlan plan;
-  if (!PlanDirtyVector(matching->log->bytes, matching->block.bins_size, *hive, &plan)) {
+  if (!PlanDirtyVector(matching->log->bytes, matching->block.bins_size, hive, &plan)) {
     return "the dirty pages in " + matching->log->name +
            " are damaged or cut short: copy it from the disk again";
   }
-  ApplyDirtyVector(matching->log->bytes, plan, hive);
+  recovery->written.push_back({0, kHiveBaseBlock});
+  ApplyDirtyVector(matching->log->bytes, plan, image, &recovery->written);
   recovery->was_dirty = true;
   recovery->pages_applied = plan.pages;
   recovery->entries_applied = 1;
   recovery->sequence = OnePast(std::max(HighestInHive(start), matching->block.sequence));
   recovery->logs_used = {matching->log->name};
-  Settle(hive, start, &matching->block, matching->log->bytes, recovery->sequence, plan.bins_size,
-         nullptr);
+  Settle(hive, image, start, &matching->block, matching->log->bytes, recovery->sequence,
+         plan.bins_size, nullptr);
   return "";
 }
 
 }  // namespace
 
 std::string RecoverHive(std::string* hive, const std::vector<HiveLog>& logs, Recovery* recovery) {
+  // Read from a copy, as the image is the hive itself.
+  const std::string original = *hive;
+  StringImage image(hive);
+  return RecoverHive(original, logs, &image, recovery);
+}
+
+std::string RecoverHive(std::string_view hive, const std::vector<HiveLog>& logs,
+                        RecoveredImage* image, Recovery* recovery) {
   *recovery = Recovery{};
   HiveHeader header;
-  const HiveState state = ReadHiveHeader(*hive, &header);
+  const HiveState state = ReadHiveHeader(hive, &header);
   if (state == HiveState::kNotAHive) {
     return "it is not a registry hive (it has no \"regf\" base block): copy the hive file from "
            "the disk again";
@@ -176,7 +203,7 @@ std::string RecoverHive(std::string* hive, const std::vector<HiveLog>& logs, Rec
   start.trusted = state == HiveState::kDirty;
   start.primary = header.primary_sequence;
   start.secondary = header.secondary_sequence;
-  start.timestamp = Field(*hive, kTimestampAt, 8);
+  start.timestamp = Field(hive, kTimestampAt, 8);
   if (logs.empty()) {
     return "it was not closed cleanly and no transaction log came with it: copy its .LOG1 and "
            ".LOG2 files (or its .LOG file) from beside it on the disk";
@@ -190,9 +217,10 @@ std::string RecoverHive(std::string* hive, const std::vector<HiveLog>& logs, Rec
     (candidate.block.file_type == kLogEntriesLog ? entry_logs : dirty_vector_logs)
         .push_back(candidate);
   }
-  if (!entry_logs.empty()) return ApplyEntries(hive, start, entry_logs, recovery);
-  if (!dirty_vector_logs.empty())
-    return ApplyDirtyVectors(hive, start, dirty_vector_logs, recovery);
+  if (!entry_logs.empty()) return ApplyEntries(hive, image, start, entry_logs, recovery);
+  if (!dirty_vector_logs.empty()) {
+    return ApplyDirtyVectors(hive, image, start, dirty_vector_logs, recovery);
+  }
   std::string names;
   for (const HiveLog& log : logs) names += (names.empty() ? "" : ", ") + log.name;
   return "none of its transaction logs (" + names +

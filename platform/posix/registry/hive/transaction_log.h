@@ -7,7 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/posix/files/changed_pages.h"
 
 namespace vendrel::platform {
 
@@ -22,6 +25,9 @@ struct Recovery {
   std::size_t entries_applied = 0;     // log entries applied; 1 for an old-format log
   std::uint32_t sequence = 0;          // what both base-block sequence numbers now hold
   std::vector<std::string> logs_used;  // the logs whose content was applied, in that order
+  // What of the hive the logs put in (offsets in the file), the base block
+  // first: a commit of the recovered hive writes these and nothing else.
+  std::vector<Stretch> written;
 };
 
 // Applies logs to hive (the whole hive file's content, base block first),
@@ -43,6 +49,21 @@ struct Recovery {
 // could be applied, worded for support staff (what to copy from the disk),
 // and the hive is left as it was.
 std::string RecoverHive(std::string* hive, const std::vector<HiveLog>& logs, Recovery* recovery);
+
+// Where a recovery puts what it applies: hive is only read, and every
+// change goes to image, which starts as a copy of it (a file in memory, so
+// that a large hive is not copied twice).
+class RecoveredImage {
+ public:
+  virtual ~RecoveredImage() = default;
+  // Grows the image, with zeros, to length bytes where it is shorter.
+  virtual void Grow(std::uint64_t length) = 0;
+  virtual void Put(std::uint64_t at, std::string_view bytes) = 0;
+};
+
+// The same, reading hive and writing what changes to image.
+std::string RecoverHive(std::string_view hive, const std::vector<HiveLog>& logs,
+                        RecoveredImage* image, Recovery* recovery);
 
 }  // namespace vendrel::platform
 
