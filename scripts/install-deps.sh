@@ -32,7 +32,7 @@ release=("${build[@]}" g++-mingw-w64-i686 zip dpkg-dev lintian man-db python3 os
   openssl git)
 test=("${bench[@]}" "${release[@]}" libhivex-bin clang-format clang-tidy cppcheck clang-14
   libclang-rt-14-dev g++-mingw-w64-x86-64 wine wine64 wine32:i386 procps acl attr git
-  util-linux ntfs-3g xz-utils)
+  util-linux ntfs-3g xz-utils reglookup)
 
 tasks=("${@:-build}")
 wanted=()
