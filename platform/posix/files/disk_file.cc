@@ -76,23 +76,29 @@ int PlaceOnItsDisk(const DriveMap* drives, const std::string& path, PlacedFile* 
   Beneath beneath{-1, "", true};
   std::string walked;
   std::size_t below = 0;
+  std::vector<std::string> spelled = parts;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    // Names match as they do beneath the top, so that the walk and the
+    // placement below it take the same folders.
     struct stat here;
     struct stat next_status;
-    if (fstat(folder.get(), &here) != 0 ||
-        fstatat(folder.get(), parts[i].c_str(), &next_status, AT_SYMLINK_NOFOLLOW) != 0) {
-      break;
+    if (fstat(folder.get(), &here) != 0) return errno;
+    if (fstatat(folder.get(), parts[i].c_str(), &next_status, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT || !FindIgnoringCase(folder.get(), parts[i], &spelled[i]) ||
+          fstatat(folder.get(), spelled[i].c_str(), &next_status, AT_SYMLINK_NOFOLLOW) != 0) {
+        return ENOENT;
+      }
     }
     UniqueFd next;
-    std::string shown = walked + "/" + parts[i];
+    std::string shown = walked + "/" + spelled[i];
     char drive = 0;
-    if (S_ISLNK(next_status.st_mode) && drives != nullptr && IsDriveEntry(parts[i]) &&
+    if (S_ISLNK(next_status.st_mode) && drives != nullptr && IsDriveEntry(spelled[i]) &&
         drives->IsDrivesFolder(here)) {
-      if (drives->OpenDriveFolder(parts[i][0], &next, &shown) != 0) break;
-      drive = parts[i][0];
+      if (drives->OpenDriveFolder(spelled[i][0], &next, &shown) != 0) break;
+      drive = spelled[i][0];
     } else if (S_ISDIR(next_status.st_mode)) {
       next = UniqueFd(
-          openat(folder.get(), parts[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+          openat(folder.get(), spelled[i].c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!next) break;
       struct stat opened;
       if (drives != nullptr && fstat(next.get(), &opened) == 0) drive = drives->DriveAt(opened);
@@ -110,8 +116,8 @@ int PlaceOnItsDisk(const DriveMap* drives, const std::string& path, PlacedFile* 
     }
   }
   beneath.root = top.get();
-  const std::vector<std::string> rest(parts.begin() + static_cast<std::ptrdiff_t>(below),
-                                      parts.end());
+  const std::vector<std::string> rest(spelled.begin() + static_cast<std::ptrdiff_t>(below),
+                                      spelled.end());
   return PlaceBeneath(beneath, rest, LastName::kExisting, placed, &on_the_way);
 }
 

@@ -117,6 +117,9 @@ int PlaceBeneath(const Beneath& beneath, const std::vector<std::string>& parts, 
       return error;
     }
   }
+  // A link that ends in ".." names a folder, and would be looked at from
+  // above the root.
+  if (name == "..") return EISDIR;
   placed->shown = beneath.shown + "/" + JoinRelative(relative, name);
   placed->folder = std::move(folder);
   placed->name = std::move(name);

@@ -109,13 +109,14 @@ JournalState PutPages(const JournalSite& site, std::uint64_t length, std::string
     std::uint64_t at = 0;
     std::string_view bytes;
     if (!TakePageRecord(&rest, &at, &bytes)) return JournalState::kForeign;
-    if (bytes.size() > kPage || at > length || bytes.size() > length - at) {
+    // This program never writes an empty page.
+    if (bytes.empty() || bytes.size() > kPage || at > length || bytes.size() > length - at) {
       return JournalState::kForeign;
     }
     stretches.push_back({at, bytes.size()});
   }
   if (length > site.cap ||
-      !CoversGrowth(static_cast<std::uint64_t>(site.file.st_size), length, stretches)) {
+      !CoversGrowth(static_cast<std::uint64_t>(site.file.st_size), length, std::move(stretches))) {
     return JournalState::kForeign;
   }
   if (lseek(site.fd, 0, SEEK_SET) != 0 || ReadToEnd(site.fd, content, site.cap) != 0 ||

@@ -47,7 +47,10 @@ bool ReadLogEntry(std::string_view log, std::size_t at, LogEntry* entry) {
     const std::size_t reference = kEntryHead + std::size_t{page} * kPageReference;
     const std::uint64_t offset = Word(bytes, reference);
     const std::uint64_t page_size = Word(bytes, reference + 4);
-    if (page_size % kPageUnit != 0 || offset + page_size > entry->bins_size) return false;
+    // A page of no bytes brings nothing but the cost of its reference.
+    if (page_size == 0 || page_size % kPageUnit != 0 || offset + page_size > entry->bins_size) {
+      return false;
+    }
     page_bytes += page_size;
   }
   if (page_bytes > size - kEntryHead - references) return false;

@@ -28,7 +28,7 @@ struct LogEntry {
 
 // Reads the entry at offset at of log: false when there is none, or when it
 // fails a hash, holds a bins size or a page size that is not a multiple of
-// 4096, a page outside its bins size, or a length past its own bytes.
+// 4096 (or is none), a page outside its bins size, or a length past its own bytes.
 bool ReadLogEntry(std::string_view log, std::size_t at, LogEntry* entry);
 
 // The entries to apply, as the logs are read one after another.

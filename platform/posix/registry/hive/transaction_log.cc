@@ -42,6 +42,15 @@ void PutWord(std::string* hive, std::size_t at, std::uint32_t value) {
     (*hive)[at + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
 }
 
+// Past this, the recovered hive's number and the one its first change
+// gives it would run out and wrap below the logs' entries.
+constexpr std::uint32_t kLastUsableSequence = 0xFFFFFFFD;
+
+std::string OutOfNumbers(std::uint32_t highest) {
+  return "its transaction logs carry sequence number " + std::to_string(highest) +
+         ", the end of the numbers a hive can take: no clean hive could be numbered past them";
+}
+
 // One past highest, so that no entry a loader finds is at or above it.
 std::uint32_t OnePast(std::uint32_t highest) {
   return highest == 0xFFFFFFFF ? highest : highest + 1;
@@ -91,6 +100,7 @@ std::string ApplyEntries(std::string_view hive, RecoveredImage* image, const Hiv
     highest =
         std::max({highest, candidate.block.sequence, HighestEntrySequence(candidate.log->bytes)});
   }
+  if (highest > kLastUsableSequence) return OutOfNumbers(highest);
   // A log that starts before the hive's own number holds changes the hive
   // already has.
   if (start.trusted) {
@@ -163,6 +173,8 @@ std::string ApplyDirtyVectors(std::string_view hive, RecoveredImage* image, cons
            ") was written at the hive's last write: copy the .LOG file that lies beside this "
            "hive on the disk";
   }
+  const std::uint32_t highest = std::max(HighestInHive(start), matching->block.sequence);
+  if (highest > kLastUsableSequence) return OutOfNumbers(highest);
   DirtyVectorPlan plan;
   if (!PlanDirtyVector(matching->log->bytes, matching->block.bins_size, hive, &plan)) {
     return "the dirty pages in " + matching->log->name +
@@ -173,7 +185,7 @@ std::string ApplyDirtyVectors(std::string_view hive, RecoveredImage* image, cons
   recovery->was_dirty = true;
   recovery->pages_applied = plan.pages;
   recovery->entries_applied = 1;
-  recovery->sequence = OnePast(std::max(HighestInHive(start), matching->block.sequence));
+  recovery->sequence = OnePast(highest);
   recovery->logs_used = {matching->log->name};
   Settle(hive, image, start, &matching->block, matching->log->bytes, recovery->sequence,
          plan.bins_size, nullptr);

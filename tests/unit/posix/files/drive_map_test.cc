@@ -138,11 +138,16 @@ TEST_F(DriveMapTest, AFileNamedOnADiskStaysOnIt) {
   EXPECT_EQ(place(disk + "/Windows/config/../../Windows/config/SOFTWARE"),
             "drives/c:/Windows/config/SOFTWARE");
   EXPECT_EQ(place(dir_ / "elsewhere/F/../config/SOFTWARE"), "elsewhere/config/SOFTWARE");
+  fs::create_symlink("..", dir_ / "drives/c:/Windows/config/UP");
+  EXPECT_EQ(place(disk + "/Windows/config/UP"), "no");
   fs::create_symlink(dir_ / "drives/c:", dir_ / "drives/g:");
   EXPECT_EQ(place(dir_ / "drives/g:/Windows/config/INSIDE"), "drives/g:/Windows/config/SOFTWARE");
+  // Spelled in another letter case, the operator's folders still end in
+  // the drive's.
   for (const char* off_the_disk : {"/Windows/linked/SOFTWARE", "/Windows/config/LINK"}) {
-    EXPECT_EQ(place(disk + off_the_disk), "no") << off_the_disk;
-    EXPECT_EQ(place(dir_ / "drives/g:" + off_the_disk), "no") << off_the_disk;
+    for (const char* drive : {"drives/c:", "drives/g:", "drives/G:", "DRIVES/c:"}) {
+      EXPECT_EQ(place(dir_ / drive + off_the_disk), "no") << drive << off_the_disk;
+    }
   }
   fs::current_path(dir_ / "drives");
   EXPECT_EQ(place("c:/Windows/linked/SOFTWARE"), "no");

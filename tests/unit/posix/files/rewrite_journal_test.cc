@@ -175,6 +175,12 @@ TEST_F(RewriteJournalTest, OnlyItsOwnJournalIsActedOn) {
                                        "VENDREL JOURNALP", 1 << 19));
        },
        EBUSY, kOld, true},
+      {"empty pages",
+       [&](auto& t) {
+         WriteFile(t.journal_, Journal(InodeOf(t.path_), "settings.ini", Page(0, "") + Page(0, ""),
+                                       "VENDREL JOURNALP", 32));
+       },
+       EBUSY, kOld, true},
       {"a journal cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 60)); }, 0, kOld,
        false},
       {"a head cut short", [&](auto& t) { WriteFile(t.journal_, whole.substr(0, 10)); }, 0, kOld,

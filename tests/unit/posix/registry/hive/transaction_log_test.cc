@@ -234,6 +234,10 @@ TEST(TransactionLogTest, RefusesWhatItCannotTrustAndLeavesTheHiveAsItWas) {
        with(Entry(7, newer), [](LogEntryShape& e) { e.first_page_size_field = 0x7FFFF000; })},
       {"a page count past the entry",
        with(Entry(7, newer), [](LogEntryShape& e) { e.page_count_field = 0x20000000; })},
+      {"a page of no bytes",
+       with(Entry(7, newer), [](LogEntryShape& e) { e.first_page_size_field = 0; })},
+      {"numbers at their end",
+       {{"LOG1", Log(7, {Entry(7, newer)})}, {"LOG2", Log(0xFFFFFFFF, {})}}},
       // 33 KB that claim a hive of 4 GB.
       {"gigabytes from a small log",
        with(Entry(7, newer),
