@@ -182,9 +182,11 @@ int WriteJournal(const JournalSite& site, const std::string& journal, std::strin
                       S_IRUSR | S_IWUSR));
   CrashPointAfter("open(journal)");
   if (!out) return errno == EEXIST ? EBUSY : errno;
-  // A folder's default ACL may have given the journal entries of its own;
-  // the mode's group class of none leaves them no rights.
-  (void)fchown(out.get(), site.file.st_uid, site.file.st_gid);
+  // Given the file's owner where the running user may; else the journal
+  // stays the running user's own, which is as private. A folder's default
+  // ACL may have given it entries of its own: the mode's group class of
+  // none leaves them no rights.
+  [[maybe_unused]] const int given_away = fchown(out.get(), site.file.st_uid, site.file.st_gid);
   int error = fchmod(out.get(), S_IRUSR | S_IWUSR) == 0 ? 0 : errno;
   if (error == 0) error = WriteAll(out.get(), head);
   if (error == 0) error = WriteAll(out.get(), body);
