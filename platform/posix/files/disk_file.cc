@@ -5,9 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include "platform/posix/files/place_beneath.h"
@@ -36,14 +33,6 @@ bool IsMountTop(int folder) {
   return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
 }
 
-std::string WorkingDirectory() {
-  struct Free {
-    void operator()(char* text) const { std::free(text); }
-  };
-  std::unique_ptr<char, Free> real(realpath(".", nullptr));
-  return real ? std::string(real.get()) : std::string();
-}
-
 }  // namespace
 
 int PlaceOnItsDisk(const DriveMap* drives, const std::string& path, PlacedFile* placed) {
@@ -62,7 +51,7 @@ int PlaceOnItsDisk(const DriveMap* drives, const std::string& path, PlacedFile* 
   // operator's, as the kernel names it.
   std::string absolute = path;
   if (path.empty() || path[0] != '/') {
-    const std::string cwd = WorkingDirectory();
+    const std::string cwd = RealPath(".");
     if (cwd.empty()) return ENOENT;
     absolute = cwd + "/" + path;
   }

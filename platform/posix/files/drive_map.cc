@@ -5,11 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
-#include "base/text.h"
 #include "platform/posix/config_path.h"
 #include "platform/posix/files/place_beneath.h"
 #include "platform/posix/win_error_map.h"
@@ -20,14 +17,6 @@ namespace {
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 char LowerLetter(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string RealPath(const std::string& path) {
-  struct Free {
-    void operator()(char* text) const { std::free(text); }
-  };
-  std::unique_ptr<char, Free> real(realpath(path.c_str(), nullptr));
-  return real ? std::string(real.get()) : std::string();
-}
 
 WinCode FolderFailure(int error) { return error == ELOOP ? kCantResolveFilename : kPathNotFound; }
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <memory>
@@ -40,24 +41,27 @@ std::vector<std::string> PathComponents(std::string_view path, std::string_view 
   return parts;
 }
 
-bool FindIgnoringCase(int folder, const std::string& name, std::string* found) {
+bool NamesIgnoringCase(int folder, const std::string& name, std::vector<std::string>* names) {
   struct CloseDir {
     void operator()(DIR* dir) const { closedir(dir); }
   };
+  names->clear();
   UniqueFd readable = ReadableFolder(folder);
   if (!readable) return false;
   std::unique_ptr<DIR, CloseDir> dir(fdopendir(readable.get()));
   if (!dir) return false;
   readable.Release();  // the listing owns it now
-  std::string best;
   while (dirent* entry = readdir(dir.get())) {
-    std::string candidate = entry->d_name;
-    if (EqualsIgnoringCase(candidate, name) && (best.empty() || candidate < best)) {
-      best = candidate;
-    }
+    if (EqualsIgnoringCase(entry->d_name, name)) names->emplace_back(entry->d_name);
   }
-  if (best.empty()) return false;
-  *found = best;
+  std::sort(names->begin(), names->end());
+  return true;
+}
+
+bool FindIgnoringCase(int folder, const std::string& name, std::string* found) {
+  std::vector<std::string> names;
+  if (!NamesIgnoringCase(folder, name, &names) || names.empty()) return false;
+  *found = names.front();
   return true;
 }
 

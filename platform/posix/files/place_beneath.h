@@ -41,6 +41,11 @@ int PlaceBeneath(const Beneath& beneath, const std::vector<std::string>& parts, 
 std::vector<std::string> PathComponents(std::string_view path, std::string_view separators,
                                         std::vector<std::string> below = {});
 
+// The entries of the folder whose names equal name without regard to ASCII
+// case, in byte order. False, with errno set, when the folder cannot be
+// listed.
+bool NamesIgnoringCase(int folder, const std::string& name, std::vector<std::string>* names);
+
 // The entry of the folder whose name equals name without regard to ASCII
 // case: of several, the first in byte order, so the answer is stable.
 bool FindIgnoringCase(int folder, const std::string& name, std::string* found);

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "platform/posix/files/crash_point.h"
@@ -136,6 +138,14 @@ int PlaceTrusted(const std::string& path, PlacedFile* placed) {
     current = std::move(target);
   }
   return ELOOP;
+}
+
+std::string RealPath(const std::string& path) {
+  struct Free {
+    void operator()(char* text) const { std::free(text); }
+  };
+  std::unique_ptr<char, Free> real(realpath(path.c_str(), nullptr));
+  return real ? std::string(real.get()) : std::string();
 }
 
 int PlaceTrustedOnce(const std::string& path, PlacedFile* placed) {

@@ -39,6 +39,10 @@ void LookUpWithoutOpenat2(bool without);
 // followed as the system follows them, to the file they end at.
 int PlaceTrusted(const std::string& path, PlacedFile* placed);
 
+// The path the kernel gives for a path the operator gave, its links
+// followed; empty when there is none (a working directory that was removed).
+std::string RealPath(const std::string& path);
+
 // The same, once: a file placed already keeps its place.
 int PlaceTrustedOnce(const std::string& path, PlacedFile* placed);
 

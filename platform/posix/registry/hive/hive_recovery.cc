@@ -1,6 +1,5 @@
 #include "platform/posix/registry/hive/hive_recovery.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
@@ -13,18 +12,14 @@
 #include <memory>
 #include <set>
 
-#include "base/text.h"
 #include "platform/posix/files/file_io.h"
+#include "platform/posix/files/place_beneath.h"
 #include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
 namespace {
 
 constexpr std::array<const char*, 3> kSuffixes = {".LOG1", ".LOG2", ".LOG"};
-
-struct CloseDir {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
 
 std::string Unusable(const std::string& log, const std::string& why) {
   return "its transaction log " + log + " " + why;
@@ -34,30 +29,22 @@ std::string Unusable(const std::string& log, const std::string& why) {
 
 std::string ReadHiveLogs(const PlacedFile& hive, std::vector<HiveLog>* logs) {
   logs->clear();
-  UniqueFd readable = ReadableFolder(hive.folder.get());
-  if (!readable) {
-    return std::string(
-               "lies in a folder that cannot be listed, so its transaction logs cannot "
-               "be found: ") +
-           std::strerror(errno);
-  }
-  std::unique_ptr<DIR, CloseDir> dir(fdopendir(readable.get()));
-  if (!dir) return std::string("lies in a folder that cannot be listed: ") + std::strerror(errno);
-  readable.Release();  // the listing owns it now
   std::array<std::string, kSuffixes.size()> found;
-  while (dirent* entry = readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
-      if (!EqualsIgnoringCase(name, hive.name + kSuffixes[i])) continue;
-      // Which of two such names Windows would take cannot be told.
-      if (!found[i].empty()) {
-        return "has two transaction logs, " + std::min(found[i], name) + " and " +
-               std::max(found[i], name) +
-               ", whose names differ only in letter case: remove or rename the one that is "
-               "not its log";
-      }
-      found[i] = name;
+  for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
+    std::vector<std::string> names;
+    if (!NamesIgnoringCase(hive.folder.get(), hive.name + kSuffixes[i], &names)) {
+      return std::string(
+                 "lies in a folder that cannot be listed, so its transaction logs cannot "
+                 "be found: ") +
+             std::strerror(errno);
     }
+    // Which of two such names Windows would take cannot be told.
+    if (names.size() > 1) {
+      return "has two transaction logs, " + names[0] + " and " + names[1] +
+             ", whose names differ only in letter case: remove or rename the one that is "
+             "not its log";
+    }
+    if (!names.empty()) found[i] = names.front();
   }
   for (const std::string& name : found) {
     if (name.empty()) continue;

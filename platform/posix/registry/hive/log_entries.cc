@@ -20,6 +20,17 @@ std::uint32_t Word(std::string_view bytes, std::size_t at) {
   return static_cast<std::uint32_t>(Field(bytes, at, 4));
 }
 
+// The pages an entry's references name, as offsets in the hive bins; the
+// entry has passed its checks.
+std::vector<Stretch> PagesOf(const LogEntry& entry) {
+  std::vector<Stretch> pages;
+  for (std::uint32_t page = 0; page < entry.page_count; ++page) {
+    const std::size_t reference = kEntryHead + std::size_t{page} * kPageReference;
+    pages.push_back({Word(entry.bytes, reference), Word(entry.bytes, reference + 4)});
+  }
+  return pages;
+}
+
 }  // namespace
 
 bool ReadLogEntry(std::string_view log, std::size_t at, LogEntry* entry) {
@@ -65,12 +76,7 @@ std::size_t PlanLogEntries(std::string_view log, EntryPlan* plan) {
     if (entry.sequence != plan->next_sequence) break;
     // Windows writes every page of the bins an entry adds; growth its pages
     // do not fill would be room made from nothing.
-    std::vector<Stretch> pages;
-    for (std::uint32_t page = 0; page < entry.page_count; ++page) {
-      const std::size_t reference = kEntryHead + std::size_t{page} * kPageReference;
-      pages.push_back({Word(entry.bytes, reference), Word(entry.bytes, reference + 4)});
-    }
-    if (!CoversGrowth(plan->bins_length, entry.bins_size, std::move(pages))) break;
+    if (!CoversGrowth(plan->bins_length, entry.bins_size, PagesOf(entry))) break;
     plan->bins_length = std::max<std::uint64_t>(plan->bins_length, entry.bins_size);
     plan->entries.push_back(entry);
     ++plan->next_sequence;
@@ -99,13 +105,10 @@ std::uint32_t HighestEntrySequence(std::string_view log) {
 void ApplyLogEntry(const LogEntry& entry, RecoveredImage* hive, std::vector<Stretch>* written) {
   hive->Grow(kHiveBaseBlock + std::uint64_t{entry.bins_size});
   std::size_t data = kEntryHead + std::size_t{entry.page_count} * kPageReference;
-  for (std::uint32_t page = 0; page < entry.page_count; ++page) {
-    const std::size_t reference = kEntryHead + std::size_t{page} * kPageReference;
-    const std::size_t offset = Word(entry.bytes, reference);
-    const std::size_t page_size = Word(entry.bytes, reference + 4);
-    hive->Put(kHiveBaseBlock + offset, entry.bytes.substr(data, page_size));
-    written->push_back({kHiveBaseBlock + offset, page_size});
-    data += page_size;
+  for (const Stretch& page : PagesOf(entry)) {
+    hive->Put(kHiveBaseBlock + page.at, entry.bytes.substr(data, page.size));
+    written->push_back({kHiveBaseBlock + page.at, page.size});
+    data += page.size;
   }
 }
 
