@@ -1095,26 +1095,39 @@ def planted_journal_asking_for_growth(ctx):
     return problems
 
 
-def dirty_hive_logs_the_disk_planted(ctx):
-    """Beside a dirty hive, where its log should be: a link to a valid log
-    elsewhere, a FIFO, a device, or two logs whose names differ only in
-    case. None is opened; the hive is refused with a report that says
-    why, and every file stays as it was."""
+def hive_logs_the_disk_planted(ctx):
+    """Beside a dirty hive, and beside a clean one the run writes, where its
+    log should be: a link to a valid log elsewhere, a FIFO, a device, two
+    logs whose names differ only in case, or a log with a second name. None
+    is written, and none but the last is opened; the run is refused with a
+    report that says why, and every file stays as it was."""
     need_hive(ctx)
     hive = ctx.kova / "SOFTWARE"
-    plan = (f"key {b'Microsoft'.hex()}\nlog SOFTWARE.LOG1\n"
-            f"key {b'Tarvel Global'.hex()}\n").encode()
-    subprocess.run([ctx.options.make_hive, str(hive)], input=plan, check=True)
     log = ctx.kova / "SOFTWARE.LOG1"
-    shutil.copy(log, ctx.host / "SOFTWARE.LOG1")
-    valid = log.read_bytes()
-    log.unlink()
+    problems = []
+    for dirty in (True, False):
+        plan = (f"key {b'Microsoft'.hex()}\n{'log SOFTWARE.LOG1' if dirty else 'key -'}\n"
+                f"key {b'Tarvel Global'.hex()}\n").encode()
+        subprocess.run([ctx.options.make_hive, str(hive)], input=plan, check=True)
+        if dirty:
+            shutil.copy(log, ctx.host / "SOFTWARE.LOG1")
+            valid = log.read_bytes()
+            log.unlink()
+        problems += [f"{'dirty' if dirty else 'clean'}: {p}"
+                     for p in plant_logs(ctx, hive, log, valid)]
+    return problems
+
+
+def plant_logs(ctx, hive, log, valid):
     layouts = [("a link off the disk", lambda: os.symlink(ctx.host / "SOFTWARE.LOG1", log),
                 b"is not a regular file"),
                ("a FIFO", lambda: os.mkfifo(log), b"is not a regular file"),
                ("twins", lambda: (log.write_bytes(valid),
                                   (ctx.kova / "software.log1").write_bytes(valid)),
-                b"differ only in letter case")]
+                b"differ only in letter case"),
+               ("a second name", lambda: (log.write_bytes(valid),
+                                          os.link(log, ctx.kova / "other.log")),
+                b"more than one name")]
     if os.geteuid() == 0:
         layouts.append(("a device", lambda: os.mknod(ctx.kova / "SOFTWARE.LOG2",
                                                      0o666 | stat.S_IFCHR, os.makedev(1, 5)),
@@ -1122,7 +1135,8 @@ def dirty_hive_logs_the_disk_planted(ctx):
     problems = []
     for what, plant, why in layouts:
         plant()
-        planted = [p for p in ctx.kova.iterdir() if p.name.lower().startswith("software.log")]
+        planted = [p for p in ctx.kova.iterdir() if p.name.lower().startswith(("software.log",
+                                                                                "other.log"))]
         ctx.hand_over()
         if ctx.user != "root":
             for path in planted:
@@ -1218,7 +1232,7 @@ SCENARIOS = [
     ("hive path", hive_path_links_off_the_disk, BOTH),
     ("journal rights", journal_hidden_from_a_denied_user, BOTH),
     ("journal growth", planted_journal_asking_for_growth, BOTH),
-    ("hive logs", dirty_hive_logs_the_disk_planted, BOTH),
+    ("hive logs", hive_logs_the_disk_planted, BOTH),
     ("hive path", on_ntfs(hive_path_links_off_the_disk), BOTH),
     ("journal rights", on_ntfs(journal_hidden_from_a_denied_user), BOTH),
     ("journal growth", on_ntfs(planted_journal_asking_for_growth), BOTH),

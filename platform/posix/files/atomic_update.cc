@@ -158,11 +158,6 @@ int LockedFile::ReserveInPlace(std::size_t length, std::size_t journal) {
   return HoldBeside(journal + growth);
 }
 
-int LockedFile::RewritePages(const ChangedPages& changed) {
-  GiveUpRoom();  // to the journal
-  return RewritePagesInPlace(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_}, changed);
-}
-
 int LockedFile::WriteTemporary(const Writer& write, TemporaryFile* temporary) {
   if (reserved_.fd) {
     *temporary = std::move(reserved_);

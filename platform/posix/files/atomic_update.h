@@ -84,9 +84,9 @@ class LockedFile {
   // and for a journal of up to journal bytes (held beside the file, and
   // given up for the journal when the change is written).
   int ReserveInPlace(std::size_t length, std::size_t journal);
-  // Writes the pages of the file's new content that differ, in place,
-  // under a journal of those pages.
-  int RewritePages(const ChangedPages& changed);
+  // Gives up the room held beside the file, to a change written in place
+  // that takes it.
+  void GiveUpRoom();
 
  private:
   // Renames the complete, named temporary file over the file. Returns 0 or
@@ -98,7 +98,6 @@ class LockedFile {
   int WriteTemporary(const Writer& write, TemporaryFile* temporary);
   // Room for length bytes in the temporary file held beside the file.
   int HoldBeside(std::size_t length);
-  void GiveUpRoom();
 
   UniqueFd folder_;
   std::string name_;

@@ -247,33 +247,6 @@ int RewriteInPlace(const JournalSite& site, const std::string& content) {
   return 0;
 }
 
-int RewritePagesInPlace(const JournalSite& site, const ChangedPages& changed) {
-  const std::uint64_t length = changed.length;
-  if (changed.records.empty() && static_cast<off_t>(length) == site.file.st_size) return 0;
-  if (int error = Reserve(site.fd, site.file, length); error != 0) return error;
-  const std::string journal = JournalNameOf(site.name);
-  Head head{static_cast<std::uint64_t>(site.file.st_ino), length, 0, site.name};
-  head.checksum = Checksum(head, changed.records);
-  if (int error = WriteJournal(site, journal, EncodeHead(head, kPagesMagic), changed.records);
-      error != 0) {
-    return error;
-  }
-  // From here a stop leaves the journal to complete the rewrite.
-  std::string_view rest = changed.records;
-  std::uint64_t at = 0;
-  for (std::string_view bytes; TakePageRecord(&rest, &at, &bytes);) {
-    if (int error = WriteAll(site.fd, bytes, static_cast<off_t>(at)); error != 0) return error;
-  }
-  // A file that grows has grown with its last pages, all of them new.
-  if (static_cast<off_t>(length) < site.file.st_size) {
-    if (ftruncate(site.fd, static_cast<off_t>(length)) != 0) return errno;
-    CrashPointAfter("ftruncate");
-  }
-  if (int error = FlushFile(site.fd); error != 0) return error;
-  Drop(site, journal);
-  return 0;
-}
-
 int CompletePendingRewrite(const JournalSite& site) {
   std::string content;
   switch (FindJournal(site, &content)) {

@@ -3,8 +3,8 @@
 // attribute cannot be given to a new file). The new content goes first to a
 // journal beside the file, under a fixed name made from the file's own
 // (".<name>.vendrel-journal"), flushed; only then is the file overwritten.
-// A journal holds either the whole new content or, for a file that changes
-// in a few places, only the pages that change.
+// A journal holds the whole new content; one of only the pages that change,
+// which earlier versions wrote beside a hive, is still completed.
 // A run stopped halfway leaves a file that may be torn and a complete
 // journal: the next run that locks the file completes the rewrite, and a
 // reader meanwhile reads the journal's content. Nothing a journal holds
@@ -46,15 +46,6 @@ std::string JournalNameOf(const std::string& name);
 // Returns 0 or an errno value; a failure before the overwrite leaves the
 // file untouched. EBUSY when the journal's name is taken.
 int RewriteInPlace(const JournalSite& site, const std::string& content);
-
-// Puts in the file the pages of its new content that differ (as
-// FindChangedPages found them), in place, under a journal of just those
-// pages at the same name: the journal flushed, the pages written, the file
-// flushed, the journal dropped. What the file carries (owner, ACLs,
-// attributes, other names) stays, as nothing else is written. Callers hold
-// the file's exclusive lock. Returns 0 or an errno value; a failure before
-// the first page is written leaves the file untouched.
-int RewritePagesInPlace(const JournalSite& site, const ChangedPages& changed);
 
 // What stands at the journal's name; for a whole journal, its content (for
 // a journal of pages, the file's content with its pages put in).

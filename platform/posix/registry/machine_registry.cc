@@ -15,8 +15,9 @@ std::string Environment(const char* name) {
   return value != nullptr ? value : "";
 }
 
-std::unique_ptr<Registry> HiveNamedBy(const char* variable, HiveRegistry::Contents contents,
-                                      const DriveMap& drives) {
+std::unique_ptr<HiveRegistry> HiveNamedBy(const char* variable, HiveRegistry::Contents contents,
+                                          const DriveMap& drives,
+                                          HiveRegistry* installation = nullptr) {
   const std::string path = Environment(variable);
   if (path.empty()) return nullptr;
   const std::string named = Environment("VENDREL_CODEPAGE");
@@ -30,7 +31,7 @@ std::unique_ptr<Registry> HiveNamedBy(const char* variable, HiveRegistry::Conten
       path, contents, page,
       "cannot be used: VENDREL_CODEPAGE " + named +
           " names no single-byte code page this system converts (such as 1250, 1251 or 1252)",
-      &drives);
+      &drives, installation);
 }
 
 }  // namespace
@@ -38,7 +39,9 @@ std::unique_ptr<Registry> HiveNamedBy(const char* variable, HiveRegistry::Conten
 MachineRegistry::MachineRegistry(const DriveMap& drives)
     : store_(StoreRegistry::DefaultStorePath()),
       local_machine_(HiveNamedBy("VENDREL_HKLM_HIVE", HiveRegistry::Contents::kSoftware, drives)),
-      current_user_(HiveNamedBy("VENDREL_HKCU_HIVE", HiveRegistry::Contents::kUser, drives)),
-      routed_(local_machine_ ? *local_machine_ : store_, current_user_ ? *current_user_ : store_) {}
+      current_user_(HiveNamedBy("VENDREL_HKCU_HIVE", HiveRegistry::Contents::kUser, drives,
+                                local_machine_.get())),
+      routed_(local_machine_ ? static_cast<Registry&>(*local_machine_) : store_,
+              current_user_ ? static_cast<Registry&>(*current_user_) : store_) {}
 
 }  // namespace vendrel::platform

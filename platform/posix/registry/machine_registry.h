@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "platform/posix/files/drive_map.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 #include "platform/posix/registry/routed_registry.h"
 #include "platform/posix/registry/store_registry.h"
 
@@ -23,8 +24,8 @@ class MachineRegistry {
 
  private:
   StoreRegistry store_;
-  std::unique_ptr<Registry> local_machine_;
-  std::unique_ptr<Registry> current_user_;
+  std::unique_ptr<HiveRegistry> local_machine_;
+  std::unique_ptr<HiveRegistry> current_user_;
   RoutedRegistry routed_;
 };
 

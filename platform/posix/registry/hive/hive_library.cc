@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/posix/files/file_io.h"
@@ -50,6 +51,19 @@ hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path,
     node = hivex_node_get_child(hive, node, path[i].c_str());
   }
   return node;
+}
+
+std::optional<std::uint32_t> WindowsBuildIn(hive_h* hive) {
+  const hive_node_h node = NodeAt(hive, {"Microsoft", "Windows NT", "CurrentVersion"});
+  if (node == 0) return std::nullopt;
+  const hive_value_h value = hivex_node_get_value(hive, node, "CurrentBuildNumber");
+  if (value == 0) return std::nullopt;
+  Owned<char> text(hivex_value_string(hive, value));
+  if (!text) return std::nullopt;
+  char* end = nullptr;
+  const unsigned long build = std::strtoul(text.get(), &end, 10);
+  if (end == text.get() || *end != '\0' || build > 0xFFFFFFFFUL) return std::nullopt;
+  return static_cast<std::uint32_t>(build);
 }
 
 HiveState ReadHeader(int fd, HiveHeader* header) {

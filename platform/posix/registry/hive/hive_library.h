@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ HiveHandle OpenThroughHivex(int fd, const HiveHeader& header);
 // the root and the node itself included, go to on_the_way when given.
 hive_node_h NodeAt(hive_h* hive, const std::vector<std::string>& path,
                    std::vector<std::size_t>* on_the_way = nullptr);
+
+// The build of Windows a SOFTWARE hive says it belongs to
+// (Microsoft\Windows NT\CurrentVersion\CurrentBuildNumber), or none.
+std::optional<std::uint32_t> WindowsBuildIn(hive_h* hive);
 
 // The header of the hive open as fd.
 HiveState ReadHeader(int fd, HiveHeader* header);

@@ -6,70 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <set>
 
 #include "platform/posix/files/file_io.h"
-#include "platform/posix/files/place_beneath.h"
 #include "platform/posix/registry/hive/hive_header.h"
+#include "platform/posix/registry/hive/hive_log_files.h"
 
 namespace vendrel::platform {
-namespace {
-
-constexpr std::array<const char*, 3> kSuffixes = {".LOG1", ".LOG2", ".LOG"};
-
-std::string Unusable(const std::string& log, const std::string& why) {
-  return "its transaction log " + log + " " + why;
-}
-
-}  // namespace
-
-std::string ReadHiveLogs(const PlacedFile& hive, std::vector<HiveLog>* logs) {
-  logs->clear();
-  std::array<std::string, kSuffixes.size()> found;
-  for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
-    std::vector<std::string> names;
-    if (!NamesIgnoringCase(hive.folder.get(), hive.name + kSuffixes[i], &names)) {
-      return std::string(
-                 "lies in a folder that cannot be listed, so its transaction logs cannot "
-                 "be found: ") +
-             std::strerror(errno);
-    }
-    // Which of two such names Windows would take cannot be told.
-    if (names.size() > 1) {
-      return "has two transaction logs, " + names[0] + " and " + names[1] +
-             ", whose names differ only in letter case: remove or rename the one that is "
-             "not its log";
-    }
-    if (!names.empty()) found[i] = names.front();
-  }
-  for (const std::string& name : found) {
-    if (name.empty()) continue;
-    PlacedFile log{UniqueFd(fcntl(hive.folder.get(), F_DUPFD_CLOEXEC, 0)), name, ""};
-    if (!log.folder) return Unusable(name, std::string("cannot be read: ") + std::strerror(errno));
-    UniqueFd fd;
-    struct stat status;
-    if (int error = OpenPlaced(log, O_RDONLY, &fd, &status); error != 0) {
-      return Unusable(name, error == ENODEV || error == EISDIR
-                                ? "is not a regular file (a link, a folder or a special file), "
-                                  "and is never opened: put the log itself in its place"
-                                : std::string("cannot be read: ") + std::strerror(error));
-    }
-    HiveLog read{name, {}};
-    if (int error = ReadToEnd(fd.get(), &read.bytes, kLargestHive); error != 0) {
-      return Unusable(name, error == EOVERFLOW
-                                ? "is larger than this program reads (" +
-                                      std::to_string(kLargestHive >> 20) + " MiB)"
-                                : std::string("cannot be read: ") + std::strerror(error));
-    }
-    logs->push_back(std::move(read));
-  }
-  return std::string();
-}
-
 namespace {
 
 // A file in memory that a recovery changes; the first failure is kept.
@@ -77,21 +22,36 @@ class FileImage : public RecoveredImage {
  public:
   explicit FileImage(int fd) : fd_(fd) {}
   void Grow(std::uint64_t length) override {
+    // A hive grown past what this program reads could be neither read
+    // back nor committed.
+    past_cap_ = past_cap_ || length > kLargestHive;
     struct stat status;
-    if (error_ != 0 || fstat(fd_, &status) != 0 ||
+    if (error_ != 0 || past_cap_ || fstat(fd_, &status) != 0 ||
         static_cast<std::uint64_t>(status.st_size) >= length) {
       return;
     }
     if (ftruncate(fd_, static_cast<off_t>(length)) != 0) error_ = errno;
   }
+  // Memory, not the disk: no crash point stands between these writes.
   void Put(std::uint64_t at, std::string_view bytes) override {
-    if (error_ == 0) error_ = WriteAll(fd_, bytes, static_cast<off_t>(at));
+    while (error_ == 0 && !past_cap_ && !bytes.empty()) {
+      const ssize_t wrote = pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(at));
+      if (wrote <= 0) {
+        error_ = wrote < 0 ? errno : ENOSPC;
+        if (error_ == EINTR) error_ = 0;
+        continue;
+      }
+      bytes.remove_prefix(static_cast<std::size_t>(wrote));
+      at += static_cast<std::uint64_t>(wrote);
+    }
   }
   int error() const { return error_; }
+  bool past_cap() const { return past_cap_; }
 
  private:
   int fd_;
   int error_ = 0;
+  bool past_cap_ = false;
 };
 
 // Copies the file open as from, length bytes, into the file open as to, in
@@ -136,27 +96,13 @@ std::string RecoverHiveFile(const PlacedFile& hive, int fd, UniqueFd* recovered,
   std::string refused = RecoverHive(std::string_view(static_cast<const char*>(mapped), length),
                                     logs, &changes, recovery);
   if (!refused.empty()) return refused;
+  if (changes.past_cap()) {
+    return "its transaction logs would grow it past " + std::to_string(kLargestHive >> 20) +
+           " MiB, the largest hive this program reads";
+  }
   if (changes.error() != 0) return std::strerror(changes.error());
   if (recovery->was_dirty) *recovered = std::move(image);
   return std::string();
-}
-
-int AddRecoveredPages(int image, const std::vector<Stretch>& written, ChangedPages* changed) {
-  std::set<std::uint64_t> pages;
-  std::string_view records = changed->records;
-  std::uint64_t at = 0;
-  for (std::string_view bytes; TakePageRecord(&records, &at, &bytes);) pages.insert(at);
-  std::string page(kComparedPage, '\0');
-  for (const Stretch& stretch : written) {
-    for (std::uint64_t start = stretch.at / kComparedPage * kComparedPage;
-         start < stretch.at + stretch.size; start += kComparedPage) {
-      if (!pages.insert(start).second) continue;
-      const ssize_t got = pread(image, page.data(), page.size(), static_cast<off_t>(start));
-      if (got < 0) return errno;
-      AddChangedPage(changed, start, std::string_view(page.data(), static_cast<std::size_t>(got)));
-    }
-  }
-  return 0;
 }
 
 }  // namespace vendrel::platform

@@ -19,6 +19,7 @@
 #include "platform/posix/files/file_io.h"
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive/hive_cells.h"
+#include "platform/posix/registry/hive/hive_commit.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "platform/posix/registry/hive/hive_in_place.h"
 #include "platform/posix/registry/hive/hive_library.h"
@@ -41,13 +42,15 @@ constexpr std::uint32_t kFirstBigDataVersion = 4;
 // any of which may need a bin of its own.
 constexpr std::size_t kRoomPerSet = std::size_t{3} * 4096;
 constexpr std::size_t kRoomPerValue = std::size_t{2} * 64;
-// A page as the journal holds it, and the pages a set may touch besides
-// the bins it adds: the key's own, and for the key's list and each value,
-// the old cell freed and the page the new one lands in.
+// A page as a log holds it, and the pages a set may touch besides the bins
+// it adds: the key's own, and for the key's list and each value, the old
+// cell freed and the page the new one lands in.
 constexpr std::size_t kHivePage = 4096;
-constexpr std::size_t kJournalPage = kHivePage + 12;
+constexpr std::size_t kLoggedPage = kHivePage + 8;
 constexpr std::size_t kPagesPerSet = 2;
 constexpr std::size_t kPagesPerValue = 2;
+// A log's base block and entry head, or its dirty vector's head.
+constexpr std::size_t kLogHead = std::size_t{2} * 512;
 
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
 
@@ -76,19 +79,21 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
                            std::shared_ptr<const CodePage> code_page, std::string code_page_problem,
-                           const DriveMap* drives)
+                           const DriveMap* drives, HiveRegistry* installation)
     : hive_path_(std::move(hive_path)),
       drives_(drives),
+      installation_(installation),
       contents_(contents),
       code_page_(std::move(code_page)),
       code_page_problem_(std::move(code_page_problem)) {}
 
 struct HiveRegistry::Staged {
   LockedFile locked;
-  // Held on the disk: the length the hive may grow to, and the journal of
-  // the pages the change may touch.
+  // Held on the disk: the length the hive may grow to, and the log of the
+  // pages the change may touch (an old-format one marks them in a bitmap
+  // of the whole hive).
   std::size_t length = 0;
-  std::size_t journal = kHivePage + kJournalPage;  // the header's page
+  std::size_t log = kLogHead;
   bool changed = false;  // a set was staged (hivex rewrites the header even for none)
   // Keys whose values hivex has written anew in memory: their cells are
   // hivex's own, and not yet in the file to be checked.
@@ -194,18 +199,7 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   // Read as it stands between two writers' changes; while this run holds
   // the lock for a change, as it staged it.
   if (!staged_) {
-    SettledFile settled;
-    if (int error = SettledFile::Open(*placed, kLargestHive, &settled); error != 0) {
-      if (IsRefusal(error)) return kAccessDenied;
-      std::string reason = DescribeFileError(error, *placed, kLargestHive);
-      return Failure(kRegistryIoFailed,
-                     "cannot be read: " + (reason.empty() ? std::strerror(error) : reason));
-    }
-    st = settled.status();
-    if (!loaded_ || !SameFile(loaded_->file, st)) {
-      loaded_.reset();
-      if (Result failed = Load(settled.fd(), st, &loaded_); !failed.ok()) return failed;
-    }
+    if (Result failed = LoadSettled(*placed); !failed.ok()) return failed;
   }
   hive_h* const hive = loaded_->hive.get();
   std::vector<std::string> path;
@@ -238,6 +232,29 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   *key = next_handle_++;
   keys_[*key] = std::move(opened);
   return kSuccess;
+}
+
+Result HiveRegistry::LoadSettled(const PlacedFile& placed) {
+  SettledFile settled;
+  if (int error = SettledFile::Open(placed, kLargestHive, &settled); error != 0) {
+    if (IsRefusal(error)) return kAccessDenied;
+    std::string reason = DescribeFileError(error, placed, kLargestHive);
+    return Failure(kRegistryIoFailed,
+                   "cannot be read: " + (reason.empty() ? std::strerror(error) : reason));
+  }
+  if (loaded_ && SameFile(loaded_->file, settled.status())) return kSuccess;
+  loaded_.reset();
+  return Load(settled.fd(), settled.status(), &loaded_);
+}
+
+std::optional<std::uint32_t> HiveRegistry::WindowsBuild() {
+  if (contents_ != Contents::kSoftware) {
+    return installation_ != nullptr ? installation_->WindowsBuild() : std::nullopt;
+  }
+  // The hive as loaded serves, staged sets and all: they never touch it.
+  const PlacedFile* placed = nullptr;
+  if (!loaded_ && (Placement(&placed) != 0 || !LoadSettled(*placed).ok())) return std::nullopt;
+  return WindowsBuildIn(loaded_->hive.get());
 }
 
 Result HiveRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
@@ -320,12 +337,14 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
   // Held before the set is staged, so that a set that could not be
   // committed is refused here, with the hive as it was.
-  const std::size_t journal = staged_->journal + room + pages * kJournalPage;
-  if (int error = staged_->locked.ReserveInPlace(staged_->length + room, journal); error != 0) {
+  const std::size_t log = staged_->log + room + pages * kLoggedPage;
+  if (int error = staged_->locked.ReserveInPlace(staged_->length + room,
+                                                 log + (staged_->length + room) / kHivePage);
+      error != 0) {
     return FileFailure(error);
   }
   staged_->length += room;
-  staged_->journal = journal;
+  staged_->log = log;
   staged_->changed = true;
   hive_set_value set{stored_name.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
   PutTypeNumber(type, &set.t);
@@ -373,7 +392,10 @@ Result HiveRegistry::BeginChange() {
     loaded_.reset();
     if (Result failed = Load(staged->locked.fd(), file, &loaded_); !failed.ok()) return failed;
   }
-  staged->length = static_cast<std::size_t>(file.st_size);
+  // A dirty hive is committed as its logs recover it, which may be longer.
+  struct stat content;
+  if (fstat(loaded_->CellsIn(staged->locked.fd()), &content) != 0) return FileFailure(errno);
+  staged->length = static_cast<std::size_t>(std::max(file.st_size, content.st_size));
   staged_ = std::move(staged);
   return kSuccess;
 }
@@ -382,26 +404,21 @@ Result HiveRegistry::Commit() {
   if (!staged_) return kSuccess;
   std::unique_ptr<Staged> staged = std::move(staged_);
   if (!staged->changed) return kSuccess;
-  // Most changes the file takes where it stands. For the others hivex
+  // Most changes the hive takes where it stands. For the others hivex
   // writes the whole hive, by name: to a pipe, compared page by page with
-  // the hive file as it comes. hivex keeps every cell it did not change
-  // where it was, so the pages that differ are few.
-  // A recovered hive is changed where it stands in memory, and what its
-  // logs brought is written with the change.
+  // the hive as loaded as it comes. hivex keeps every cell it did not
+  // change where it was, so the pages that differ are few.
+  // A recovered hive is changed as it stands in memory.
   ChangedPages changed;
   const int content = loaded_->CellsIn(staged->locked.fd());
-  struct stat content_status = staged->locked.status();
+  struct stat content_status;
   if (fstat(content, &content_status) != 0) return FileFailure(errno);
   int error = staged->in_place.Pages(content, static_cast<std::uint64_t>(content_status.st_size),
                                      loaded_->bins, loaded_->minor_version, &changed);
-  if (error == 0 && loaded_->recovered) {
-    error = AddRecoveredPages(content, loaded_->recovered_pages, &changed);
-  }
-  const struct stat& file = staged->locked.status();
   const bool in_place = error == 0;
   if (error == ENOTSUP) {
     error = FindChangedPages(
-        staged->locked.fd(), file.st_size,
+        content, content_status.st_size,
         [this](int pipe) {
           errno = 0;
           if (hivex_commit(loaded_->hive.get(), ProcPath(pipe).c_str(), 0) == 0) return 0;
@@ -409,14 +426,25 @@ Result HiveRegistry::Commit() {
         },
         MendHiveChecksum, &changed);
   }
-  if (error == 0) error = staged->locked.RewritePages(changed);
+  CommitOutcome outcome{error, {}};
+  if (error == 0) {
+    staged->locked.GiveUpRoom();  // to the log and the hive's growth
+    HiveCommit commit{&placed_, staged->locked.fd(), [this] { return WindowsBuild(); }, -1,
+                      nullptr};
+    if (loaded_->recovered) {
+      commit.recovered = loaded_->recovered.get();
+      commit.recovered_pages = &loaded_->recovered_pages;
+    }
+    outcome = CommitThroughLog(commit, changed);
+  }
   // Kept for the next change while the file stays as it was written.
-  if (error != 0 || loaded_->recovered || StatPlaced(placed_, &loaded_->file) != 0) {
+  if (!outcome.ok() || loaded_->recovered || StatPlaced(placed_, &loaded_->file) != 0) {
     loaded_.reset();
   } else if (in_place) {
     loaded_->cells_as_in_file = false;
   }
-  return error != 0 ? FileFailure(error) : kSuccess;
+  if (!outcome.refusal.empty()) return Failure(kRegistryIoFailed, outcome.refusal);
+  return outcome.error != 0 ? FileFailure(outcome.error) : kSuccess;
 }
 
 Result HiveRegistry::FlushKey(KeyHandle key) {

@@ -1,7 +1,8 @@
 // One hive of the registry as a Windows installation keeps it on its disk:
 // a SOFTWARE hive (HKEY_LOCAL_MACHINE\Software) or a user's NTUSER.DAT
-// (HKEY_CURRENT_USER), read and written through hivex, for repairing an
-// installation from a mounted disk.
+// (HKEY_CURRENT_USER), read through hivex and written through the hive's
+// transaction logs as Windows writes it, for repairing an installation from
+// a mounted disk.
 #ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_REGISTRY_H_
 #define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_REGISTRY_H_
 
@@ -9,6 +10,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,12 @@ class HiveRegistry : public Registry {
   // Text values are converted through code_page as the A functions convert
   // them; without one, every open is refused with code_page_problem. The
   // hive path is placed beneath the disk that holds it, which may be one of
-  // drives (when given), and may be a drive path.
+  // drives (when given), and may be a drive path. installation, when given,
+  // is the SOFTWARE hive of the same Windows, which says which Windows it
+  // is (a SOFTWARE hive says so itself).
   HiveRegistry(std::string hive_path, Contents contents, std::shared_ptr<const CodePage> code_page,
-               std::string code_page_problem = {}, const DriveMap* drives = nullptr);
+               std::string code_page_problem = {}, const DriveMap* drives = nullptr,
+               HiveRegistry* installation = nullptr);
   ~HiveRegistry() override;
   HiveRegistry(HiveRegistry&&) noexcept;
   HiveRegistry& operator=(HiveRegistry&&) = delete;
@@ -49,6 +54,10 @@ class HiveRegistry : public Registry {
   // sets leaves the hive as it was.
   Result FlushKey(KeyHandle key) override;
   Result CloseKey(KeyHandle key) override;
+
+  // The build number of the Windows installation the hive belongs to,
+  // where a SOFTWARE hive can tell it.
+  std::optional<std::uint32_t> WindowsBuild();
 
  private:
   struct Loaded;  // a hive read into memory through hivex
@@ -81,6 +90,9 @@ class HiveRegistry : public Registry {
   Result CheckNames(const std::string& key_name, const std::vector<std::string>& names) const;
   // Reads the hive open as fd, whose status is file, into *loaded.
   Result Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const;
+  // Makes loaded_ the placed hive as it stands between two writers' changes,
+  // unless it is that already.
+  Result LoadSettled(const PlacedFile& placed);
   // The report for a hive that must be neither read nor written.
   Result Refusal(HiveState state) const;
   // The report's words for a dirty or damaged hive its logs cannot
@@ -100,6 +112,7 @@ class HiveRegistry : public Registry {
 
   std::string hive_path_;
   const DriveMap* drives_;
+  HiveRegistry* installation_;
   PlacedFile placed_;
   Contents contents_;
   std::shared_ptr<const CodePage> code_page_;

@@ -23,6 +23,10 @@ constexpr std::size_t kFileTypeAt = 28;
 constexpr std::size_t kBinsSizeAt = 40;
 constexpr std::size_t kFlagsAt = 144;
 
+// Past this, the recovered hive's number and the one its first change
+// gives it would run out and wrap below the logs' entries.
+constexpr std::uint32_t kLastUsableSequence = 0xFFFFFFFD;
+
 struct LogBaseBlock {
   std::uint32_t file_type = 0;
   std::uint32_t sequence = 0;  // both of its sequence numbers

@@ -42,10 +42,6 @@ void PutWord(std::string* hive, std::size_t at, std::uint32_t value) {
     (*hive)[at + b] = static_cast<char>((value >> (8 * b)) & 0xFF);
 }
 
-// Past this, the recovered hive's number and the one its first change
-// gives it would run out and wrap below the logs' entries.
-constexpr std::uint32_t kLastUsableSequence = 0xFFFFFFFD;
-
 std::string OutOfNumbers(std::uint32_t highest) {
   return "its transaction logs carry sequence number " + std::to_string(highest) +
          ", the end of the numbers a hive can take: no clean hive could be numbered past them";

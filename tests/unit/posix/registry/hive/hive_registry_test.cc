@@ -4,10 +4,17 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <filesystem>
+#include <map>
+
+#include "platform/posix/registry/hive/hive_commit.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "support/hive_maker.h"
+#include "support/log_maker.h"
 #include "support/result_printer.h"
 #include "support/scratch_folder.h"
 
@@ -17,7 +24,9 @@ namespace {
 using namespace std::string_literals;
 using testing::HiveKey;
 using testing::HiveLayout;
+using testing::LogBase;
 using testing::MakeHive;
+using testing::MakeLog;
 using testing::ReadFile;
 using testing::Utf16Text;
 
@@ -429,6 +438,111 @@ TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) 
     EXPECT_NE(result.detail().find(row.why), std::string::npos) << result.detail();
     EXPECT_EQ(ReadFile(path_), hive) << row.damage;
   }
+}
+
+}  // namespace
+}  // namespace vendrel::platform
+
+namespace vendrel::platform {
+namespace {
+
+// A change goes first to the log Windows on that disk would write next, in
+// the format it reads; the other logs stay as they were, the hive ends
+// clean past the entry. A log that is not the disk's own is never written.
+TEST_F(HiveRegistryTest, AChangeGoesThroughTheLogWindowsWouldWriteNext) {
+  struct Row {
+    const char* what;
+    const char* build;                              // CurrentBuildNumber, or none
+    std::vector<std::pair<std::string, int>> logs;  // name and base sequence (0: old format)
+    const char* written;                            // the log that takes the entry
+    std::uint32_t format;                           // its file type
+    const char* refusal = nullptr;
+  };
+  const Row rows[] = {
+      {"no log, no build", nullptr, {}, "SOFTWARE.LOG1", 1},
+      {"no log, Windows 10", "19045", {}, "SOFTWARE.LOG1", 6},
+      {"no log, Windows XP", "2600", {}, "SOFTWARE.LOG", 1},
+      {"new format, LOG2 the latest",
+       nullptr,
+       {{"SOFTWARE.LOG1", 3}, {"software.log2", 5}},
+       "SOFTWARE.LOG1",
+       6},
+      {"new format, LOG1 the latest",
+       "7601",
+       {{"SOFTWARE.LOG1", 5}, {"SOFTWARE.LOG2", 3}},
+       "SOFTWARE.LOG2",
+       6},
+      {"old format, Windows 10",
+       "19045",
+       {{"SOFTWARE.LOG2", 0}, {"SOFTWARE.LOG1", 0}},
+       "SOFTWARE.LOG1",
+       1},
+      {"a .LOG alone", nullptr, {{"SOFTWARE.LOG", 0}}, "SOFTWARE.LOG", 1},
+      {"a log of two names", nullptr, {{"SOFTWARE.LOG1", 3}}, nullptr, 0, "more than one name"},
+  };
+  for (const Row& row : rows) {
+    testing::ScratchFolder dir;
+    path_ = dir / "SOFTWARE";
+    HiveKey root = software_;
+    if (row.build != nullptr) {
+      root.Child("Microsoft").Child("Windows NT").Child("CurrentVersion").values = {
+          {"CurrentBuildNumber", kRegSz, Utf16Text(row.build)}};
+    }
+    Write(root);
+    for (const auto& [name, sequence] : row.logs) {
+      LogBase base;
+      base.sequence = static_cast<std::uint32_t>(sequence);
+      base.file_type = sequence == 0 ? 1 : 6;
+      testing::WriteFile(dir / name, MakeLog(base, {}));
+    }
+    if (row.refusal != nullptr) {
+      ASSERT_EQ(link((dir / "SOFTWARE.LOG1").c_str(), (dir / "x").c_str()), 0);
+    }
+    std::map<std::string, std::string> before;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      before[entry.path().filename()] = ReadFile(entry.path());
+    }
+    HiveRegistry registry = Registry();
+    KeyHandle key = 0;
+    ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+    ASSERT_EQ(
+        registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
+        kSuccess);
+    const Result flushed = registry.FlushKey(key);
+    for (const auto& [name, content] : before) {
+      const bool changes = row.refusal == nullptr && (name == "SOFTWARE" || name == row.written);
+      EXPECT_EQ(ReadFile(dir / name) != content, changes) << row.what << ": " << name;
+    }
+    if (row.refusal != nullptr) {
+      EXPECT_NE(flushed.detail().find(row.refusal), std::string::npos) << flushed.detail();
+      continue;
+    }
+    ASSERT_EQ(flushed, kSuccess) << row.what << ": " << flushed.detail();
+    const std::string log = ReadFile(dir / row.written);
+    const std::string hive = ReadFile(path_);
+    HiveHeader header;
+    ASSERT_EQ(ReadHiveHeader(hive, &header), HiveState::kUsable) << row.what;
+    EXPECT_EQ(static_cast<std::uint32_t>(log[28]), row.format) << row.what;
+    EXPECT_EQ(header.primary_sequence, static_cast<unsigned char>(log[4]) + 1u) << row.what;
+  }
+}
+
+// A change whose hive would be larger than this program reads is refused
+// before anything is written.
+TEST_F(HiveRegistryTest, AChangePastTheLargestHiveIsRefusedBeforeAnyWrite) {
+  Write(software_);
+  const std::string before = ReadFile(path_);
+  PlacedFile placed;
+  ASSERT_EQ(PlaceTrusted(path_, &placed), 0);
+  ChangedPages changed;
+  AddChangedPage(&changed, 0, before.substr(0, kHiveBaseBlock));
+  changed.length = (std::uint64_t{1} << 30) + 4096;
+  const int fd = open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  const CommitOutcome outcome = CommitThroughLog({&placed, fd, {}, -1, nullptr}, changed);
+  close(fd);
+  EXPECT_NE(outcome.refusal.find("would grow past 1024 MiB"), std::string::npos);
+  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "SOFTWARE.LOG1"));
 }
 
 }  // namespace
