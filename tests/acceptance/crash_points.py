@@ -6,20 +6,24 @@ all new, each company record is either old or
 stamped, and a second run then completes as an undisturbed one does and
 leaves no temporary file or journal behind.
 
-It does so three times: with plain files; with the store and the settings
-file each hard-linked to a second name, which are rewritten in place under
-a journal (a stop there may leave the file torn with a complete journal
-beside it; what counts then is the content the journal completes it to);
-and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive (as made, changed
-where its values are, and with a page behind its last bin, which hivex
-writes whole), whose changed pages are written in place under a journal of
-those pages: it must hold its old
-or its new values, as its journal completes it, and pass Windows' header
-checks at every stop.
+It does so with plain files; with the store and the settings file each
+hard-linked to a second name, which are rewritten in place under a journal
+(a stop there may leave the file torn with a complete journal beside it;
+what counts then is the content the journal completes it to); and with
+HKEY_LOCAL_MACHINE in an offline hive, written through the hive's own
+transaction logs: a generated hive whose key is changed in place, one
+whose key gains values, one hivex writes whole, one left dirty with a key
+only in its log, and the dirty NTUSER.DAT Windows 10 wrote, its product
+key only in its log. A hive folder is judged as Windows loads it (the
+hive and its logs as they stand, applied by this program's recovery): the
+whole tree old or new, nothing else. Every stop is tried twice: killed,
+and as a power cut that loses what was written since each file's last
+flush.
 
 Needs the crash-test build of the Linux program (VENDREL_CRASH_AFTER)."""
 
 import argparse
+import lzma
 import os
 import pathlib
 import shutil
@@ -38,10 +42,22 @@ KILLED = -9
 JOURNAL_MAGIC = b"VENDREL JOURNAL2"
 PAGES_MAGIC = b"VENDREL JOURNALP"
 LOG, FROM_LOG = "SOFTWARE.LOG1", b"Recovered"  # a dirty hive's log, and the key it alone holds
+SAMPLES = pathlib.Path(__file__).resolve().parent.parent / "data" / "hives"
+HIVE_FOLDER = None
 
 
-def run(program, inst, crash_after=None):
+def loaded(hive):
+    """The hive as Windows loads its folder."""
+    proc = subprocess.run([HIVE_FOLDER, "load", str(hive)], capture_output=True)
+    if proc.returncode != 0:
+        raise ValueError(proc.stderr.decode("latin-1").strip())
+    return proc.stdout
+
+
+def run(program, inst, crash_after=None, lose_unflushed=False):
     extra = {} if crash_after is None else {"VENDREL_CRASH_AFTER": str(crash_after)}
+    if lose_unflushed:
+        extra["VENDREL_CRASH_LOSE_UNFLUSHED"] = "1"
     extra.update(getattr(inst, "hive_env", {}))
     return subprocess.run([program] + ARGS, input=b"\r\n", capture_output=True,
                           env=inst.env(**extra), cwd=inst.root, timeout=60)
@@ -91,8 +107,8 @@ def snapshot(inst):
     registry = {"store": completed(inst.store)}
     if getattr(inst, "hive", None):
         try:
-            registry["hive"] = hive_values(inst.hive, completed(inst.hive),
-                                           dirty=(inst.root / LOG).exists())
+            data = loaded(inst.hive)
+            registry["hive"], registry["tree"] = hive_values(inst.hive, data), regf.dump(data)
         except (ValueError, KeyError, IndexError, TypeError, struct.error) as error:
             registry["hive"] = f"unreadable: {error}"
     return {**registry, "settings": completed(inst.settings), "company": inst.company.read_bytes()}
@@ -153,27 +169,49 @@ class Layout:
     """Plain files, the store and settings file with a second name each, or
     HKEY_LOCAL_MACHINE in a hive file (made with make_hive)."""
 
-    def __init__(self, linked=False, make_hive=None, padded=False, dirty=False):
-        self.linked, self.make_hive, self.padded, self.dirty = linked, make_hive, padded, dirty
-        self.name = ("dirty hive" if dirty else "library-written hive" if padded
-                     else "hive" if make_hive else "hard-linked" if linked else "plain")
+    def __init__(self, name, linked=False, make_hive=None, padded=False, dirty=False,
+                 gaining=False, windows=False):
+        self.name, self.linked, self.make_hive, self.padded = name, linked, make_hive, padded
+        self.dirty, self.gaining, self.windows = dirty, gaining, windows
 
     def make(self, root):
         inst = Installation(root)
-        if self.make_hive:
+        if self.windows and getattr(self, "files", None):
+            for name, data in self.files.items():
+                (root / name).write_bytes(data)
+            inst.hive, inst.hive_env = root / "NTUSER.DAT", {"VENDREL_HKLM_HIVE": str(root / "NTUSER.DAT")}
+        elif self.windows:
+            # Windows' own dirty hive and logs, the product key added by a
+            # log entry after theirs.
+            names = {"NTUSER.DAT": "transactions_NTUSER.DAT",
+                     "ntuser.dat.LOG1": "transactions_ntuser.dat.log1",
+                     "ntuser.dat.LOG2": "transactions_ntuser.dat.log2"}
+            for name, sample in names.items():
+                (root / name).write_bytes(lzma.decompress((SAMPLES / f"{sample}.xz").read_bytes()))
+            inst.hive, edited = root / "NTUSER.DAT", root / "edited"
+            edited.write_bytes(loaded(inst.hive))
+            values = "".join(f"setval 1\n{name}\nstring:{data[:-1].decode()}\n"
+                             for name, (_, data) in REGISTRY[HKLM].items())
+            subprocess.run(["hivexsh", "-w", str(edited)], check=True, input=(
+                f"add Tarvel Global\ncd Tarvel Global\n{values}commit\n").encode())
+            subprocess.run([HIVE_FOLDER, "log", str(inst.hive), str(edited),
+                            str(root / "ntuser.dat.LOG1")], check=True)
+            edited.unlink()
+            inst.hive_env = {"VENDREL_HKLM_HIVE": str(inst.hive)}
+            self.files = {name: (root / name).read_bytes() for name in names}
+        elif self.make_hive:
             inst.hive = inst.root / "SOFTWARE"
             # Dirty: the values the hive file holds, and in its log a key
             # more, which the run's commit must bring into the file.
             more = [f"log {LOG}", f"key {FROM_LOG.hex()}"] if self.dirty else []
-            make_software_hive(self.make_hive, inst.hive, REGISTRY[HKLM], more)
+            values = dict(list(REGISTRY[HKLM].items())[:2]) if self.gaining else REGISTRY[HKLM]
+            make_software_hive(self.make_hive, inst.hive, values, more)
             if self.padded:
                 # A page behind the last bin: the change cannot be made where
                 # the values are, and hivex writes the whole hive.
                 with open(inst.hive, "ab") as hive:
                     hive.write(bytes(4096))
             inst.hive_env = {"VENDREL_HKLM_HIVE": str(inst.hive)}
-        if self.dirty:
-            self.log = (inst.root / LOG).read_bytes()
         if self.linked:
             other = inst.root / "other"
             other.mkdir()
@@ -182,17 +220,7 @@ class Layout:
         return inst
 
     def problems(self, inst):
-        """Both names of each linked file still one file; a dirty hive either
-        dirty still, beside its log as it was, or clean with all its log
-        brought."""
-        if self.dirty:
-            data = completed(inst.hive)
-            primary, secondary = struct.unpack("<II", data[4:12])
-            if primary == secondary and regf.find(regf.dump(data), FROM_LOG.decode()) is None:
-                return ["the hive is clean without its log's key"]
-            if (inst.root / LOG).read_bytes() != self.log:
-                return ["the log changed"]
-            return []
+        """Both names of each linked file still one file."""
         if not self.linked:
             return []
         other = inst.root / "other"
@@ -215,18 +243,22 @@ def try_layout(program, scratch, layout):
         return [f"{layout.name}: the undisturbed run failed: {finished.stdout[-300:]!r} "
                 f"{finished.stderr!r}"], 0, 0
     after = snapshot(reference)
-    for point in range(1, 10000):
+    for point, lose in ((p, lose) for p in range(1, 10000) for lose in (False, True)):
         inst = layout.make(scratch / f"{layout.name}-point{point}")
-        stopped = run(program, inst, crash_after=point)
+        stopped = run(program, inst, crash_after=point, lose_unflushed=lose)
         if stopped.returncode == 0:
             shutil.rmtree(inst.root)
             break
         points += 1
-        where = f"{layout.name}: " + stopped.stderr.decode("latin-1").strip()
+        where = (f"{layout.name}{', power cut' if lose else ''}: "
+                 + stopped.stderr.decode("latin-1").strip())
         if stopped.returncode != KILLED:
             failures.append(f"{where}: exit {stopped.returncode}, not killed")
             continue
-        problems = torn(before, after, snapshot(inst)) + layout.problems(inst)
+        crashed = snapshot(inst)
+        problems = torn(before, after, crashed) + layout.problems(inst)
+        if crashed.get("tree") not in (before.get("tree"), after.get("tree")):
+            problems.append("the hive loads as neither the old tree nor the new")
         leftovers += len(layout.leftovers(inst))
         # A journal holds the new content: its file's owner alone may read it.
         problems += [f"{journal.name} is open to others (mode {journal.stat().st_mode & 0o777:o})"
@@ -250,13 +282,19 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--program", required=True)
     parser.add_argument("--make-hive", help="make_hive, for the run on a hive")
+    parser.add_argument("--hive-folder", help="hive_folder, to load a hive folder as Windows does")
     options = parser.parse_args()
     program = str(pathlib.Path(options.program).resolve())
-    layouts = [Layout(), Layout(linked=True)]
-    if options.make_hive:
-        make_hive = str(pathlib.Path(options.make_hive).resolve())
-        layouts += [Layout(make_hive=make_hive), Layout(make_hive=make_hive, padded=True),
-                    Layout(make_hive=make_hive, dirty=True)]
+    layouts = [Layout("plain"), Layout("hard-linked", linked=True)]
+    if options.make_hive and options.hive_folder:
+        global HIVE_FOLDER
+        HIVE_FOLDER = str(pathlib.Path(options.hive_folder).resolve())
+        hive = str(pathlib.Path(options.make_hive).resolve())
+        layouts += [Layout("hive", make_hive=hive), Layout("gaining hive", make_hive=hive,
+                                                           gaining=True),
+                    Layout("library-written hive", make_hive=hive, padded=True),
+                    Layout("dirty hive", make_hive=hive, dirty=True),
+                    Layout("Windows' dirty hive", windows=True)]
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-crash-"))
     failed = False
     try:

@@ -3,5 +3,7 @@
 namespace vendrel::platform {
 
 void CrashPointAfter(const char* /*call*/) {}
+void CrashPointBeforeWrite(int /*fd*/, off_t /*offset*/, std::size_t /*size*/) {}
+void CrashPointFlushed(int /*fd*/) {}
 
 }  // namespace vendrel::platform

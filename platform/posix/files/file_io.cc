@@ -52,6 +52,7 @@ int WriteAll(int fd, std::string_view data, off_t offset) {
   while (done < data.size()) {
     const char* from = data.data() + done;
     const std::size_t left = data.size() - done;
+    CrashPointBeforeWrite(fd, offset < 0 ? offset : offset + static_cast<off_t>(done), left);
     ssize_t wrote = offset < 0 ? write(fd, from, left)
                                : pwrite(fd, from, left, offset + static_cast<off_t>(done));
     CrashPointAfter("write");
@@ -68,6 +69,7 @@ int WriteAll(int fd, std::string_view data, off_t offset) {
 int FlushFile(int fd) {
   int flushed = fsync(fd);
   int error = flushed == 0 ? 0 : errno;
+  if (flushed == 0) CrashPointFlushed(fd);
   CrashPointAfter("fsync");
   return error;
 }
