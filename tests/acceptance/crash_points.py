@@ -6,19 +6,16 @@ all new, each company record is either old or
 stamped, and a second run then completes as an undisturbed one does and
 leaves no temporary file or journal behind.
 
-It does so with plain files; with the store and the settings file each
-hard-linked to a second name, which are rewritten in place under a journal
-(a stop there may leave the file torn with a complete journal beside it;
-what counts then is the content the journal completes it to); and with
-HKEY_LOCAL_MACHINE in an offline hive, written through the hive's own
-transaction logs: a generated hive whose key is changed in place, one
-whose key gains values, one hivex writes whole, one left dirty with a key
-only in its log, and the dirty NTUSER.DAT Windows 10 wrote, its product
-key only in its log. A hive folder is judged as Windows loads it (the
-hive and its logs as they stand, applied by this program's recovery): the
-whole tree old or new, nothing else. Every stop is tried twice: killed,
-and as a power cut that loses what was written since each file's last
-flush.
+It does so three times: with plain files; with the store and the settings
+file each hard-linked to a second name, which are rewritten in place under
+a journal (a stop there may leave the file torn with a complete journal
+beside it; what counts then is the content the journal completes it to);
+and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive (as made, changed
+where its values are, gaining values, and with a page behind its last bin,
+which hivex writes whole; dirty, and Windows' own dirty NTUSER.DAT), written
+through its logs: as Windows loads the folder (its logs applied by this
+program's recovery) it must hold the whole old tree or the whole new one at
+every stop, killed or as a power cut that loses unflushed writes.
 
 Needs the crash-test build of the Linux program (VENDREL_CRASH_AFTER)."""
 
@@ -169,36 +166,21 @@ class Layout:
     """Plain files, the store and settings file with a second name each, or
     HKEY_LOCAL_MACHINE in a hive file (made with make_hive)."""
 
-    def __init__(self, name, linked=False, make_hive=None, padded=False, dirty=False,
-                 gaining=False, windows=False):
-        self.name, self.linked, self.make_hive, self.padded = name, linked, make_hive, padded
-        self.dirty, self.gaining, self.windows = dirty, gaining, windows
+    def __init__(self, linked=False, make_hive=None, padded=False, dirty=False, gaining=False,
+                 windows=False):
+        self.linked, self.make_hive, self.padded, self.dirty = linked, make_hive, padded, dirty
+        self.gaining, self.windows = gaining, windows
+        self.name = ("dirty hive" if dirty else "library-written hive" if padded
+                     else "gaining hive" if gaining else "Windows' dirty hive" if windows
+                     else "hive" if make_hive else "hard-linked" if linked else "plain")
 
     def make(self, root):
         inst = Installation(root)
-        if self.windows and getattr(self, "files", None):
-            for name, data in self.files.items():
-                (root / name).write_bytes(data)
-            inst.hive, inst.hive_env = root / "NTUSER.DAT", {"VENDREL_HKLM_HIVE": str(root / "NTUSER.DAT")}
-        elif self.windows:
-            # Windows' own dirty hive and logs, the product key added by a
-            # log entry after theirs.
-            names = {"NTUSER.DAT": "transactions_NTUSER.DAT",
-                     "ntuser.dat.LOG1": "transactions_ntuser.dat.log1",
-                     "ntuser.dat.LOG2": "transactions_ntuser.dat.log2"}
-            for name, sample in names.items():
-                (root / name).write_bytes(lzma.decompress((SAMPLES / f"{sample}.xz").read_bytes()))
-            inst.hive, edited = root / "NTUSER.DAT", root / "edited"
-            edited.write_bytes(loaded(inst.hive))
-            values = "".join(f"setval 1\n{name}\nstring:{data[:-1].decode()}\n"
-                             for name, (_, data) in REGISTRY[HKLM].items())
-            subprocess.run(["hivexsh", "-w", str(edited)], check=True, input=(
-                f"add Tarvel Global\ncd Tarvel Global\n{values}commit\n").encode())
-            subprocess.run([HIVE_FOLDER, "log", str(inst.hive), str(edited),
-                            str(root / "ntuser.dat.LOG1")], check=True)
-            edited.unlink()
+        if self.windows:
+            inst.hive = root / "NTUSER.DAT"
             inst.hive_env = {"VENDREL_HKLM_HIVE": str(inst.hive)}
-            self.files = {name: (root / name).read_bytes() for name in names}
+            for name, data in self.windows_hive().items():
+                (root / name).write_bytes(data)
         elif self.make_hive:
             inst.hive = inst.root / "SOFTWARE"
             # Dirty: the values the hive file holds, and in its log a key
@@ -218,6 +200,26 @@ class Layout:
             os.link(inst.settings, other / "kelvarini.dat")
             os.link(inst.store, other / "registry.reg")
         return inst
+
+    def windows_hive(self):
+        """Windows' own dirty hive and logs, the product key added by a log
+        entry after theirs, made once."""
+        if not getattr(self, "files", None):
+            folder = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-ntuser-"))
+            for name in ("NTUSER.DAT", "ntuser.dat.log1", "ntuser.dat.log2"):
+                (folder / name.replace("log", "LOG")).write_bytes(lzma.decompress(
+                    (SAMPLES / f"transactions_{name}.xz").read_bytes()))
+            (folder / "edited").write_bytes(loaded(folder / "NTUSER.DAT"))
+            values = "".join(f"setval 1\n{name}\nstring:{data[:-1].decode()}\n"
+                             for name, (_, data) in REGISTRY[HKLM].items())
+            subprocess.run(["hivexsh", "-w", str(folder / "edited")], check=True, input=(
+                f"add Tarvel Global\ncd Tarvel Global\n{values}commit\n").encode())
+            subprocess.run([HIVE_FOLDER, "log", str(folder / "NTUSER.DAT"),
+                            str(folder / "edited"), str(folder / "ntuser.dat.LOG1")], check=True)
+            (folder / "edited").unlink()
+            self.files = {p.name: p.read_bytes() for p in folder.iterdir()}
+            shutil.rmtree(folder)
+        return self.files
 
     def problems(self, inst):
         """Both names of each linked file still one file."""
@@ -285,16 +287,14 @@ def main():
     parser.add_argument("--hive-folder", help="hive_folder, to load a hive folder as Windows does")
     options = parser.parse_args()
     program = str(pathlib.Path(options.program).resolve())
-    layouts = [Layout("plain"), Layout("hard-linked", linked=True)]
+    layouts = [Layout(), Layout(linked=True)]
     if options.make_hive and options.hive_folder:
         global HIVE_FOLDER
         HIVE_FOLDER = str(pathlib.Path(options.hive_folder).resolve())
-        hive = str(pathlib.Path(options.make_hive).resolve())
-        layouts += [Layout("hive", make_hive=hive), Layout("gaining hive", make_hive=hive,
-                                                           gaining=True),
-                    Layout("library-written hive", make_hive=hive, padded=True),
-                    Layout("dirty hive", make_hive=hive, dirty=True),
-                    Layout("Windows' dirty hive", windows=True)]
+        make_hive = str(pathlib.Path(options.make_hive).resolve())
+        layouts += [Layout(make_hive=make_hive), Layout(make_hive=make_hive, padded=True),
+                    Layout(make_hive=make_hive, dirty=True),
+                    Layout(make_hive=make_hive, gaining=True), Layout(windows=True)]
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="vendrel-crash-"))
     failed = False
     try:

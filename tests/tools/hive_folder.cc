@@ -1,53 +1,40 @@
-// Test-only tool, on a hive as a disk holds it, beside its transaction logs:
-//   hive_folder load HIVE            writes the hive as Windows loads it (its
-//                                    logs applied by this program's recovery,
-//                                    which knows nothing else of a run)
-//   hive_folder log HIVE EDITED LOG  appends to LOG an entry, numbered after
-//                                    its last, bringing the pages in which the
-//                                    hive image EDITED differs from HIVE as loaded
+// Test-only tool, on a hive beside its transaction logs:
+//   hive_folder load HIVE            the hive as Windows loads it, its logs
+//                                    applied by this program's recovery
+//   hive_folder log HIVE EDITED LOG  appends to LOG an entry after its last,
+//                                    bringing the pages where the image EDITED
+//                                    differs from HIVE as loaded
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "platform/posix/files/little_endian.h"
-#include "platform/posix/files/placed_file.h"
 #include "platform/posix/registry/hive/hive_log_files.h"
 #include "platform/posix/registry/hive/log_entries.h"
 #include "platform/posix/registry/hive/log_writer.h"
 
-namespace {
-
 using namespace vendrel::platform;  // NOLINT(google-build-using-namespace)
 
-std::string Read(const std::string& path) {
+static std::string Read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-}  // namespace
-
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
   PlacedFile placed;
   std::vector<HiveLog> logs;
-  std::string hive = args.size() >= 2 ? Read(args[1]) : "";
   Recovery recovery;
-  std::string refused = args.size() >= 2 && PlaceTrusted(args[1], &placed) == 0
+  std::string hive = argc > 2 ? Read(argv[2]) : "";
+  std::string refused = argc > 2 && PlaceTrusted(argv[2], &placed) == 0
                             ? ReadHiveLogs(placed, &logs)
                             : "usage: hive_folder load HIVE | log HIVE EDITED LOG";
   if (refused.empty()) refused = RecoverHive(&hive, logs, &recovery);
-  if (!refused.empty()) {
+  if (!refused.empty() || argc < 3) {
     std::cerr << "hive_folder: " << refused << "\n";
     return 1;
   }
-  if (args[0] == "load") {
-    std::cout << hive;
-    return std::cout.good() ? 0 : 1;
-  }
-  const std::string edited = Read(args[2]);
-  std::string log = Read(args[3]);
+  if (std::string(argv[1]) == "load") return (std::cout << hive).good() ? 0 : 1;
+  const std::string edited = Read(argv[3]);
   std::vector<LoggedPage> pages;
   for (std::size_t at = 4096; at + 4096 <= edited.size(); at += 4096) {
     if (at + 4096 > hive.size() || hive.compare(at, 4096, edited, at, 4096) != 0) {
@@ -55,13 +42,12 @@ int main(int argc, char** argv) {
           {static_cast<std::uint32_t>(at - 4096), std::string_view(edited).substr(at, 4096)});
     }
   }
-  // The new entry follows the last one that holds, over what lies behind it.
-  std::size_t end = 512;
+  std::string log = Read(argv[4]);
+  std::size_t end = 512;  // past the last entry that holds
   for (LogEntry entry; ReadLogEntry(log, end, &entry);) end += entry.bytes.size();
   log.resize(end);
-  const std::uint32_t sequence = HighestEntrySequence(log) + 1;
-  const auto bins = static_cast<std::uint32_t>(Field(edited, 40, 4));
-  log += LogOfEntry({edited, sequence, 0, bins}, pages).substr(512);
-  std::ofstream(args[3], std::ios::binary | std::ios::trunc) << log;
+  const LogHead head{edited, HighestEntrySequence(log) + 1, 0,
+                     static_cast<std::uint32_t>(Field(edited, 40, 4))};
+  std::ofstream(argv[4], std::ios::binary) << log << LogOfEntry(head, pages).substr(512);
   return 0;
 }

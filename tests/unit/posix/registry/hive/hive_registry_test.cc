@@ -1,16 +1,16 @@
 #include "platform/posix/registry/hive/hive_registry.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <map>
 
+#include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive/hive_commit.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "support/hive_maker.h"
@@ -440,45 +440,25 @@ TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) 
   }
 }
 
-}  // namespace
-}  // namespace vendrel::platform
-
-namespace vendrel::platform {
-namespace {
-
 // A change goes first to the log Windows on that disk would write next, in
-// the format it reads; the other logs stay as they were, the hive ends
-// clean past the entry. A log that is not the disk's own is never written.
+// the format it reads (its file type); the other files stay as they were,
+// the hive ends clean past the entry. A log of two names is never written.
 TEST_F(HiveRegistryTest, AChangeGoesThroughTheLogWindowsWouldWriteNext) {
   struct Row {
-    const char* what;
-    const char* build;                              // CurrentBuildNumber, or none
-    std::vector<std::pair<std::string, int>> logs;  // name and base sequence (0: old format)
-    const char* written;                            // the log that takes the entry
-    std::uint32_t format;                           // its file type
-    const char* refusal = nullptr;
+    const char* build;                // CurrentBuildNumber, or none
+    std::map<std::string, int> logs;  // each log's base sequence (0: old format; -1: linked)
+    const char* written;              // the log that takes the entry, or the refusal
+    char format;
   };
   const Row rows[] = {
-      {"no log, no build", nullptr, {}, "SOFTWARE.LOG1", 1},
-      {"no log, Windows 10", "19045", {}, "SOFTWARE.LOG1", 6},
-      {"no log, Windows XP", "2600", {}, "SOFTWARE.LOG", 1},
-      {"new format, LOG2 the latest",
-       nullptr,
-       {{"SOFTWARE.LOG1", 3}, {"software.log2", 5}},
-       "SOFTWARE.LOG1",
-       6},
-      {"new format, LOG1 the latest",
-       "7601",
-       {{"SOFTWARE.LOG1", 5}, {"SOFTWARE.LOG2", 3}},
-       "SOFTWARE.LOG2",
-       6},
-      {"old format, Windows 10",
-       "19045",
-       {{"SOFTWARE.LOG2", 0}, {"SOFTWARE.LOG1", 0}},
-       "SOFTWARE.LOG1",
-       1},
-      {"a .LOG alone", nullptr, {{"SOFTWARE.LOG", 0}}, "SOFTWARE.LOG", 1},
-      {"a log of two names", nullptr, {{"SOFTWARE.LOG1", 3}}, nullptr, 0, "more than one name"},
+      {nullptr, {}, "SOFTWARE.LOG1", 1},
+      {"19045", {}, "SOFTWARE.LOG1", 6},
+      {"2600", {}, "SOFTWARE.LOG", 1},
+      {nullptr, {{"SOFTWARE.LOG1", 3}, {"software.log2", 5}}, "SOFTWARE.LOG1", 6},
+      {"7601", {{"SOFTWARE.LOG1", 5}, {"SOFTWARE.LOG2", 3}}, "SOFTWARE.LOG2", 6},
+      {"19045", {{"SOFTWARE.LOG2", 0}, {"SOFTWARE.LOG1", 0}}, "SOFTWARE.LOG1", 1},
+      {nullptr, {{"SOFTWARE.LOG", 0}}, "SOFTWARE.LOG", 1},
+      {nullptr, {{"SOFTWARE.LOG1", -1}}, "more than one name", 0},
   };
   for (const Row& row : rows) {
     testing::ScratchFolder dir;
@@ -489,58 +469,49 @@ TEST_F(HiveRegistryTest, AChangeGoesThroughTheLogWindowsWouldWriteNext) {
           {"CurrentBuildNumber", kRegSz, Utf16Text(row.build)}};
     }
     Write(root);
+    std::map<std::string, std::string> before{{"SOFTWARE", ReadFile(path_)}};
     for (const auto& [name, sequence] : row.logs) {
       LogBase base;
-      base.sequence = static_cast<std::uint32_t>(sequence);
+      base.sequence = static_cast<std::uint32_t>(sequence < 0 ? -sequence : sequence);
       base.file_type = sequence == 0 ? 1 : 6;
-      testing::WriteFile(dir / name, MakeLog(base, {}));
-    }
-    if (row.refusal != nullptr) {
-      ASSERT_EQ(link((dir / "SOFTWARE.LOG1").c_str(), (dir / "x").c_str()), 0);
-    }
-    std::map<std::string, std::string> before;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-      before[entry.path().filename()] = ReadFile(entry.path());
+      testing::WriteFile(dir / name, before[name] = MakeLog(base, {}));
+      if (sequence < 0) link((dir / name).c_str(), (dir / "x").c_str());
     }
     HiveRegistry registry = Registry();
     KeyHandle key = 0;
     ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
-    ASSERT_EQ(
-        registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
-        kSuccess);
+    ASSERT_EQ(registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>(""), 1),
+              kSuccess);
     const Result flushed = registry.FlushKey(key);
     for (const auto& [name, content] : before) {
-      const bool changes = row.refusal == nullptr && (name == "SOFTWARE" || name == row.written);
-      EXPECT_EQ(ReadFile(dir / name) != content, changes) << row.what << ": " << name;
+      const bool written = row.format != 0 && (name == "SOFTWARE" || name == row.written);
+      EXPECT_EQ(ReadFile(dir / name) != content, written) << row.written << ": " << name;
     }
-    if (row.refusal != nullptr) {
-      EXPECT_NE(flushed.detail().find(row.refusal), std::string::npos) << flushed.detail();
+    if (row.format == 0) {
+      EXPECT_NE(flushed.detail().find(row.written), std::string::npos) << flushed.detail();
       continue;
     }
-    ASSERT_EQ(flushed, kSuccess) << row.what << ": " << flushed.detail();
+    ASSERT_EQ(flushed, kSuccess) << row.written << ": " << flushed.detail();
     const std::string log = ReadFile(dir / row.written);
-    const std::string hive = ReadFile(path_);
     HiveHeader header;
-    ASSERT_EQ(ReadHiveHeader(hive, &header), HiveState::kUsable) << row.what;
-    EXPECT_EQ(static_cast<std::uint32_t>(log[28]), row.format) << row.what;
-    EXPECT_EQ(header.primary_sequence, static_cast<unsigned char>(log[4]) + 1u) << row.what;
+    ASSERT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable) << row.written;
+    EXPECT_EQ(log[28], row.format) << row.written;
+    EXPECT_EQ(header.primary_sequence, static_cast<unsigned char>(log[4]) + 1u) << row.written;
   }
 }
 
-// A change whose hive would be larger than this program reads is refused
-// before anything is written.
+// A change that would make the hive larger than this program reads is
+// refused before anything is written.
 TEST_F(HiveRegistryTest, AChangePastTheLargestHiveIsRefusedBeforeAnyWrite) {
   Write(software_);
   const std::string before = ReadFile(path_);
   PlacedFile placed;
   ASSERT_EQ(PlaceTrusted(path_, &placed), 0);
-  ChangedPages changed;
-  AddChangedPage(&changed, 0, before.substr(0, kHiveBaseBlock));
-  changed.length = (std::uint64_t{1} << 30) + 4096;
-  const int fd = open(path_.c_str(), O_RDWR | O_CLOEXEC);
-  const CommitOutcome outcome = CommitThroughLog({&placed, fd, {}, -1, nullptr}, changed);
-  close(fd);
-  EXPECT_NE(outcome.refusal.find("would grow past 1024 MiB"), std::string::npos);
+  ChangedPages changed{"", (std::uint64_t{1} << 30) + 4096};
+  const UniqueFd fd(open(path_.c_str(), O_RDWR | O_CLOEXEC));
+  EXPECT_NE(
+      CommitThroughLog({&placed, fd.get(), {}, -1, nullptr}, changed).refusal.find("1024 MiB"),
+      std::string::npos);
   EXPECT_EQ(ReadFile(path_), before);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "SOFTWARE.LOG1"));
 }
