@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-echo "demo: needs a C++ compiler, CMake, pkg-config, hivex and Python 3;"
+echo "demo: needs a C++ compiler, CMake, hivex's tools and Python 3;"
 echo "demo: installing those that are missing (Debian packages, through apt-get)"
 scripts/install-deps.sh demo
 echo "demo: building vendrel (preset release-linux)"

@@ -11,8 +11,8 @@ file each hard-linked to a second name, which are rewritten in place under
 a journal (a stop there may leave the file torn with a complete journal
 beside it; what counts then is the content the journal completes it to);
 and with HKEY_LOCAL_MACHINE in an offline SOFTWARE hive (as made, changed
-where its values are, gaining values, and with a page behind its last bin,
-which hivex writes whole; dirty, and Windows' own dirty NTUSER.DAT), written
+where its values are, gaining values, and with a page behind its last bin;
+dirty, and Windows' own dirty NTUSER.DAT), written
 through its logs: as Windows loads the folder (its logs applied by this
 program's recovery) it must hold the whole old tree or the whole new one at
 every stop, killed or as a power cut that loses unflushed writes.
@@ -170,7 +170,7 @@ class Layout:
                  windows=False):
         self.linked, self.make_hive, self.padded, self.dirty = linked, make_hive, padded, dirty
         self.gaining, self.windows = gaining, windows
-        self.name = ("dirty hive" if dirty else "library-written hive" if padded
+        self.name = ("dirty hive" if dirty else "padded hive" if padded
                      else "gaining hive" if gaining else "Windows' dirty hive" if windows
                      else "hive" if make_hive else "hard-linked" if linked else "plain")
 
@@ -189,8 +189,7 @@ class Layout:
             values = dict(list(REGISTRY[HKLM].items())[:2]) if self.gaining else REGISTRY[HKLM]
             make_software_hive(self.make_hive, inst.hive, values, more)
             if self.padded:
-                # A page behind the last bin: the change cannot be made where
-                # the values are, and hivex writes the whole hive.
+                # A page behind the last bin, which the new bin takes.
                 with open(inst.hive, "ab") as hive:
                     hive.write(bytes(4096))
             inst.hive_env = {"VENDREL_HKLM_HIVE": str(inst.hive)}

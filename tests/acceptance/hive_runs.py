@@ -326,10 +326,9 @@ def values_sharing_a_data_cell(make_hive, inst):
 
 
 def no_second_thread(make_hive, inst):
-    """A user at the limit of their processes: no thread can be started to
-    check the bins or to compare what hivex writes (the hive padded behind
-    its bins goes to hivex), and the run still writes the values. Needs
-    root, to act as nobody."""
+    """A user at the limit of their processes, on a hive as made and one
+    padded behind its bins: the run writes the values. Needs root, to act
+    as nobody."""
     if os.geteuid() != 0:
         return []
     problems = []

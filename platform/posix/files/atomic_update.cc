@@ -94,7 +94,8 @@ int ReadBack(const TemporaryFile& temporary, std::size_t cap, std::string* conte
 
 }  // namespace
 
-int LockedFile::Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked) {
+int LockedFile::Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked,
+                     std::string* pending) {
   UniqueFd folder(fcntl(placed.folder.get(), F_DUPFD_CLOEXEC, 0));
   if (!folder) return errno;
   UniqueFd fd;
@@ -103,7 +104,7 @@ int LockedFile::Lock(const PlacedFile& placed, std::size_t cap, LockedFile* lock
   if ((held.st_mode & 0222) == 0) return EACCES;
   if (static_cast<std::uint64_t>(held.st_size) > cap) return EOVERFLOW;
   JournalSite site{folder.get(), placed.name, fd.get(), held, cap};
-  if (int error = CompletePendingRewrite(site); error != 0) return error;
+  if (int error = CompletePendingRewrite(site, pending); error != 0) return error;
   if (fstat(fd.get(), &held) != 0) return errno;
   ClearDeadTemporaries(folder.get());
   locked->folder_ = std::move(folder);
@@ -112,6 +113,10 @@ int LockedFile::Lock(const PlacedFile& placed, std::size_t cap, LockedFile* lock
   locked->fd_ = std::move(fd);
   locked->held_ = held;
   return 0;
+}
+
+void LockedFile::DropJournal() {
+  vendrel::platform::DropJournal(JournalSite{folder_.get(), name_, fd_.get(), held_, cap_});
 }
 
 LockedFile::~LockedFile() {

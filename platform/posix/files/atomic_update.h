@@ -57,11 +57,17 @@ class LockedFile {
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
 
-  // Returns 0 or an errno value, as UpdateFileAtomically does.
-  static int Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked);
+  // Returns 0 or an errno value, as UpdateFileAtomically does. With
+  // pending given, a whole journal a stopped run left is not completed
+  // but its content given there (empty for none), and the journal stays
+  // until DropJournal.
+  static int Lock(const PlacedFile& placed, std::size_t cap, LockedFile* locked,
+                  std::string* pending = nullptr);
 
   int fd() const { return fd_.get(); }
   const struct stat& status() const { return held_; }
+  // Removes the journal whose content Lock gave.
+  void DropJournal();
 
   // Puts content in the file's place, keeping what the file carries.
   int Replace(const std::string& content);

@@ -1,15 +1,11 @@
 // The pages of a file's new content that differ from what the file holds,
-// found while the new content is being written: a file that changes in a
-// few places then needs only those pages written, and nobody holds either
-// content whole.
+// as records a journal or a log takes them from: a file that changes in a
+// few places needs only those pages written.
 #ifndef VENDREL_PLATFORM_POSIX_FILES_CHANGED_PAGES_H_
 #define VENDREL_PLATFORM_POSIX_FILES_CHANGED_PAGES_H_
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,23 +22,6 @@ struct ChangedPages {
   std::string records;
   std::uint64_t length = 0;  // the new content's
 };
-
-// The content's writer: writes it whole to the pipe (or, with no pipe or
-// no thread to read one, the file in memory) whose descriptor is given (by
-// that descriptor, or by opening /proc/self/fd/N). Returns 0 or an errno
-// value.
-using ContentWriter = std::function<int(int pipe)>;
-// Changes the start of the new content (at least its first page, or all of
-// it) before it is compared.
-using StartMender = std::function<void(char* start, std::size_t size)>;
-
-// Runs write and compares what it writes with the file open as fd, which
-// holds old_length bytes, a stretch at a time on a thread of its own as the
-// content comes; where no pipe or thread can be had, once it is held whole.
-// mend, when given, may change the start first. Returns 0 or an errno
-// value, write's failure before the comparison's.
-int FindChangedPages(int fd, off_t old_length, const ContentWriter& write, const StartMender& mend,
-                     ChangedPages* changed);
 
 // Adds the page at at, holding bytes, to changed's records.
 void AddChangedPage(ChangedPages* changed, std::uint64_t at, std::string_view bytes);

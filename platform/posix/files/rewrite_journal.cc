@@ -247,7 +247,7 @@ int RewriteInPlace(const JournalSite& site, const std::string& content) {
   return 0;
 }
 
-int CompletePendingRewrite(const JournalSite& site) {
+int CompletePendingRewrite(const JournalSite& site, std::string* pending) {
   std::string content;
   switch (FindJournal(site, &content)) {
     case JournalState::kNone:
@@ -257,6 +257,10 @@ int CompletePendingRewrite(const JournalSite& site) {
     case JournalState::kRefused:
       return EACCES;
     case JournalState::kWhole:
+      if (pending != nullptr) {
+        *pending = std::move(content);
+        return 0;
+      }
       if (int error = Overwrite(site.fd, content); error != 0) return error;
       break;
     case JournalState::kTorn:
@@ -265,5 +269,7 @@ int CompletePendingRewrite(const JournalSite& site) {
   Drop(site, JournalNameOf(site.name));
   return 0;
 }
+
+void DropJournal(const JournalSite& site) { Drop(site, JournalNameOf(site.name)); }
 
 }  // namespace vendrel::platform

@@ -58,10 +58,15 @@ JournalState FindJournal(const JournalSite& site, std::string* content);
 
 // Completes the rewrite a stopped run left, or drops a journal cut short
 // (its run stopped before it touched the file). Callers hold the exclusive
-// lock. Returns 0 or an errno value: EBUSY when something else stands at
-// the journal's name, which is left as it is; EACCES for a journal the
-// running user may not read.
-int CompletePendingRewrite(const JournalSite& site);
+// lock. With pending given, a whole journal is left where it is and its
+// content given there, for a caller that writes it its own way. Returns 0
+// or an errno value: EBUSY when something else stands at the journal's
+// name, which is left as it is; EACCES for a journal the running user may
+// not read.
+int CompletePendingRewrite(const JournalSite& site, std::string* pending = nullptr);
+
+// Removes the file's journal, once what it held is in the file.
+void DropJournal(const JournalSite& site);
 
 }  // namespace vendrel::platform
 

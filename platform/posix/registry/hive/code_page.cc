@@ -30,19 +30,6 @@ int Convert(iconv_t converter, unsigned char byte) {
   return static_cast<unsigned char>(out[0]) | static_cast<unsigned char>(out[1]) << 8;
 }
 
-void AppendUtf8(std::string& out, std::uint32_t unit) {
-  if (unit < 0x80) {
-    out += static_cast<char>(unit);
-  } else if (unit < 0x800) {
-    out += static_cast<char>(0xC0 | (unit >> 6));
-    out += static_cast<char>(0x80 | (unit & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (unit >> 12));
-    out += static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (unit & 0x3F));
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<CodePage> CodePage::Make(int number) {
@@ -87,33 +74,6 @@ std::string CodePage::FromUtf16(std::string_view utf16) const {
     out += byte < 0 ? '?' : static_cast<char>(byte);
   }
   return out;
-}
-
-std::string CodePage::ToUtf8(std::string_view text) const {
-  std::string out;
-  for (char c : text) AppendUtf8(out, to_unicode_[static_cast<unsigned char>(c)]);
-  return out;
-}
-
-std::string CodePage::FromUtf8(std::string_view utf8) const {
-  std::string utf16;
-  for (std::size_t at = 0; at < utf8.size();) {
-    auto lead = static_cast<unsigned char>(utf8[at]);
-    std::uint32_t unit = '?';
-    std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    if (at + length <= utf8.size()) {
-      if (length == 1) unit = lead;
-      if (length == 2) unit = (lead & 0x1Fu) << 6 | (utf8[at + 1] & 0x3F);
-      if (length == 3) {
-        unit = (lead & 0x0Fu) << 12 | (utf8[at + 1] & 0x3Fu) << 6 | (utf8[at + 2] & 0x3F);
-      }
-      if (length == 4) unit = '?';  // beyond the basic plane: no single byte carries it
-    }
-    utf16 += static_cast<char>(unit & 0xFF);
-    utf16 += static_cast<char>((unit >> 8) & 0xFF);
-    at += length;
-  }
-  return FromUtf16(utf16);
 }
 
 }  // namespace vendrel::platform

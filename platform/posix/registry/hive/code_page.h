@@ -28,9 +28,6 @@ class CodePage {
   // becomes '?', as WideCharToMultiByte's default character. A last odd
   // byte is dropped.
   std::string FromUtf16(std::string_view utf16) const;
-  // The same text as UTF-8, as the hive library takes names.
-  std::string ToUtf8(std::string_view text) const;
-  std::string FromUtf8(std::string_view utf8) const;
 
  private:
   explicit CodePage(int number) : number_(number) {}

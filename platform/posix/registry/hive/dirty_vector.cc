@@ -44,7 +44,7 @@ bool ReadLayout(std::string_view log, std::uint32_t bins_size, Layout* layout) {
 // The hive bins as they read once the dirty pages are in, read forward only.
 class Overlay {
  public:
-  Overlay(std::string_view log, const Layout& layout, std::string_view hive)
+  Overlay(std::string_view log, const Layout& layout, const HiveSource& hive)
       : log_(log), layout_(layout), hive_(hive) {}
 
   // The word at offset at of the hive bins; at lies 4 bytes or more before
@@ -55,21 +55,22 @@ class Overlay {
     if (Dirty(layout_.bitmap, page)) {
       return Field(log_, layout_.pages_at + ordinal_ * kPage + at % kPage, 4);
     }
-    if (hive_.size() - kHiveBaseBlock < at + 4) return 0;  // grown: zeros until written
-    return Field(hive_, kHiveBaseBlock + at, 4);
+    std::string word;  // past the end, grown: zeros until written
+    if (!hive_.Read(kHiveBaseBlock + at, 4, &word)) return 0;
+    return Field(word, 0, 4);
   }
 
  private:
   std::string_view log_;
   const Layout& layout_;
-  std::string_view hive_;
+  const HiveSource& hive_;
   std::size_t next_ = 0;     // the first page not yet counted
   std::size_t ordinal_ = 0;  // dirty pages before next_
 };
 
 }  // namespace
 
-bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, std::string_view hive,
+bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, const HiveSource& hive,
                      DirtyVectorPlan* plan) {
   Layout layout;
   if (!ReadLayout(log, bins_size, &layout)) return false;

@@ -29,7 +29,7 @@ struct DirtyVectorPlan {
 // log, the growth within what the pages bring, and each hive bin a dirty
 // page touches must read as a bin once the pages are in. False when no page
 // can be applied.
-bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, std::string_view hive,
+bool PlanDirtyVector(std::string_view log, std::uint32_t bins_size, const HiveSource& hive,
                      DirtyVectorPlan* plan);
 
 // Writes the pages plan allows into hive, growing it when they lie past its end.

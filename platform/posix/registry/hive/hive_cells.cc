@@ -1,7 +1,5 @@
 #include "platform/posix/registry/hive/hive_cells.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -9,15 +7,15 @@
 #include <string>
 #include <utility>
 
+#include "platform/posix/files/little_endian.h"
 #include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
 namespace {
 
 // Where the fields are, from the start of a cell (its size comes first).
-constexpr std::size_t kKeyValues = 40;               // their count, then their list
-constexpr std::size_t kValueData = 8;                // its length, then its cell
-constexpr std::uint32_t kBinSignature = 0x6E696268;  // "hbin", read as a little-endian word
+constexpr std::size_t kKeyValues = 40;  // their count, then their list
+constexpr std::size_t kValueData = 8;   // its length, then its cell
 
 std::string Hex(std::uint64_t offset) {
   char text[24];
@@ -25,75 +23,37 @@ std::string Hex(std::uint64_t offset) {
   return text;
 }
 
-// The 32-bit little-endian words from offset in the file, if the file holds
+// The 32-bit little-endian words from offset in the hive, if it holds
 // them: fields that lie side by side come with one read.
 template <std::size_t kCount>
-bool ReadWords(int fd, std::uint64_t offset, std::array<std::uint32_t, kCount>* words) {
-  std::array<unsigned char, 4 * kCount> bytes{};
-  if (pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) !=
-      static_cast<ssize_t>(bytes.size())) {
-    return false;
-  }
+bool ReadWords(const HivePages& hive, std::uint64_t offset,
+               std::array<std::uint32_t, kCount>* words) {
+  std::string bytes;
+  if (!hive.Read(offset, 4 * kCount, &bytes)) return false;
   for (std::size_t i = 0; i < kCount; ++i) {
-    const unsigned char* word = &bytes[4 * i];
-    (*words)[i] =
-        word[0] | word[1] << 8 | word[2] << 16 | static_cast<std::uint32_t>(word[3]) << 24;
+    (*words)[i] = static_cast<std::uint32_t>(Field(bytes, 4 * i, 4));
   }
   return true;
 }
 
 }  // namespace
 
-bool HiveBins::HoldCell(std::uint64_t offset, std::uint64_t size) const {
-  auto after = std::upper_bound(starts.begin(), starts.end(), offset);
-  if (after == starts.begin()) return false;
-  const std::uint64_t bin = *std::prev(after);
-  const std::uint64_t bin_end = after == starts.end() ? end : *after;
-  return offset >= bin + kBinHeader && size <= bin_end - offset;
-}
-
-std::string CheckHiveBins(int fd, const struct stat& file, const HiveHeader& header,
-                          HiveBins* bins) {
-  bins->starts.clear();
-  const std::uint64_t end = InFile(header.bins_size);
-  if (end > static_cast<std::uint64_t>(file.st_size)) {
-    return "its header gives " + std::to_string(header.bins_size) +
-           " bytes of hive bins, and the file holds fewer";
-  }
-  std::uint64_t at = kHiveBaseBlock;
-  while (at < end) {
-    std::array<std::uint32_t, 3> bin{};  // signature, offset, size
-    if (!ReadWords(fd, at, &bin)) return "its hive bin at " + Hex(at) + " cannot be read";
-    const auto [signature, offset, size] = bin;
-    if (signature != kBinSignature || InFile(offset) != at || size == 0 ||
-        size % kHiveBaseBlock != 0) {
-      return "its hive bin at " + Hex(at) + " is damaged";
-    }
-    bins->starts.push_back(at);
-    at += size;
-  }
-  if (at != end) {
-    return "its hive bins end at " + Hex(at) + ", not where its header says (" + Hex(end) + ")";
-  }
-  bins->end = end;
-  return std::string();
-}
-
-std::string CheckCellsAChangeFrees(int fd, const std::vector<std::size_t>& key_path,
-                                   const std::vector<std::size_t>& value_cells) {
+std::string CheckCellsAChangeFrees(const HivePages& hive,
+                                   const std::vector<std::uint64_t>& key_path,
+                                   const std::vector<std::uint64_t>& value_cells) {
   if (key_path.empty()) return "it has no cell";
-  const std::size_t key_cell = key_path.back();
+  const std::uint64_t key_cell = key_path.back();
   // Each cell to be freed, with what it is for the report.
   std::vector<std::pair<std::uint64_t, const char*>> freed;
   std::array<std::uint32_t, 2> key{};  // the count of values, the value list
-  if (!ReadWords(fd, key_cell + kKeyValues, &key)) {
+  if (!ReadWords(hive, key_cell + kKeyValues, &key)) {
     return "its cell at " + Hex(key_cell) + " runs past the end of the file";
   }
   if (key[0] != 0) freed.emplace_back(InFile(key[1]), "value list");
-  for (std::size_t cell : value_cells) {
+  for (std::uint64_t cell : value_cells) {
     freed.emplace_back(cell, "value cell");
     std::array<std::uint32_t, 2> value{};  // the data's length, the data cell
-    if (!ReadWords(fd, cell + kValueData, &value)) {
+    if (!ReadWords(hive, cell + kValueData, &value)) {
       return "its value cell at " + Hex(cell) + " runs past the end of the file";
     }
     if ((value[0] & kDataInline) == 0) freed.emplace_back(InFile(value[1]), "data cell");
@@ -101,7 +61,7 @@ std::string CheckCellsAChangeFrees(int fd, const std::vector<std::size_t>& key_p
   for (const auto& [offset, what] : freed) {
     std::array<std::uint32_t, 1> size{};
     const char* wrong = nullptr;
-    if (!ReadWords(fd, offset, &size)) {
+    if (!ReadWords(hive, offset, &size)) {
       wrong = " lies outside the file";
     } else if ((size[0] & 0x80000000) == 0) {  // a used cell gives its size as a negative number
       wrong = " is a free cell";

@@ -53,14 +53,11 @@ void Put(std::string* block, std::size_t at, std::uint64_t value, int size) {
   block->replace(at, field.size(), field);
 }
 
-int ReadBaseBlock(int fd, std::string* block) {
-  block->assign(kHiveBaseBlock, '\0');
-  const ssize_t got = pread(fd, block->data(), block->size(), 0);
-  if (got < 0) return errno;
-  return static_cast<std::size_t>(got) == block->size() ? 0 : EIO;
+int ReadBaseBlock(const HivePages& hive, std::string* block) {
+  return hive.Read(0, kHiveBaseBlock, block) ? 0 : errno;
 }
 
-int TakeNewHive(const ChangedPages& changed, int content, NewHive* hive) {
+int TakeNewHive(const ChangedPages& changed, const HivePages& content, NewHive* hive) {
   std::string_view records = changed.records;
   std::uint64_t at = 0;
   for (std::string_view bytes; TakePageRecord(&records, &at, &bytes);) {
@@ -93,10 +90,11 @@ bool BaseBlockOf(const HiveLogFile& log, LogBaseBlock* block) {
   return ReadLogBaseBlock(log.log.bytes, block);
 }
 
-// The format Windows on that disk reads: its logs' own; without any, the
-// new one from Windows 8.1 on, else (also where it cannot be told) the old
-// one, which every Windows reads.
+// The format Windows on that disk reads: the old one before Windows 8.1;
+// else its logs' own; without any, the new one from Windows 8.1 on, else
+// (where it cannot be told) the old one, which every Windows reads.
 LogFormat FormatFor(const std::vector<HiveLogFile>& logs, std::optional<std::uint32_t> build) {
+  if (build && *build < kFirstLogEntriesBuild) return LogFormat::kDirtyVector;
   bool old_format = false;
   for (const HiveLogFile& log : logs) {
     LogBaseBlock block;
@@ -114,13 +112,7 @@ LogFormat FormatFor(const std::vector<HiveLogFile>& logs, std::optional<std::uin
 // stands alone; a hive without logs gets the one its Windows names.
 LogChoice ChooseLog(const std::vector<HiveLogFile>& logs, const std::string& hive_name,
                     const std::function<std::optional<std::uint32_t>()>& windows_build) {
-  // Asked only where no log tells: it may mean reading another hive.
-  const bool told = std::any_of(logs.begin(), logs.end(), [](const HiveLogFile& log) {
-    LogBaseBlock block;
-    return BaseBlockOf(log, &block);
-  });
-  const std::optional<std::uint32_t> build =
-      told || !windows_build ? std::nullopt : windows_build();
+  const std::optional<std::uint32_t> build = windows_build ? windows_build() : std::nullopt;
   LogChoice choice;
   choice.format = FormatFor(logs, build);
   std::vector<const HiveLogFile*> pair;
@@ -166,7 +158,7 @@ void Highest(std::string_view block, const std::vector<HiveLogFile>& logs, std::
       *sequence = std::max(*sequence, base.sequence);
       *timestamp = std::max(*timestamp, base.timestamp);
     }
-    *sequence = std::max(*sequence, HighestEntrySequence(log.log.bytes));
+    *sequence = std::max(*sequence, log.highest_entry);
   }
 }
 
@@ -194,7 +186,7 @@ int WriteAndFlush(int fd, std::string_view bytes, std::uint64_t at) {
 // Writes what the logs put in the recovered hive (its base block last, as
 // they leave it: clean, past their entries) into the hive file, which those
 // logs cover until the base block is in.
-int Reconcile(int hive, int image, std::vector<Stretch> stretches) {
+int Reconcile(int hive, const HivePages& image, std::vector<Stretch> stretches) {
   // Stretches that touch or overlap are copied as one.
   std::sort(stretches.begin(), stretches.end(),
             [](const Stretch& a, const Stretch& b) { return a.at < b.at; });
@@ -212,10 +204,9 @@ int Reconcile(int hive, int image, std::vector<Stretch> stretches) {
   std::string buffer;
   for (const Stretch& run : runs) {
     for (std::uint64_t at = run.at; at < run.at + run.size; at += buffer.size()) {
-      buffer.resize(std::min<std::uint64_t>(kCopyChunk, run.at + run.size - at));
-      const ssize_t got = pread(image, buffer.data(), buffer.size(), static_cast<off_t>(at));
-      if (got < 0) return errno;
-      if (static_cast<std::size_t>(got) != buffer.size()) return EIO;
+      if (!image.Read(at, std::min<std::uint64_t>(kCopyChunk, run.at + run.size - at), &buffer)) {
+        return errno;
+      }
       if (int error = WriteAll(hive, buffer, static_cast<off_t>(at)); error != 0) return error;
     }
   }
@@ -272,8 +263,7 @@ std::string TooLarge(const char* what) {
 }  // namespace
 
 CommitOutcome CommitThroughLog(const HiveCommit& commit, const ChangedPages& changed) {
-  const bool recovered = commit.recovered >= 0;
-  const int content = recovered ? commit.recovered : commit.fd;
+  const HivePages& content = *commit.content;
   NewHive hive;
   if (int error = TakeNewHive(changed, content, &hive); error != 0) return {error, {}};
   if (hive.length > kLargestHive) return {0, TooLarge("the hive")};
@@ -288,7 +278,9 @@ CommitOutcome CommitThroughLog(const HiveCommit& commit, const ChangedPages& cha
   std::uint32_t highest = 0;
   std::uint64_t last_written = 0;
   Highest(block, logs, &highest, &last_written);
-  if (highest > kLastUsableSequence - 1) {
+  // The entry and the clean hive past it must stay within the numbers a
+  // loader takes.
+  if (highest > kLastUsableSequence - 2) {
     return {0, "was not changed: it or its transaction logs carry sequence number " +
                    std::to_string(highest) + ", the end of the numbers a hive can take"};
   }
@@ -308,8 +300,8 @@ CommitOutcome CommitThroughLog(const HiveCommit& commit, const ChangedPages& cha
                                                                : LogOfDirtyVector(head, hive.pages);
   if (log.size() > kLargestHive) return {0, TooLarge("its transaction log")};
 
-  if (recovered) {
-    if (int error = Reconcile(commit.fd, commit.recovered, *commit.recovered_pages); error != 0) {
+  if (content.recovered()) {
+    if (int error = Reconcile(commit.fd, content, content.written()); error != 0) {
       return {error, {}};
     }
   }

@@ -21,6 +21,7 @@
 
 #include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/placed_file.h"
+#include "platform/posix/registry/hive/hive_pages.h"
 
 namespace vendrel::platform {
 
@@ -33,9 +34,9 @@ struct HiveCommit {
   // The build of the Windows installation the hive belongs to, where known:
   // it says which log format that Windows reads, where no log says it.
   std::function<std::optional<std::uint32_t>()> windows_build;
-  // For a dirty hive: the hive as its logs recover it, and what they put in.
-  int recovered = -1;
-  const std::vector<Stretch>* recovered_pages = nullptr;
+  // The hive as the change was made to it: for a dirty hive, as its logs
+  // recover it.
+  const HivePages* content = nullptr;
 };
 
 struct CommitOutcome {

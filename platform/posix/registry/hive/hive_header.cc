@@ -47,6 +47,7 @@ HiveState ReadHiveHeader(std::string_view base_block, HiveHeader* header) {
   header->primary_sequence = Word(base_block, 4);
   header->secondary_sequence = Word(base_block, 8);
   header->minor_version = Word(base_block, 24);
+  header->root_cell = Word(base_block, 36);
   header->bins_size = Word(base_block, 40);
   header->stored_checksum = Word(base_block, kChecksumAt);
   header->plain_xor = PlainXor(base_block);

@@ -15,6 +15,7 @@ struct HiveHeader {
   std::uint32_t primary_sequence = 0;
   std::uint32_t secondary_sequence = 0;
   std::uint32_t minor_version = 0;
+  std::uint32_t root_cell = 0;  // the root key's cell, from the first hive bin
   std::uint32_t bins_size = 0;  // the hive bins behind the base block
   std::uint32_t stored_checksum = 0;
   std::uint32_t plain_xor = 0;  // of the first 508 bytes

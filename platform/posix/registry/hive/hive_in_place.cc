@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/posix/files/little_endian.h"
+#include "platform/posix/registry/hive/hive_cells.h"
 #include "platform/posix/registry/hive/hive_header.h"
 
 namespace vendrel::platform {
@@ -28,6 +29,7 @@ constexpr std::uint64_t kValueFlags = 20;
 constexpr std::uint64_t kValueFixed = 24;
 constexpr std::uint32_t kNameIsAscii = 1;
 constexpr std::size_t kInlineData = 4;
+constexpr std::size_t kLongestValueName = 16383;  // characters, as Windows allows
 // Longer data goes to big data cells in hives of version 1.4 and later.
 constexpr std::size_t kLargestPlainData = 16344;
 // Fields of the base block.
@@ -48,11 +50,11 @@ std::string Word(std::uint32_t value) {
   return word;
 }
 
-// The file's pages as the change leaves them, each read when first touched;
-// pages past the file's end start as zeros.
+// The hive's pages as the change leaves them, each read when first touched;
+// pages past the hive's end start as zeros.
 class PageImage {
  public:
-  PageImage(int fd, std::uint64_t length) : fd_(fd), length_(length) {}
+  explicit PageImage(const HivePages& hive) : hive_(hive) {}
 
   int Read(std::uint64_t at, std::size_t size, std::string* out) {
     out->clear();
@@ -68,10 +70,7 @@ class PageImage {
   int Get(std::uint64_t at, std::uint32_t* value) {
     std::string bytes;
     if (int error = Read(at, 4, &bytes); error != 0) return error;
-    *value = 0;
-    for (int byte = 3; byte >= 0; --byte) {
-      *value = (*value << 8) | static_cast<unsigned char>(bytes[static_cast<std::size_t>(byte)]);
-    }
+    *value = static_cast<std::uint32_t>(Field(bytes, 0, 4));
     return 0;
   }
   int Write(std::uint64_t at, std::string_view bytes) {
@@ -106,11 +105,12 @@ class PageImage {
     auto found = pages_.find(at);
     if (found == pages_.end()) {
       std::string bytes(kPage, '\0');
-      if (at < length_) {
-        if (at + kPage > length_) return ENOTSUP;  // the bins end on a page
-        ssize_t got = pread(fd_, bytes.data(), kPage, static_cast<off_t>(at));
-        if (got < 0) return errno;
-        if (static_cast<std::uint64_t>(got) != kPage) return ENOTSUP;  // cut short meanwhile
+      if (at < hive_.size()) {
+        std::string read;
+        if (!hive_.Read(at, std::min<std::uint64_t>(kPage, hive_.size() - at), &read)) {
+          return errno;
+        }
+        bytes.replace(0, read.size(), read);
       }
       found = pages_.emplace(at, std::move(bytes)).first;
     }
@@ -118,8 +118,7 @@ class PageImage {
     return 0;
   }
 
-  const int fd_;
-  const std::uint64_t length_;
+  const HivePages& hive_;
   std::map<std::uint64_t, std::string> pages_;
   std::set<std::uint64_t> written_;
 };
@@ -131,32 +130,31 @@ struct OldData {
   std::uint64_t length = 0;
 };
 
-// Writes one change into a PageImage: every call returns 0, ENOTSUP when
-// the file cannot take the change in place, or an errno value.
+// Writes one change into a PageImage: every call returns 0, EINVAL with
+// refusal_ saying why when the hive cannot take the change, or an errno
+// value.
 class Writer {
  public:
-  Writer(PageImage* image, const HiveBins& bins, std::uint32_t minor_version)
-      : image_(*image), bins_(bins), minor_version_(minor_version), new_bin_(bins.end) {}
+  Writer(PageImage* image, const HiveWalk& walk, std::uint32_t minor_version)
+      : image_(*image), walk_(walk), minor_version_(minor_version), new_bin_(walk.bins_end()) {}
 
   int Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& held,
           const std::vector<InPlaceChange::NewValue>& sets);
   // Puts the new bin, if any, behind the others; gives the length it adds.
   int CloseNewBin(std::uint64_t* added);
+  const std::string& refusal() const { return refusal_; }
 
  private:
+  int Refuse(std::string why) {
+    refusal_ = std::move(why);
+    return EINVAL;
+  }
   // The size of the used cell at offset, which must lie in one bin, begin
   // with signature (when given) and hold at least least bytes.
   int UsedCell(std::uint64_t offset, std::uint64_t least, const char* signature,
                std::uint64_t* size) {
-    std::uint32_t stored = 0;
-    if (int error = image_.Get(offset, &stored); error != 0) return error;
-    if ((stored & 0x80000000) == 0) return ENOTSUP;
-    *size = std::uint64_t{UsedSize(stored)};
-    if (*size < least || !bins_.HoldCell(offset, *size)) return ENOTSUP;
-    if (signature != nullptr) {
-      std::string bytes;
-      if (int error = image_.Read(offset + 4, 2, &bytes); error != 0) return error;
-      if (bytes != signature) return ENOTSUP;
+    if (std::string wrong = walk_.UsedCell(offset, least, signature, size); !wrong.empty()) {
+      return Refuse(std::move(wrong));
     }
     cells_.emplace_back(offset, offset + *size);
     return 0;
@@ -171,30 +169,43 @@ class Writer {
     used_ += CellSize(bytes);
     return at;
   }
-  int ReadValue(const InPlaceChange::Held& value, OldData* old);
-  // A new value's cell, holding its name, with no data yet.
+  int ReadValue(const InPlaceChange::Held& value, bool set, OldData* old);
+  // A new value's cell, holding its name (UTF-16LE), with no data yet. A
+  // name of characters up to U+00FF is stored a byte each, as Windows
+  // stores it.
   int NewValueCell(const std::string& name, std::uint64_t* value) {
-    const bool ascii = std::all_of(name.begin(), name.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (!ascii || name.size() > 255) return ENOTSUP;
-    *value = Allocate(kValueFixed + name.size());
-    std::string fixed = Word(UsedSize(CellSize(kValueFixed + name.size()))) + "vk";
-    fixed += static_cast<char>(name.size());
+    if (name.size() % 2 != 0 || name.size() > 2 * kLongestValueName) {
+      return Refuse("a value name of " + std::to_string(name.size() / 2) +
+                    " characters is longer than Windows allows");
+    }
+    std::string stored;
+    for (std::size_t at = 0; at < name.size(); at += 2) {
+      stored += name[at];
+      if (name[at + 1] != '\0') {
+        stored = name;
+        break;
+      }
+    }
+    const bool compressed = stored.size() != name.size() || name.empty();
+    *value = Allocate(kValueFixed + stored.size());
+    std::string fixed = Word(UsedSize(CellSize(kValueFixed + stored.size()))) + "vk";
+    PutField(&fixed, stored.size(), 2);
     fixed.resize(kValueFixed, '\0');
-    if (int error = image_.Write(*value, fixed + name); error != 0) return error;
-    return name.empty() ? 0 : image_.Put(*value + kValueFlags, kNameIsAscii);
+    if (int error = image_.Write(*value, fixed + stored); error != 0) return error;
+    return compressed && !name.empty() ? image_.Put(*value + kValueFlags, kNameIsAscii) : 0;
   }
   // Gives the value in the cell at value the data, where its old data is
   // when it fits there, else in a new cell.
   int PutData(std::uint64_t value, const OldData& old, const std::string& data);
 
   PageImage& image_;
-  const HiveBins& bins_;
+  const HiveWalk& walk_;
   const std::uint32_t minor_version_;
   const std::uint64_t new_bin_;
   std::uint64_t used_ = 0;  // of the new bin, behind its header
   // The old cells read, of every key so far: where each begins and ends.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> cells_;
+  std::string refusal_;
 };
 
 int Writer::PutData(std::uint64_t value, const OldData& old, const std::string& data) {
@@ -233,7 +244,7 @@ int Writer::PutData(std::uint64_t value, const OldData& old, const std::string& 
 }
 
 // Checks the cells of a value the key holds, and gives its old data.
-int Writer::ReadValue(const InPlaceChange::Held& value, OldData* old) {
+int Writer::ReadValue(const InPlaceChange::Held& value, bool set, OldData* old) {
   std::uint64_t size = 0;
   std::uint32_t length = 0;
   std::uint32_t data = 0;
@@ -242,18 +253,23 @@ int Writer::ReadValue(const InPlaceChange::Held& value, OldData* old) {
   std::uint32_t signature = 0;
   if (int error = image_.Get(value.cell + 4, &signature); error != 0) return error;
   const std::uint32_t name_bytes = signature >> 16;
-  if (size < kValueFixed + name_bytes) return ENOTSUP;
+  if (size < kValueFixed + name_bytes) return Refuse("a value's name runs past its cell");
   if (int error = image_.Get(value.cell + kValueDataLength, &length); error != 0) return error;
   if (int error = image_.Get(value.cell + kValueData, &data); error != 0) return error;
   const std::uint64_t old_length = length & ~kDataInline;
-  if (value.data_cell == InPlaceChange::kUnknownData) return ENOTSUP;
-  if ((length & kDataInline) != 0) {
-    if (value.data_cell != 0 || old_length > kInlineData) return ENOTSUP;
+  if ((length & kDataInline) != 0 || old_length == 0) {
+    if (value.data_cell != 0 || old_length > kInlineData) return Refuse("a value changed under it");
     *old = {0, old_length};
     return 0;
   }
-  if (value.data_cell == 0 || value.data_cell != InFile(data)) return ENOTSUP;
-  if (minor_version_ >= 4 && old_length > kLargestPlainData) return ENOTSUP;  // big data
+  if (minor_version_ >= 4 && old_length > kLargestPlainData) {
+    if (!set) return 0;  // its cells are its own, and stay as they are
+    return Refuse("a value it changes holds more than " + std::to_string(kLargestPlainData) +
+                  " bytes (big data), which this program does not rewrite");
+  }
+  if (value.data_cell == 0 || value.data_cell != InFile(data)) {
+    return Refuse("a value changed under it");
+  }
   if (int error = UsedCell(value.data_cell, 4 + old_length, nullptr, &size); error != 0) {
     return error;
   }
@@ -274,7 +290,7 @@ int Writer::Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& 
                               std::pair{kKeyLongestValueData, &longest_data}}) {
     if (int error = image_.Get(key_cell + field, value); error != 0) return error;
   }
-  if (count != held.size()) return ENOTSUP;
+  if (count != held.size()) return Refuse("its values changed under it");
   std::vector<std::uint32_t> entries;
   if (count != 0) {
     if (int error = UsedCell(InFile(list), 4 + std::uint64_t{4} * count, nullptr, &size);
@@ -285,26 +301,33 @@ int Writer::Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& 
       std::uint32_t entry = 0;
       if (int error = image_.Get(InFile(list) + 4 + std::uint64_t{4} * i, &entry); error != 0)
         return error;
-      if (InFile(entry) != held[i].cell) return ENOTSUP;  // not the values the library read
+      if (InFile(entry) != held[i].cell) return Refuse("its values changed under it");
       entries.push_back(entry);
     }
   }
-  std::vector<OldData> old_data;
-  for (const InPlaceChange::Held& value : held) {
-    old_data.emplace_back();
-    if (int error = ReadValue(value, &old_data.back()); error != 0) return error;
+  // Every value's cells are checked, so that none is written over; big data
+  // is refused only in a value that is set.
+  std::vector<OldData> old_data(held.size());
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    const bool set = std::any_of(sets.begin(), sets.end(), [&](const InPlaceChange::NewValue& v) {
+      return v.name == held[i].name;
+    });
+    if (int error = ReadValue(held[i], set, &old_data[i]); error != 0) return error;
   }
   // No cell this change reads or writes, of this key or one before, may be
   // part of another.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> cells = cells_;
   std::sort(cells.begin(), cells.end());
   for (std::size_t i = 1; i < cells.size(); ++i) {
-    if (cells[i].first < cells[i - 1].second) return ENOTSUP;
+    if (cells[i].first < cells[i - 1].second) return Refuse("two of its cells overlap");
   }
 
   bool added = false;
   for (const InPlaceChange::NewValue& set : sets) {
-    if (set.data.size() > kLargestPlainData) return ENOTSUP;
+    if (minor_version_ >= 4 && set.data.size() > kLargestPlainData) {
+      return Refuse("data of " + std::to_string(set.data.size()) +
+                    " bytes would need big data, which this program does not write");
+    }
     auto same = std::find_if(held.begin(), held.end(),
                              [&](const InPlaceChange::Held& h) { return h.name == set.name; });
     std::uint64_t value = 0;
@@ -319,7 +342,7 @@ int Writer::Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& 
       added = true;
     }
     if (int error = image_.Put(value + kValueType, set.type); error != 0) return error;
-    longest_name = std::max(longest_name, static_cast<std::uint32_t>(2 * set.name.size()));
+    longest_name = std::max(longest_name, static_cast<std::uint32_t>(set.name.size()));
     longest_data = std::max(longest_data, static_cast<std::uint32_t>(set.data.size()));
   }
   if (added) {
@@ -383,23 +406,42 @@ void InPlaceChange::Set(std::uint64_t key_cell, const std::string& name, std::ui
   same->data = std::move(data);
 }
 
-int InPlaceChange::Pages(int fd, std::uint64_t length, const HiveBins& bins,
-                         std::uint32_t minor_version, ChangedPages* changed) const {
-  // New cells go to a new bin where the file ends: the bins must end there.
-  if (bins.end != length || length % kPage != 0) return ENOTSUP;
-  PageImage image(fd, length);
+bool InPlaceChange::empty() const {
+  return std::all_of(keys_.begin(), keys_.end(),
+                     [](const auto& key) { return key.second.sets.empty(); });
+}
+
+std::vector<InPlaceChange::NewValue> InPlaceChange::SetsOf(std::uint64_t key_cell) const {
+  auto key = keys_.find(key_cell);
+  return key == keys_.end() ? std::vector<NewValue>{} : key->second.sets;
+}
+
+int InPlaceChange::Pages(const HiveWalk& walk, std::uint32_t minor_version, ChangedPages* changed,
+                         std::string* refusal) const {
+  const HivePages& hive = walk.pages();
+  // New cells go to a new bin where the bins end: the last must end there.
+  std::uint64_t last_start = 0;
+  std::uint64_t last_end = 0;
+  if (std::string wrong = walk.BinOf(walk.bins_end() - 1, &last_start, &last_end);
+      !wrong.empty() || last_end != walk.bins_end()) {
+    *refusal = wrong.empty() ? "its hive bins do not end where its header says" : wrong;
+    return EINVAL;
+  }
+  PageImage image(hive);
   std::uint32_t bins_size = 0;
   std::uint32_t sequence = 0;
   if (int error = image.Get(kBinsSize, &bins_size); error != 0) return error;
   if (int error = image.Get(kPrimarySequence, &sequence); error != 0) return error;
-  if (InFile(bins_size) != bins.end) return ENOTSUP;
-  Writer writer(&image, bins, minor_version);
+  Writer writer(&image, walk, minor_version);
   for (const auto& [key_cell, key] : keys_) {
-    if (int error = writer.Key(key_cell, key.held, key.sets); error != 0) return error;
+    if (int error = writer.Key(key_cell, key.held, key.sets); error != 0) {
+      *refusal = writer.refusal();
+      return error;
+    }
   }
   std::uint64_t added = 0;
   if (int error = writer.CloseNewBin(&added); error != 0) return error;
-  // As the hive library commits: both sequence numbers one further.
+  // Both sequence numbers one further, as a commit leaves them.
   for (std::uint64_t field : {kPrimarySequence, kSecondarySequence}) {
     if (int error = image.Put(field, sequence + 1); error != 0) return error;
   }
@@ -410,7 +452,7 @@ int InPlaceChange::Pages(int fd, std::uint64_t length, const HiveBins& bins,
   MendHiveChecksum(header->data(), header->size());
   *changed = ChangedPages{};
   image.Records(changed);
-  changed->length = length + added;
+  changed->length = std::max(hive.size(), walk.bins_end() + added);
   return 0;
 }
 

@@ -1,58 +1,62 @@
-#include "platform/posix/registry/hive/hive_registry.h"
-
-#include <unistd.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "platform/posix/files/beside.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "platform/posix/registry/hive/hive_loaded.h"
 #include "platform/posix/registry/hive/hive_recovery.h"
+#include "platform/posix/registry/hive/hive_registry.h"
 
-// Reading a hive file into memory, a dirty one recovered from its logs
-// first, and the reports of a file that cannot be read.
+// Opening a hive file to be read a page at a time, a dirty one with its
+// logs' pages standing over the file's, and the reports of a file that
+// cannot be read.
 namespace vendrel::platform {
 
 Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
-  HiveHeader header;
   auto fresh = std::make_unique<Loaded>();
-  const HiveState state = ReadHeader(fd, &header);
+  // A descriptor of its own, opened anew: a copy of fd would hold fd's
+  // lock for as long as the hive stays loaded.
+  fresh->fd = UniqueFd(open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fresh->fd) return Failure(kRegistryIoFailed, std::strerror(errno));
+  // What fd holds may be a pending rewrite's content rather than the file.
+  struct stat held = file;
+  if (fstat(fresh->fd.get(), &held) != 0) return Failure(kRegistryIoFailed, std::strerror(errno));
+  fresh->pages =
+      std::make_unique<HivePages>(fresh->fd.get(), static_cast<std::uint64_t>(held.st_size));
+  std::string block;
+  HiveState state = fresh->pages->Read(0, kHiveBaseBlock, &block)
+                        ? ReadHiveHeader(block, &fresh->header)
+                        : HiveState::kNotAHive;
   // A hive Windows did not close cleanly is read as its logs complete it;
   // so is one whose base block the logs can mend.
   if (state == HiveState::kDirty || state == HiveState::kBadChecksum) {
     Recovery recovery;
-    if (std::string refused = RecoverHiveFile(placed_, fd, &fresh->recovered, &recovery);
+    if (std::string refused = RecoverHivePages(placed_, fresh->pages.get(), &recovery);
         !refused.empty()) {
       return Failure(state == HiveState::kDirty ? kRegistryIoFailed : kRegistryCorrupt,
                      Unrecovered(state, refused));
     }
     if (!recovery.was_dirty) return Refusal(state);
-    fresh->recovered_pages = std::move(recovery.written);
-    fd = fresh->recovered.get();
-    if (Result refused = Refusal(ReadHeader(fd, &header)); !refused.ok()) return refused;
-  } else if (Result refused = Refusal(state); !refused.ok()) {
-    return refused;
+    state = fresh->pages->Read(0, kHiveBaseBlock, &block) ? ReadHiveHeader(block, &fresh->header)
+                                                          : HiveState::kNotAHive;
   }
-  // What fd holds may be a pending rewrite's content rather than the file.
-  struct stat held = file;
-  if (fstat(fd, &held) != 0) return Failure(kRegistryIoFailed, std::strerror(errno));
-  // The bins are checked while hivex reads the hive, both reading only; the
-  // hive is not used unless they pass.
-  std::string damage;
-  int open_error = 0;
-  RunBeside([&] { damage = CheckHiveBins(fd, held, header, &fresh->bins); },
-            [&] {
-              fresh->hive = OpenThroughHivex(fd, header);
-              open_error = errno;
-            });
-  if (!damage.empty()) return Failure(kRegistryCorrupt, "is damaged: " + damage);
-  if (!fresh->hive) {
-    return Failure(kRegistryCorrupt,
-                   std::string("cannot be read as a hive: ") + std::strerror(open_error));
+  if (Result refused = Refusal(state); !refused.ok()) return refused;
+  const HiveHeader& header = fresh->header;
+  if (header.bins_size == 0 || header.bins_size % kHiveBaseBlock != 0) {
+    return Failure(kRegistryCorrupt, "is damaged: its header gives " +
+                                         std::to_string(header.bins_size) +
+                                         " bytes of hive bins, which no hive holds");
   }
+  if (InFile(header.bins_size) > fresh->pages->size()) {
+    return Failure(kRegistryCorrupt, "is damaged: its header gives " +
+                                         std::to_string(header.bins_size) +
+                                         " bytes of hive bins, and the file holds fewer");
+  }
+  fresh->walk =
+      std::make_unique<HiveWalk>(*fresh->pages, header.minor_version, InFile(header.bins_size));
   fresh->file = file;
-  fresh->minor_version = header.minor_version;
   *loaded = std::move(fresh);
   return kSuccess;
 }

@@ -2,14 +2,19 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 
 #include "base/text.h"
 #include "platform/posix/files/file_io.h"
+#include "platform/posix/files/little_endian.h"
 #include "platform/posix/files/place_beneath.h"
+#include "platform/posix/registry/hive/log_base_block.h"
+#include "platform/posix/registry/hive/log_entries.h"
 
 namespace vendrel::platform {
 namespace {
@@ -23,6 +28,43 @@ constexpr std::array<Suffix, 3> kSuffixes = {
 
 std::string Unusable(const std::string& log, const std::string& why) {
   return "its transaction log " + log + " " + why;
+}
+
+// Reads the base block of the log open as fd into *base, and the highest
+// number among its entries that hold, one entry in memory at a time.
+int ScanEntries(int fd, const struct stat& status, std::string* base, std::uint32_t* highest) {
+  const auto length = static_cast<std::uint64_t>(status.st_size);
+  if (length > kLargestHive) return EOVERFLOW;
+  auto read_at = [fd](std::uint64_t at, std::size_t size, std::string* out) {
+    out->resize(size);
+    for (std::size_t got = 0; got < size;) {
+      const ssize_t read = pread(fd, out->data() + got, size - got, static_cast<off_t>(at + got));
+      if (read < 0 && errno == EINTR) continue;
+      if (read <= 0) return read < 0 ? errno : EIO;
+      got += static_cast<std::size_t>(read);
+    }
+    return 0;
+  };
+  *highest = 0;
+  if (int error =
+          read_at(0, static_cast<std::size_t>(std::min<std::uint64_t>(length, kLogSector)), base);
+      error != 0) {
+    return error;
+  }
+  std::string entry;
+  for (std::uint64_t at = kLogSector; at <= length && length - at >= kLogEntryHead;) {
+    if (int error = read_at(at, kLogEntryHead, &entry); error != 0) return error;
+    const std::uint64_t size = Field(entry, 4, 4);
+    if (entry.compare(0, 4, "HvLE") != 0 || size < kLogEntryHead || size % kLogSector != 0 ||
+        size > length - at) {
+      break;
+    }
+    if (int error = read_at(at, static_cast<std::size_t>(size), &entry); error != 0) return error;
+    LogEntry read;
+    if (ReadLogEntry(entry, 0, &read)) *highest = std::max(*highest, read.sequence);
+    at += size;
+  }
+  return 0;
 }
 
 // Opens the log named name beside the hive, for writing too where the use
@@ -46,7 +88,14 @@ std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use,
                     "a copy of its own");
   }
   log->log.name = name;
-  if (int read = ReadToEnd(log->fd.get(), &log->log.bytes, kLargestHive); read != 0) {
+  int read = 0;
+  if (use == LogUse::kRead) {
+    read = ReadToEnd(log->fd.get(), &log->log.bytes, kLargestHive);
+    log->highest_entry = HighestEntrySequence(log->log.bytes);
+  } else {
+    read = ScanEntries(log->fd.get(), status, &log->log.bytes, &log->highest_entry);
+  }
+  if (read != 0) {
     return Unusable(name, read == EOVERFLOW
                               ? "is larger than this program reads (" +
                                     std::to_string(kLargestHive >> 20) + " MiB)"

@@ -19,15 +19,18 @@ enum class LogSlot { kFirst, kSecond, kSingle };  // .LOG1, .LOG2, .LOG
 
 struct HiveLogFile {
   LogSlot slot = LogSlot::kFirst;
-  HiveLog log;  // its name as found, and its content
+  HiveLog log;  // its name as found, and its content (for a commit, its base block)
   UniqueFd fd;
   bool writable = false;  // fd is open for writing too
+  // The highest sequence number among its entries that hold, or 0.
+  std::uint32_t highest_entry = 0;
 };
 
 enum class LogUse {
-  kRead,    // for a recovery, which writes nothing
+  kRead,    // for a recovery, which writes nothing: each log read whole
   kCommit,  // to be written: opened for writing where the user may, and
-            // refused when a log has more than one name
+            // refused when a log has more than one name; read an entry at
+            // a time, as a commit needs no more than their numbers
 };
 
 // Finds and reads the logs beside the placed hive, in the order LOG1,

@@ -1,7 +1,7 @@
 #include "platform/posix/registry/hive/hive_registry.h"
 
 #include <fcntl.h>
-#include <hivex.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,20 +9,20 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "base/text.h"
 #include "platform/posix/files/atomic_update.h"
-#include "platform/posix/files/beside.h"
 #include "platform/posix/files/changed_pages.h"
 #include "platform/posix/files/disk_file.h"
 #include "platform/posix/files/file_errors.h"
 #include "platform/posix/files/file_io.h"
+#include "platform/posix/files/little_endian.h"
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive/hive_cells.h"
 #include "platform/posix/registry/hive/hive_commit.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "platform/posix/registry/hive/hive_in_place.h"
-#include "platform/posix/registry/hive/hive_library.h"
 #include "platform/posix/registry/hive/hive_loaded.h"
 #include "platform/posix/registry/hive/hive_recovery.h"
 #include "platform/posix/registry/hive/value_names.h"
@@ -33,46 +33,49 @@ namespace vendrel::platform {
 namespace {
 
 constexpr WinCode kCantWrite = 1013;  // ERROR_CANTWRITE
-// Longer values go to big data cells in hives of version 1.4 and later,
-// which hivex does not write back as such.
+// Longer data goes to big data cells in hives of version 1.4 and later,
+// which this program does not write.
 constexpr std::size_t kLargestPlainValue = 16344;
 constexpr std::uint32_t kFirstBigDataVersion = 4;
-// Room a set may add to the hive, besides the data it sets: the cells of
-// the key's value list and of each of its values, which hivex writes anew,
-// any of which may need a bin of its own.
-constexpr std::size_t kRoomPerSet = std::size_t{3} * 4096;
-constexpr std::size_t kRoomPerValue = std::size_t{2} * 64;
+// Room a set may add to the hive, besides the data and name it sets: its
+// value cell, its data cell, the key's longer value list, each rounded to
+// a cell, and the header of the bin they go to.
+constexpr std::size_t kRoomPerSet = 256;
+constexpr std::size_t kRoomPerValue = 4;
 // A page as a log holds it, and the pages a set may touch besides the bins
-// it adds: the key's own, and for the key's list and each value, the old
-// cell freed and the page the new one lands in.
-constexpr std::size_t kHivePage = 4096;
-constexpr std::size_t kLoggedPage = kHivePage + 8;
-constexpr std::size_t kPagesPerSet = 2;
-constexpr std::size_t kPagesPerValue = 2;
+// it adds: the key's own, its value list's, its value's and its data's.
+constexpr std::size_t kHivePageSize = 4096;
+constexpr std::size_t kLoggedPage = kHivePageSize + 8;
+constexpr std::size_t kPagesPerSet = 4;
 // A log's base block and entry head, or its dirty vector's head.
 constexpr std::size_t kLogHead = std::size_t{2} * 512;
 
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
 
-// The values of a key as the file has them, for a change in place: their
-// names as hivex gives them, their cells, and their data's cells, which
-// hivex finds only where a cell of the hive begins.
-std::vector<InPlaceChange::Held> HeldValues(hive_h* hive, const std::vector<std::string>& names,
-                                            const std::vector<std::size_t>& cells) {
-  std::vector<InPlaceChange::Held> held;
-  for (std::size_t i = 0; i < cells.size(); ++i) {
-    std::size_t length = 0;
-    errno = 0;
-    hive_value_h data = hivex_value_data_cell_offset(hive, cells[i], &length);
-    const bool known = data != 0 || errno == 0;
-    held.push_back({names[i], cells[i], known ? data : InPlaceChange::kUnknownData});
-  }
-  return held;
-}
-
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Adds to changed the pages of content that differ from the file open as
+// fd and that changed lacks. Returns 0 or an errno value.
+int AddPagesThatDiffer(int fd, const std::string& content, ChangedPages* changed) {
+  std::set<std::uint64_t> have;
+  std::string_view records = changed->records;
+  std::uint64_t at = 0;
+  for (std::string_view bytes; TakePageRecord(&records, &at, &bytes);) have.insert(at);
+  std::string page(kHivePageSize, '\0');
+  for (at = 0; at < content.size(); at += kHivePageSize) {
+    const std::string_view wanted = std::string_view(content).substr(at, kHivePageSize);
+    const ssize_t got = pread(fd, page.data(), wanted.size(), static_cast<off_t>(at));
+    if (got < 0) return errno;
+    if (have.count(at) == 0 &&
+        wanted != std::string_view(page.data(), static_cast<std::size_t>(got))) {
+      AddChangedPage(changed, at, wanted);
+    }
+  }
+  changed->length = std::max<std::uint64_t>(changed->length, content.size());
+  return 0;
 }
 
 }  // namespace
@@ -89,17 +92,17 @@ HiveRegistry::HiveRegistry(std::string hive_path, Contents contents,
 
 struct HiveRegistry::Staged {
   LockedFile locked;
+  // The hive as a journal an earlier version of this program left beside
+  // it completes it (a change that version did not finish), and that
+  // content as a file in memory the hive is read from.
+  std::string pending;
+  UniqueFd pending_file;
   // Held on the disk: the length the hive may grow to, and the log of the
   // pages the change may touch (an old-format one marks them in a bitmap
   // of the whole hive).
   std::size_t length = 0;
   std::size_t log = kLogHead;
-  bool changed = false;  // a set was staged (hivex rewrites the header even for none)
-  // Keys whose values hivex has written anew in memory: their cells are
-  // hivex's own, and not yet in the file to be checked.
-  std::vector<hive_node_h> rewritten;
-  // The same sets, as the file may take them where it stands.
-  InPlaceChange in_place;
+  InPlaceChange change;
 };
 
 HiveRegistry::~HiveRegistry() { Commit().IgnoreFailure(); }
@@ -138,7 +141,7 @@ bool HiveRegistry::HivePath(RootKey root, const std::string& sub_key, bool has_w
     return false;
   }
   path->clear();
-  for (const std::string& name : names) path->push_back(code_page_->ToUtf8(name));
+  for (const std::string& name : names) path->push_back(code_page_->ToUtf16(name));
   return true;
 }
 
@@ -151,27 +154,40 @@ Result HiveRegistry::CheckNames(const std::string& key_name,
                                 const std::vector<std::string>& names) const {
   auto same = FindNamesTakenForOne(names, *code_page_);
   if (!same) return kSuccess;
-  return Damaged(key_name, "it holds the values \"" + code_page_->FromUtf8(names[same->first]) +
-                               "\" and \"" + code_page_->FromUtf8(names[same->second]) +
+  return Damaged(key_name, "it holds the values \"" + code_page_->FromUtf16(names[same->first]) +
+                               "\" and \"" + code_page_->FromUtf16(names[same->second]) +
                                "\", whose names a program cannot tell apart");
 }
 
-bool HiveRegistry::ReadValue(void* hive_memory, std::size_t value, Value* read,
-                             std::string* stored_name) const {
-  auto* hive = static_cast<hive_h*>(hive_memory);
-  Owned<char> key(hivex_value_key(hive, value));
-  if (!key) return false;
-  *stored_name = key.get();
-  read->name = code_page_->FromUtf8(*stored_name);
-  hive_type type = hive_t_REG_NONE;
-  std::size_t length = 0;
-  Owned<char> data(hivex_value_value(hive, value, &type, &length));
-  read->type = TypeNumber(type);
-  if (data) {
-    std::string bytes(data.get(), length);
-    read->data = IsText(read->type) ? code_page_->FromUtf16(bytes) : std::move(bytes);
+Result HiveRegistry::FindKey(const std::string& key_name, const std::vector<std::string>& path,
+                             FoundKey* found) const {
+  const HiveWalk& walk = *loaded_->walk;
+  *found = FoundKey{};
+  if (std::string wrong = walk.Key(loaded_->header.root_cell, &found->key); !wrong.empty()) {
+    return Failure(kRegistryCorrupt, "is damaged: " + wrong);
   }
-  return true;
+  found->path.push_back(found->key.cell);
+  for (const std::string& name : path) {
+    bool there = false;
+    KeyCell child;
+    if (std::string wrong = walk.Child(found->key, name, &child, &there); !wrong.empty()) {
+      return Failure(kRegistryCorrupt, "is damaged: " + wrong);
+    }
+    if (!there) return kFileNotFound;
+    found->key = std::move(child);
+    found->path.push_back(found->key.cell);
+  }
+  if (std::string wrong = walk.Values(found->key, &found->values); !wrong.empty()) {
+    return Damaged(key_name, wrong);
+  }
+  return kSuccess;
+}
+
+Result HiveRegistry::HasWow64Node(bool* has) const {
+  FoundKey found;
+  Result result = FindKey("Wow6432Node", {code_page_->ToUtf16("Wow6432Node")}, &found);
+  *has = result.ok();
+  return result == kFileNotFound ? kSuccess : result;
 }
 
 Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
@@ -201,34 +217,38 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   if (!staged_) {
     if (Result failed = LoadSettled(*placed); !failed.ok()) return failed;
   }
-  hive_h* const hive = loaded_->hive.get();
   std::vector<std::string> path;
-  const bool has_wow64_node = NodeAt(hive, {"Wow6432Node"}) != 0;
+  bool has_wow64_node = false;
+  if (Result failed = HasWow64Node(&has_wow64_node); !failed.ok()) return failed;
   if (!HivePath(root, sub_key, has_wow64_node, &path)) return kFileNotFound;
-  hive_node_h node = NodeAt(hive, path);
-  if (node == 0) {
-    if (errno != 0) {
-      return Failure(kRegistryCorrupt,
-                     std::string("cannot be read as a hive: ") + std::strerror(errno));
-    }
-    return kFileNotFound;
-  }
+  FoundKey found;
+  if (Result failed = FindKey(sub_key, path, &found); !failed.ok()) return failed;
   OpenedKey opened{sub_key, path, {}};
-  Owned<hive_value_h> values(hivex_node_values(hive, node));
-  if (!values) {
-    return Damaged(sub_key, std::string("its values cannot be read: ") + std::strerror(errno));
-  }
   std::vector<std::string> names;
-  for (hive_value_h* value = values.get(); *value != 0; ++value) {
-    Value read;
-    names.emplace_back();
-    if (!ReadValue(hive, *value, &read, &names.back())) {
-      return Damaged(sub_key,
-                     std::string("the name of a value cannot be read: ") + std::strerror(errno));
+  for (const ValueCell& value : found.values) {
+    Value read{code_page_->FromUtf16(value.name), value.type, {}};
+    if (std::string wrong = loaded_->walk->Data(value, &read.data); !wrong.empty()) {
+      return Damaged(sub_key, wrong);
     }
+    if (IsText(read.type)) read.data = code_page_->FromUtf16(read.data);
+    names.push_back(value.name);
     opened.values.push_back(std::move(read));
   }
   if (Result taken_for_one = CheckNames(sub_key, names); !taken_for_one.ok()) return taken_for_one;
+  // While this run holds the lock for a change, the key reads as staged.
+  for (const InPlaceChange::NewValue& set :
+       staged_ ? staged_->change.SetsOf(found.key.cell) : std::vector<InPlaceChange::NewValue>{}) {
+    Value staged{code_page_->FromUtf16(set.name), set.type,
+                 IsText(set.type) ? code_page_->FromUtf16(set.data) : set.data};
+    auto same = std::find_if(names.begin(), names.end(),
+                             [&](const std::string& name) { return name == set.name; });
+    if (same == names.end()) {
+      names.push_back(set.name);
+      opened.values.push_back(std::move(staged));
+    } else {
+      opened.values[static_cast<std::size_t>(same - names.begin())] = std::move(staged);
+    }
+  }
   *key = next_handle_++;
   keys_[*key] = std::move(opened);
   return kSuccess;
@@ -251,10 +271,26 @@ std::optional<std::uint32_t> HiveRegistry::WindowsBuild() {
   if (contents_ != Contents::kSoftware) {
     return installation_ != nullptr ? installation_->WindowsBuild() : std::nullopt;
   }
-  // The hive as loaded serves, staged sets and all: they never touch it.
+  // The hive as loaded serves: staged sets never touch that key.
   const PlacedFile* placed = nullptr;
   if (!loaded_ && (Placement(&placed) != 0 || !LoadSettled(*placed).ok())) return std::nullopt;
-  return WindowsBuildIn(loaded_->hive.get());
+  FoundKey found;
+  const std::vector<std::string> path = {code_page_->ToUtf16("Microsoft"),
+                                         code_page_->ToUtf16("Windows NT"),
+                                         code_page_->ToUtf16("CurrentVersion")};
+  if (!FindKey("CurrentVersion", path, &found).ok()) return std::nullopt;
+  for (const ValueCell& value : found.values) {
+    std::string data;
+    if (!SameName(value.name, code_page_->ToUtf16("CurrentBuildNumber")) ||
+        !loaded_->walk->Data(value, &data).empty()) {
+      continue;
+    }
+    const std::string text = code_page_->FromUtf16(data);
+    char* end = nullptr;
+    const unsigned long build = std::strtoul(text.c_str(), &end, 10);
+    if (end != text.c_str() && build <= 0xFFFFFFFFUL) return static_cast<std::uint32_t>(build);
+  }
+  return std::nullopt;
 }
 
 Result HiveRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,
@@ -275,96 +311,60 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (!staged_) {
     if (Result begun = BeginChange(); !begun.ok()) return begun;
   }
-  Loaded* const loaded = loaded_.get();
-  hive_h* const hive = loaded->hive.get();
   const std::string& key_name = opened->second.name;
-  std::vector<std::size_t> key_path;
-  hive_node_h node = NodeAt(hive, opened->second.path, &key_path);
-  if (node == 0) {
-    if (errno == 0) return kKeyDeleted;
-    return Damaged(key_name, std::string("it cannot be found: ") + std::strerror(errno));
-  }
-
-  // hivex writes back every value of the key; a long one would come back as
-  // one plain cell, which Windows reads as big data: the key is refused
-  // rather than damaged.
-  std::string stored_name = code_page_->ToUtf8(name);
-  // hivex writes every value of the key anew: room for all of them.
-  std::size_t room = kRoomPerSet + 2 * (stored_name.size() + size);
-  std::size_t pages = kPagesPerSet + kPagesPerValue;
-  Owned<hive_value_h> values(hivex_node_values(hive, node));
-  if (!values) {
-    return Damaged(key_name, std::string("its values cannot be read: ") + std::strerror(errno));
-  }
   // The hive may be another than the one the key was opened in; what makes
   // that one unsafe to change is looked for again.
-  std::vector<std::string> names;
-  std::vector<std::size_t> value_cells;
-  for (hive_value_h* value = values.get(); *value != 0; ++value) {
-    hive_type value_type = hive_t_REG_NONE;
-    std::size_t length = 0;
-    if (hivex_value_type(hive, *value, &value_type, &length) == 0) room += kRoomPerValue + length;
-    pages += kPagesPerValue;
-    if (length > kLargestPlainValue && loaded->minor_version >= kFirstBigDataVersion) {
-      return Failure(kCantWrite, "was not changed: the key holds a value of " +
-                                     std::to_string(length) +
-                                     " bytes, which the hive library would write back in a "
-                                     "form Windows reads as damaged");
-    }
-    Owned<char> existing(hivex_value_key(hive, *value));
-    if (!existing) {
-      return Damaged(key_name,
-                     std::string("the name of a value cannot be read: ") + std::strerror(errno));
-    }
-    if (EqualsIgnoringCase(code_page_->FromUtf8(existing.get()), name)) {
-      stored_name = existing.get();  // the value keeps the spelling of its name
-    }
-    names.emplace_back(existing.get());
-    value_cells.push_back(*value);
-  }
-  if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
-  const bool rewritten = std::find(staged_->rewritten.begin(), staged_->rewritten.end(), node) !=
-                         staged_->rewritten.end();
-  if (!rewritten) {
-    if (std::string unsafe =
-            CheckCellsAChangeFrees(loaded->CellsIn(staged_->locked.fd()), key_path, value_cells);
-        !unsafe.empty()) {
-      return Damaged(key_name, unsafe);
-    }
-    staged_->in_place.AddKey(node, HeldValues(hive, names, value_cells));
+  FoundKey found;
+  if (Result failed = FindKey(key_name, opened->second.path, &found); !failed.ok()) {
+    return failed == kFileNotFound ? Result(kKeyDeleted) : failed;
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
+  if (bytes.size() > kLargestPlainValue && loaded_->header.minor_version >= kFirstBigDataVersion) {
+    return Failure(kCantWrite, "was not changed: data of " + std::to_string(bytes.size()) +
+                                   " bytes would need big data cells, which this program does "
+                                   "not write");
+  }
+  std::string stored_name = code_page_->ToUtf16(name);
+  std::vector<std::string> names;
+  std::vector<std::uint64_t> value_cells;
+  for (const ValueCell& value : found.values) {
+    // The value keeps the spelling of its name.
+    if (EqualsIgnoringCase(code_page_->FromUtf16(value.name), name)) stored_name = value.name;
+    names.push_back(value.name);
+    value_cells.push_back(value.cell);
+  }
+  if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
+  const HiveWalk& walk = *loaded_->walk;
+  if (!staged_->change.HasKey(found.key.cell)) {
+    if (std::string unsafe = CheckCellsAChangeFrees(walk.pages(), found.path, value_cells);
+        !unsafe.empty()) {
+      return Damaged(key_name, unsafe);
+    }
+    std::vector<InPlaceChange::Held> held;
+    for (const ValueCell& value : found.values) {
+      held.push_back({value.name, value.cell, walk.DataCell(value)});
+    }
+    staged_->change.AddKey(found.key.cell, std::move(held));
+  }
   // Held before the set is staged, so that a set that could not be
   // committed is refused here, with the hive as it was.
-  const std::size_t log = staged_->log + room + pages * kLoggedPage;
+  const std::size_t room =
+      kRoomPerSet + stored_name.size() + bytes.size() + kRoomPerValue * (found.values.size() + 1);
+  const std::size_t log = staged_->log + room + kPagesPerSet * kLoggedPage;
   if (int error = staged_->locked.ReserveInPlace(staged_->length + room,
-                                                 log + (staged_->length + room) / kHivePage);
+                                                 log + (staged_->length + room) / kHivePageSize);
       error != 0) {
     return FileFailure(error);
   }
   staged_->length += room;
   staged_->log = log;
-  staged_->changed = true;
-  hive_set_value set{stored_name.data(), hive_t_REG_NONE, bytes.size(), bytes.data()};
-  PutTypeNumber(type, &set.t);
-  // The change is made in memory: short of memory, only what hivex finds
-  // wrong with the key's cells stops it.
-  if (hivex_node_set_value(hive, node, &set, 0) != 0) {
-    // The loaded hive may be half changed: the change is given up whole.
-    const int error = errno;
-    staged_.reset();
-    loaded_.reset();
-    if (error == ENOMEM) return kNotEnoughMemory;
-    return Damaged(key_name, std::string("its values cannot be changed: ") + std::strerror(error));
-  }
-  if (!rewritten) staged_->rewritten.push_back(node);
-  staged_->in_place.Set(node, stored_name, type, std::move(bytes));
+  staged_->change.Set(found.key.cell, stored_name, type, std::move(bytes));
 
   std::vector<Value>& kept = opened->second.values;
   auto value = std::find_if(kept.begin(), kept.end(),
                             [&](const Value& v) { return EqualsIgnoringCase(v.name, name); });
-  Value written{code_page_->FromUtf8(stored_name), type,
+  Value written{code_page_->FromUtf16(stored_name), type,
                 std::string(reinterpret_cast<const char*>(data), size)};
   if (value != kept.end()) {
     *value = std::move(written);
@@ -382,20 +382,33 @@ Result HiveRegistry::BeginChange() {
   const PlacedFile* placed = nullptr;
   if (int error = Placement(&placed); error != 0) return WinCodeFromErrno(error);
   auto staged = std::make_unique<Staged>();
-  if (int error = LockedFile::Lock(*placed, kLargestHive, &staged->locked); error != 0) {
+  if (int error = LockedFile::Lock(*placed, kLargestHive, &staged->locked, &staged->pending);
+      error != 0) {
     return FileFailure(error);
   }
-  // The hive this object read or committed last is still loaded, and is the
-  // file as long as nobody has changed it since: it is not read again.
+  // The unfinished change goes to the hive with this one, through its log.
+  if (!staged->pending.empty()) {
+    staged->pending_file = UniqueFd(memfd_create("vendrel-pending-hive", MFD_CLOEXEC));
+    if (!staged->pending_file) return FileFailure(errno);
+    if (int error = WriteAll(staged->pending_file.get(), staged->pending, 0); error != 0) {
+      return FileFailure(error);
+    }
+    loaded_.reset();
+    if (Result failed = Load(staged->pending_file.get(), staged->locked.status(), &loaded_);
+        !failed.ok()) {
+      return failed;
+    }
+  }
+  // The hive this object read last is still loaded, and is the file as
+  // long as nobody has changed it since; its pages are read through the
+  // locked descriptor from here on.
   const struct stat& file = staged->locked.status();
-  if (!loaded_ || !loaded_->cells_as_in_file || !SameFile(loaded_->file, file)) {
+  if (!loaded_ || !SameFile(loaded_->file, file)) {
     loaded_.reset();
     if (Result failed = Load(staged->locked.fd(), file, &loaded_); !failed.ok()) return failed;
   }
   // A dirty hive is committed as its logs recover it, which may be longer.
-  struct stat content;
-  if (fstat(loaded_->CellsIn(staged->locked.fd()), &content) != 0) return FileFailure(errno);
-  staged->length = static_cast<std::size_t>(std::max(file.st_size, content.st_size));
+  staged->length = static_cast<std::size_t>(loaded_->pages->size());
   staged_ = std::move(staged);
   return kSuccess;
 }
@@ -403,46 +416,31 @@ Result HiveRegistry::BeginChange() {
 Result HiveRegistry::Commit() {
   if (!staged_) return kSuccess;
   std::unique_ptr<Staged> staged = std::move(staged_);
-  if (!staged->changed) return kSuccess;
-  // Most changes the hive takes where it stands. For the others hivex
-  // writes the whole hive, by name: to a pipe, compared page by page with
-  // the hive as loaded as it comes. hivex keeps every cell it did not
-  // change where it was, so the pages that differ are few.
-  // A recovered hive is changed as it stands in memory.
+  if (staged->change.empty()) return kSuccess;
+  // The change is made to the hive's pages as loaded (a dirty one as its
+  // logs recover it), and only the pages it changes are written.
   ChangedPages changed;
-  const int content = loaded_->CellsIn(staged->locked.fd());
-  struct stat content_status;
-  if (fstat(content, &content_status) != 0) return FileFailure(errno);
-  int error = staged->in_place.Pages(content, static_cast<std::uint64_t>(content_status.st_size),
-                                     loaded_->bins, loaded_->minor_version, &changed);
-  const bool in_place = error == 0;
-  if (error == ENOTSUP) {
-    error = FindChangedPages(
-        content, content_status.st_size,
-        [this](int pipe) {
-          errno = 0;
-          if (hivex_commit(loaded_->hive.get(), ProcPath(pipe).c_str(), 0) == 0) return 0;
-          return errno != 0 ? errno : EIO;
-        },
-        MendHiveChecksum, &changed);
+  std::string refusal;
+  int error =
+      staged->change.Pages(*loaded_->walk, loaded_->header.minor_version, &changed, &refusal);
+  if (error == 0 && !staged->pending.empty()) {
+    error = AddPagesThatDiffer(staged->locked.fd(), staged->pending, &changed);
+  }
+  if (error == EINVAL) {
+    loaded_.reset();
+    return Failure(kRegistryCorrupt,
+                   "was not changed: " + refusal + ". The hive was left as it was");
   }
   CommitOutcome outcome{error, {}};
   if (error == 0) {
     staged->locked.GiveUpRoom();  // to the log and the hive's growth
-    HiveCommit commit{&placed_, staged->locked.fd(), [this] { return WindowsBuild(); }, -1,
-                      nullptr};
-    if (loaded_->recovered) {
-      commit.recovered = loaded_->recovered.get();
-      commit.recovered_pages = &loaded_->recovered_pages;
-    }
+    HiveCommit commit{&placed_, staged->locked.fd(), [this] { return WindowsBuild(); },
+                      loaded_->pages.get()};
     outcome = CommitThroughLog(commit, changed);
+    if (outcome.ok() && !staged->pending.empty()) staged->locked.DropJournal();
   }
-  // Kept for the next change while the file stays as it was written.
-  if (!outcome.ok() || loaded_->recovered || StatPlaced(placed_, &loaded_->file) != 0) {
-    loaded_.reset();
-  } else if (in_place) {
-    loaded_->cells_as_in_file = false;
-  }
+  // Read again for whatever follows: the file is another now.
+  loaded_.reset();
   if (!outcome.refusal.empty()) return Failure(kRegistryIoFailed, outcome.refusal);
   return outcome.error != 0 ? FileFailure(outcome.error) : kSuccess;
 }

@@ -1,8 +1,8 @@
 // One hive of the registry as a Windows installation keeps it on its disk:
 // a SOFTWARE hive (HKEY_LOCAL_MACHINE\Software) or a user's NTUSER.DAT
-// (HKEY_CURRENT_USER), read through hivex and written through the hive's
-// transaction logs as Windows writes it, for repairing an installation from
-// a mounted disk.
+// (HKEY_CURRENT_USER), read a page at a time down the key's path and
+// written through the hive's transaction logs as Windows writes it, for
+// repairing an installation from a mounted disk.
 #ifndef VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_REGISTRY_H_
 #define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_REGISTRY_H_
 
@@ -18,6 +18,7 @@
 #include "platform/posix/files/placed_file.h"
 #include "platform/posix/registry/hive/code_page.h"
 #include "platform/posix/registry/hive/hive_header.h"
+#include "platform/posix/registry/hive/hive_walk.h"
 #include "platform/registry.h"
 
 namespace vendrel::platform {
@@ -60,7 +61,7 @@ class HiveRegistry : public Registry {
   std::optional<std::uint32_t> WindowsBuild();
 
  private:
-  struct Loaded;  // a hive read into memory through hivex
+  struct Loaded;  // a hive opened to be read a page at a time
   struct Staged;  // the lock held from a change's first set to its commit
   struct Value {
     std::string name;  // as the A functions give it
@@ -71,17 +72,27 @@ class HiveRegistry : public Registry {
   // this object last wrote them.
   struct OpenedKey {
     std::string name;               // as opened, for reports
-    std::vector<std::string> path;  // UTF-8 names below the hive's root
+    std::vector<std::string> path;  // UTF-16LE names below the hive's root
     std::vector<Value> values;
+  };
+  // A key as the loaded hive holds it: its cell, those of the keys on the
+  // way to it (the root first), and its values.
+  struct FoundKey {
+    KeyCell key;
+    std::vector<std::uint64_t> path;
+    std::vector<ValueCell> values;
   };
 
   // The key's path inside the hive for a path below the root key, or
   // nothing when the hive cannot hold it.
   bool HivePath(RootKey root, const std::string& sub_key, bool has_wow64_node,
                 std::vector<std::string>* path) const;
-  // Reads a value of the key, its name also as stored (UTF-8); false when
-  // the name cannot be read.
-  bool ReadValue(void* hive, std::size_t value, Value* read, std::string* stored_name) const;
+  // Walks the loaded hive to the key at path; kFileNotFound when it has
+  // no such key.
+  Result FindKey(const std::string& key_name, const std::vector<std::string>& path,
+                 FoundKey* found) const;
+  // Whether the loaded hive's root has a Wow6432Node key.
+  Result HasWow64Node(bool* has) const;
   Result Failure(WinCode code, const std::string& problem) const;
   // The report of a key that cannot be read or changed safely.
   Result Damaged(const std::string& key_name, const std::string& problem) const;

@@ -11,7 +11,7 @@
 namespace vendrel::platform {
 namespace {
 
-constexpr std::size_t kEntryHead = 40;   // up to the first page reference
+constexpr std::size_t kEntryHead = kLogEntryHead;
 constexpr std::size_t kHashedHead = 32;  // what the second hash covers
 constexpr std::size_t kPageReference = 8;
 constexpr std::uint64_t kPageUnit = 4096;

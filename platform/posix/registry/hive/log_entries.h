@@ -16,6 +16,9 @@
 
 namespace vendrel::platform {
 
+// What an entry holds before its first page reference.
+constexpr std::size_t kLogEntryHead = 40;
+
 // An entry whose hashes and bounds held.
 struct LogEntry {
   std::string_view bytes;  // the whole entry, within its log

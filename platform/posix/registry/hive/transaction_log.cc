@@ -56,12 +56,19 @@ std::uint32_t HighestInHive(const HiveStart& start) {
   return start.trusted ? std::max(start.primary, start.secondary) : 0;
 }
 
+// The hive's base block; the caller has checked that the hive holds one.
+std::string BaseBlock(const HiveSource& hive) {
+  std::string block;
+  if (!hive.Read(0, kHiveBaseBlock, &block)) block.assign(kHiveBaseBlock, '\0');
+  return block;
+}
+
 // Gives the image a clean base block, made from the hive's; a log's base
 // block first takes the place of one whose checksum is wrong.
-void Settle(std::string_view hive, RecoveredImage* image, const HiveStart& start,
+void Settle(const HiveSource& hive, RecoveredImage* image, const HiveStart& start,
             const LogBaseBlock* replacement_from, std::string_view replacement,
             std::uint32_t sequence, std::uint32_t bins_size, const std::uint32_t* flags) {
-  std::string block(hive.substr(0, kHiveBaseBlock));
+  std::string block = BaseBlock(hive);
   if (!start.trusted && replacement_from != nullptr) {
     block.replace(0, kLogSector, replacement.data(), kLogSector);
     PutWord(&block, kFileTypeAt, 0);  // a primary file again
@@ -73,6 +80,21 @@ void Settle(std::string_view hive, RecoveredImage* image, const HiveStart& start
   MendHiveChecksum(block.data(), block.size());
   image->Put(0, block);
 }
+
+// A hive held whole in memory, as a recovery reads it.
+class StringSource : public HiveSource {
+ public:
+  explicit StringSource(std::string_view hive) : hive_(hive) {}
+  std::uint64_t size() const override { return hive_.size(); }
+  bool Read(std::uint64_t at, std::size_t size, std::string* out) const override {
+    if (at > hive_.size() || hive_.size() - at < size) return false;
+    out->assign(hive_.substr(at, size));
+    return true;
+  }
+
+ private:
+  std::string_view hive_;
+};
 
 // The image a recovery in memory changes: the hive's own string.
 class StringImage : public RecoveredImage {
@@ -89,7 +111,7 @@ class StringImage : public RecoveredImage {
   std::string* hive_;
 };
 
-std::string ApplyEntries(std::string_view hive, RecoveredImage* image, const HiveStart& start,
+std::string ApplyEntries(const HiveSource& hive, RecoveredImage* image, const HiveStart& start,
                          std::vector<Candidate> candidates, Recovery* recovery) {
   std::uint32_t highest = HighestInHive(start);
   for (const Candidate& candidate : candidates) {
@@ -149,13 +171,14 @@ std::string ApplyEntries(std::string_view hive, RecoveredImage* image, const Hiv
   return "";
 }
 
-std::string ApplyDirtyVectors(std::string_view hive, RecoveredImage* image, const HiveStart& start,
+std::string ApplyDirtyVectors(const HiveSource& hive, RecoveredImage* image, const HiveStart& start,
                               const std::vector<Candidate>& candidates, Recovery* recovery) {
   std::uint64_t timestamp = start.timestamp;
   if (!start.trusted) {
     // The first bin keeps a copy of the last write time.
-    if (hive.size() < kFirstBinTimestampAt + 8) return "it is too short to hold a hive bin";
-    timestamp = Field(hive, kFirstBinTimestampAt, 8);
+    std::string stamp;
+    if (!hive.Read(kFirstBinTimestampAt, 8, &stamp)) return "it is too short to hold a hive bin";
+    timestamp = Field(stamp, 0, 8);
   }
   const Candidate* matching = nullptr;
   for (const Candidate& candidate : candidates) {
@@ -194,14 +217,16 @@ std::string RecoverHive(std::string* hive, const std::vector<HiveLog>& logs, Rec
   // Read from a copy, as the image is the hive itself.
   const std::string original = *hive;
   StringImage image(hive);
-  return RecoverHive(original, logs, &image, recovery);
+  return RecoverHive(StringSource(original), logs, &image, recovery);
 }
 
-std::string RecoverHive(std::string_view hive, const std::vector<HiveLog>& logs,
+std::string RecoverHive(const HiveSource& hive, const std::vector<HiveLog>& logs,
                         RecoveredImage* image, Recovery* recovery) {
   *recovery = Recovery{};
   HiveHeader header;
-  const HiveState state = ReadHiveHeader(hive, &header);
+  std::string block;
+  const HiveState state =
+      hive.Read(0, kHiveBaseBlock, &block) ? ReadHiveHeader(block, &header) : HiveState::kNotAHive;
   if (state == HiveState::kNotAHive) {
     return "it is not a registry hive (it has no \"regf\" base block): copy the hive file from "
            "the disk again";
@@ -211,7 +236,7 @@ std::string RecoverHive(std::string_view hive, const std::vector<HiveLog>& logs,
   start.trusted = state == HiveState::kDirty;
   start.primary = header.primary_sequence;
   start.secondary = header.secondary_sequence;
-  start.timestamp = Field(hive, kTimestampAt, 8);
+  start.timestamp = Field(block, kTimestampAt, 8);
   if (logs.empty()) {
     return "it was not closed cleanly and no transaction log came with it: copy its .LOG1 and "
            ".LOG2 files (or its .LOG file) from beside it on the disk";

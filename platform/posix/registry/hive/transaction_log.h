@@ -50,9 +50,18 @@ struct Recovery {
 // and the hive is left as it was.
 std::string RecoverHive(std::string* hive, const std::vector<HiveLog>& logs, Recovery* recovery);
 
-// Where a recovery puts what it applies: hive is only read, and every
-// change goes to image, which starts as a copy of it (a file in memory, so
-// that a large hive is not copied twice).
+// The hive a recovery reads, whose bytes it asks for as it needs them: a
+// hive file's pages are read on demand, never all at once.
+class HiveSource {
+ public:
+  virtual ~HiveSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // size bytes from at into *out; false when they cannot be read.
+  virtual bool Read(std::uint64_t at, std::size_t size, std::string* out) const = 0;
+};
+
+// Where a recovery puts what it applies: the hive is only read, and every
+// change goes to image, which stands for the hive with its changes.
 class RecoveredImage {
  public:
   virtual ~RecoveredImage() = default;
@@ -62,7 +71,7 @@ class RecoveredImage {
 };
 
 // The same, reading hive and writing what changes to image.
-std::string RecoverHive(std::string_view hive, const std::vector<HiveLog>& logs,
+std::string RecoverHive(const HiveSource& hive, const std::vector<HiveLog>& logs,
                         RecoveredImage* image, Recovery* recovery);
 
 }  // namespace vendrel::platform

@@ -9,48 +9,22 @@
 namespace vendrel::platform {
 namespace {
 
-// Unicode's simple upper case, as Windows folds the UTF-16 units of a name;
-// only ASCII where the C library has no UTF-8 locale.
-char32_t Upper(char32_t c) {
-  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  if (unicode == locale_t{}) return c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c;
-  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), unicode));
-}
-
-// The name as stored, each character in upper case. A byte that starts no
-// well-formed character stands for itself, apart from every character, so
-// that different bytes never fold into one.
-std::u32string FoldStored(std::string_view utf8) {
-  constexpr char32_t kStrayByte = 0x110000;
+// The name as stored, each UTF-16 unit in upper case (a surrogate stands
+// for itself), and a last odd byte apart from every unit.
+std::u32string FoldStored(std::string_view utf16) {
   std::u32string folded;
-  for (std::size_t at = 0; at < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[at]);
-    const std::size_t length = lead < 0x80   ? 1
-                               : lead < 0xC0 ? 0
-                               : lead < 0xE0 ? 2
-                               : lead < 0xF0 ? 3
-                                             : 4;
-    char32_t c = length == 1 ? lead : lead & (0x7Fu >> length);
-    bool well_formed = length != 0 && at + length <= utf8.size();
-    for (std::size_t i = 1; well_formed && i < length; ++i) {
-      const auto next = static_cast<unsigned char>(utf8[at + i]);
-      well_formed = (next & 0xC0) == 0x80;
-      c = c << 6 | (next & 0x3Fu);
-    }
-    if (well_formed) {
-      folded += Upper(c);
-      at += length;
-    } else {
-      folded += static_cast<char32_t>(kStrayByte + lead);
-      ++at;
-    }
+  for (std::size_t at = 0; at + 1 < utf16.size(); at += 2) {
+    const char32_t unit = static_cast<unsigned char>(utf16[at]) |
+                          static_cast<char32_t>(static_cast<unsigned char>(utf16[at + 1])) << 8;
+    folded += unit >= 0xD800 && unit < 0xE000 ? unit : UpperCase(unit);
   }
+  if (utf16.size() % 2 != 0) folded += static_cast<char32_t>(0x110000 + utf16.back());
   return folded;
 }
 
 // The name as the A functions see it, compared as they compare names.
-std::string FoldConverted(std::string_view utf8, const CodePage& code_page) {
-  std::string folded = code_page.FromUtf8(utf8);
+std::string FoldConverted(std::string_view utf16, const CodePage& code_page) {
+  std::string folded = code_page.FromUtf16(utf16);
   for (char& c : folded) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
@@ -58,6 +32,12 @@ std::string FoldConverted(std::string_view utf8, const CodePage& code_page) {
 }
 
 }  // namespace
+
+char32_t UpperCase(char32_t c) {
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  if (unicode == locale_t{}) return c >= U'a' && c <= U'z' ? c - U'a' + U'A' : c;
+  return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), unicode));
+}
 
 std::optional<std::pair<std::size_t, std::size_t>> FindNamesTakenForOne(
     const std::vector<std::string>& names, const CodePage& code_page) {

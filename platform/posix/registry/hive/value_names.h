@@ -15,11 +15,15 @@
 
 namespace vendrel::platform {
 
-// The first two of names (UTF-8, as the hive library gives them) that are
-// equal without regard to case, either as stored or as the code page
-// converts them for the A functions: their positions in names.
+// The first two of names (UTF-16LE, as a hive stores them) that are equal
+// without regard to case, either as stored or as the code page converts
+// them for the A functions: their positions in names.
 std::optional<std::pair<std::size_t, std::size_t>> FindNamesTakenForOne(
     const std::vector<std::string>& names, const CodePage& code_page);
+
+// Unicode's simple upper case, as Windows folds the UTF-16 units of a name;
+// only ASCII where the C library has no UTF-8 locale.
+char32_t UpperCase(char32_t c);
 
 }  // namespace vendrel::platform
 

@@ -44,18 +44,6 @@ std::string Page(std::size_t at, const std::string& bytes) {
   return Field(at, 8) + Field(bytes.size(), 4) + bytes;
 }
 
-// A writer of content to the pipe it is given.
-ContentWriter WriteOf(const std::string& content) {
-  return [content](int pipe) {
-    for (std::size_t at = 0; at < content.size();) {
-      const ssize_t wrote = write(pipe, content.data() + at, content.size() - at);
-      if (wrote <= 0) return errno;
-      at += static_cast<std::size_t>(wrote);
-    }
-    return 0;
-  };
-}
-
 class RewriteJournalTest : public ::testing::Test {
  public:
   RewriteJournalTest() {
@@ -96,10 +84,9 @@ TEST_F(RewriteJournalTest, EveryNameSeesTheNewContentAndNothingIsLeft) {
   EXPECT_EQ(entries, 2);  // the file and the other folder
 }
 
-// The pages are found while a writer writes the new content to a pipe. A
-// journal of just those pages, as an earlier version left one beside a
-// hive, completes the file in place: every name stays one file, it grows
-// or shrinks to the new length, and no journal is left.
+// A journal of just the pages that change, as an earlier version left one
+// beside a hive, completes the file in place: every name stays one file,
+// it grows or shrinks to the new length, and no journal is left.
 TEST_F(RewriteJournalTest, AJournalOfPagesLeavesTheNewContentInPlace) {
   const std::string pages = std::string(4096, 'a') + std::string(4096, 'b');
   const std::string three = pages.substr(0, 4096) + pages.substr(0, 4096) + pages.substr(0, 4096);
@@ -108,36 +95,14 @@ TEST_F(RewriteJournalTest, AJournalOfPagesLeavesTheNewContentInPlace) {
     WriteFile(path_, before);
     const ino_t inode = InodeOf(path_);
     const JournalSite site = Site(dir_.path());
-    ChangedPages changed;
-    ASSERT_EQ(FindChangedPages(site.fd, site.file.st_size, WriteOf(after), nullptr, &changed), 0);
-    EXPECT_EQ(changed.length, after.size());
-    EXPECT_EQ(changed.records, Page(4096, pages.substr(4096)) + Page(12288, "tail"));
-    WriteFile(journal_, Journal(inode, "settings.ini", changed.records, "VENDREL JOURNALP",
-                                after.size()));
+    const std::string records = Page(4096, pages.substr(4096)) + Page(12288, "tail");
+    WriteFile(journal_, Journal(inode, "settings.ini", records, "VENDREL JOURNALP", after.size()));
     chmod(journal_.c_str(), 0600);
     ASSERT_EQ(CompletePendingRewrite(site), 0);
     EXPECT_EQ(ReadFile(dir_ / "other/second"), after);
     EXPECT_EQ(InodeOf(path_), inode);
     EXPECT_FALSE(std::filesystem::exists(journal_));
   }
-}
-
-// Whatever fails, the writer is never left waiting on a full pipe, and the
-// first failure is the one reported.
-TEST_F(RewriteJournalTest, AFailedComparisonOrWriterIsReported) {
-  const std::string big(3 << 20, 'n');  // more than the pipe and a stretch hold
-  const JournalSite site = Site(dir_.path());
-  ChangedPages changed;
-  EXPECT_EQ(FindChangedPages(-1, 10, WriteOf(big), nullptr, &changed), EBADF);
-  auto half_then_fail = [&](int pipe) {
-    WriteOf(big.substr(0, big.size() / 2))(pipe);
-    return ENOSPC;
-  };
-  EXPECT_EQ(FindChangedPages(site.fd, site.file.st_size, half_then_fail, nullptr, &changed),
-            ENOSPC);
-  auto mend = [](char* start, std::size_t size) { start[size > 1 ? 1 : 0] = 'M'; };
-  ASSERT_EQ(FindChangedPages(site.fd, site.file.st_size, WriteOf(kOld), mend, &changed), 0);
-  EXPECT_EQ(changed.records, Page(0, "oMd content, longer than the new"));
 }
 
 // What a later run finds at the journal's name, and what it does: a journal

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/posix/files/little_endian.h"
 #include "platform/posix/files/unique_fd.h"
 #include "platform/posix/registry/hive/hive_commit.h"
 #include "platform/posix/registry/hive/hive_header.h"
@@ -37,6 +38,8 @@ std::string Word(std::size_t value) {
   for (std::size_t b = 0; b < 4; ++b) word[b] = static_cast<char>((value >> (8 * b)) & 0xFF);
   return word;
 }
+
+std::string Field8(std::uint64_t value) { return Word(value & 0xFFFFFFFF) + Word(value >> 32); }
 
 // The file offset of the cell of the value of that name, found by its name
 // behind the 20 bytes of the value's fields.
@@ -233,11 +236,10 @@ TEST_F(HiveRegistryTest, HivesThatMustNotBeTouchedAreRefusedAndLeft) {
             kRegistryCorrupt);
   EXPECT_EQ(ReadFile(path_), std::string(9000, 'x'));
 
-  // hivex adds a bin where the header says the bins end: past a gap, or
-  // over the last bins.
+  // Bins the header gives wrongly are never read or added to.
   const std::string made = MakeHive(software_);
   for (const auto& [bins, why] : {std::pair(made.size(), "and the file holds fewer"),
-                                  std::pair(std::size_t{2048}, "not where its header says")}) {
+                                  std::pair(std::size_t{2048}, "which no hive holds")}) {
     std::string hive = made;
     hive.replace(40, 4, Word(bins));
     HiveHeader header;
@@ -290,27 +292,34 @@ TEST_F(HiveRegistryTest, AHiveWhoseChecksumWindowsStoresAsOneIsReadAndWritten) {
   EXPECT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable);
 }
 
-// hivex writes every value of the key back, a long one as one plain cell,
-// which Windows reads as big data from version 1.4 on.
-TEST_F(HiveRegistryTest, AKeyHoldingALongValueIsRefusedWhereWindowsReadsBigData) {
-  software_.Child("Tarvel Global").values.push_back({"Long", kRegBinary, std::string(20000, 'L')});
+// A long value beside the ones set is read (as big data from version 1.4
+// on) and left where it is; data that would need big data is not set.
+TEST_F(HiveRegistryTest, ALongValueIsReadAndLeftAsItIs) {
+  const std::string long_data(20000, 'L');
+  software_.Child("Tarvel Global").values.push_back({"Long", kRegBinary, long_data});
   for (std::uint32_t minor : {5u, 3u}) {
     HiveLayout layout;
     layout.minor_version = minor;
     Write(software_, layout);
-    const std::string before = ReadFile(path_);
     HiveRegistry registry = Registry();
     KeyHandle key = 0;
     ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
-    Result set =
-        registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3);
-    if (minor == 5) {
-      EXPECT_EQ(set, 1013u);
-      EXPECT_NE(set.detail().find("holds a value of 20000 bytes"), std::string::npos);
-      EXPECT_EQ(ReadFile(path_), before);
-    } else {
-      EXPECT_EQ(set, kSuccess);
-    }
+    ASSERT_EQ(
+        registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
+        kSuccess);
+    const std::string longer(16345, 'x');
+    Result set = registry.SetValue(key, "Long", kRegBinary,
+                                   reinterpret_cast<const std::uint8_t*>(longer.data()), 16345);
+    EXPECT_EQ(set, minor == 5 ? 1013u : kSuccess) << set.detail();
+    ASSERT_EQ(registry.FlushKey(key), kSuccess);
+    HiveRegistry again = Registry();
+    ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+    std::uint8_t data[20000];
+    std::uint32_t size = sizeof data;
+    std::uint32_t type = 0;
+    ASSERT_EQ(again.QueryValue(key, "Long", &type, data, &size), kSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), minor == 5 ? long_data : longer);
+    EXPECT_EQ(Text(again, key, "Drive"), "F:\0"s);
   }
 }
 
@@ -361,8 +370,8 @@ TEST_F(HiveRegistryTest, ChangesAreWrittenInPlaceWhereTheFileCanTakeThem) {
       {"data short enough to be held in the value", "Drive", "", 0, true},
       {"data longer than its cell", "Drive", longer, 4096, true},
       {"a value the key does not hold", "LocalDrive", "F:", 4096, true},
-      {"a name that is not ASCII", "Lecteur\xE9", "F:", 4096, false},
-      {"bins that end before the file does", "Drive", "F:", std::string::npos, false, 4096},
+      {"a name that is not ASCII", "Lecteur\xE9", "F:", 4096, true},
+      {"bins that end before the file does", "Drive", "F:\\longer", 0, true, 4096},
   };
   for (const Row& row : rows) {
     testing::WriteFile(path_, MakeHive(software_) + std::string(row.padding, '\0'));
@@ -421,7 +430,7 @@ TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) 
        "its value list and a data cell are one cell"},
       {"a value's data lies past the end of the file",
        [](std::string& hive) { hive.replace(ValueCell(hive, "cddir") + kData, 4, Word(1u << 30)); },
-       "lies outside the file"},
+       "lies outside the hive bins"},
   };
   for (const Row& row : rows) {
     std::string hive = MakeHive(software_);
@@ -449,16 +458,20 @@ TEST_F(HiveRegistryTest, AChangeGoesThroughTheLogWindowsWouldWriteNext) {
     std::map<std::string, int> logs;  // each log's base sequence (0: old format; -1: linked)
     const char* written;              // the log that takes the entry, or the refusal
     char format;
+    std::uint32_t sequence = 7;  // the hive's
   };
   const Row rows[] = {
       {nullptr, {}, "SOFTWARE.LOG1", 1},
       {"19045", {}, "SOFTWARE.LOG1", 6},
       {"2600", {}, "SOFTWARE.LOG", 1},
       {nullptr, {{"SOFTWARE.LOG1", 3}, {"software.log2", 5}}, "SOFTWARE.LOG1", 6},
-      {"7601", {{"SOFTWARE.LOG1", 5}, {"SOFTWARE.LOG2", 3}}, "SOFTWARE.LOG2", 6},
+      {"19045", {{"SOFTWARE.LOG1", 5}, {"SOFTWARE.LOG2", 3}}, "SOFTWARE.LOG2", 6},
+      {"7601", {{"SOFTWARE.LOG1", 5}, {"SOFTWARE.LOG2", 3}}, "SOFTWARE.LOG1", 1},
       {"19045", {{"SOFTWARE.LOG2", 0}, {"SOFTWARE.LOG1", 0}}, "SOFTWARE.LOG1", 1},
       {nullptr, {{"SOFTWARE.LOG", 0}}, "SOFTWARE.LOG", 1},
       {nullptr, {{"SOFTWARE.LOG1", -1}}, "more than one name", 0},
+      {nullptr, {}, "SOFTWARE.LOG1", 1, 0xFFFFFFFB},
+      {nullptr, {}, "the end of the numbers", 0, 0xFFFFFFFC},
   };
   for (const Row& row : rows) {
     testing::ScratchFolder dir;
@@ -468,7 +481,9 @@ TEST_F(HiveRegistryTest, AChangeGoesThroughTheLogWindowsWouldWriteNext) {
       root.Child("Microsoft").Child("Windows NT").Child("CurrentVersion").values = {
           {"CurrentBuildNumber", kRegSz, Utf16Text(row.build)}};
     }
-    Write(root);
+    HiveLayout layout;
+    layout.primary_sequence = layout.secondary_sequence = row.sequence;
+    Write(root, layout);
     std::map<std::string, std::string> before{{"SOFTWARE", ReadFile(path_)}};
     for (const auto& [name, sequence] : row.logs) {
       LogBase base;
@@ -496,8 +511,41 @@ TEST_F(HiveRegistryTest, AChangeGoesThroughTheLogWindowsWouldWriteNext) {
     HiveHeader header;
     ASSERT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable) << row.written;
     EXPECT_EQ(log[28], row.format) << row.written;
-    EXPECT_EQ(header.primary_sequence, static_cast<unsigned char>(log[4]) + 1u) << row.written;
+    EXPECT_EQ(header.primary_sequence, Field(log, 4, 4) + 1) << row.written;
   }
+}
+
+// A change an earlier version left in a journal beside the hive, not yet
+// in the hive, is read as the hive's and goes in with the next change,
+// through the log; the journal then goes.
+TEST_F(HiveRegistryTest, AnEarlierVersionsJournalGoesInThroughTheLog) {
+  Write(software_);
+  software_.Child("Tarvel Global").values[0].data = Utf16Text("Z:");
+  const std::string pending = MakeHive(software_), journal = dir_ / ".SOFTWARE.vendrel-journal";
+  struct stat file {};
+  stat(path_.c_str(), &file);
+  const std::string covered = Field8(file.st_ino) + Field8(pending.size()), name = "SOFTWARE";
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const std::string* part : {&covered, &name, &pending}) {
+    for (unsigned char c : *part) hash = (hash ^ c) * 1099511628211ULL;
+  }
+  std::string bytes = "VENDREL JOURNAL2";
+  for (const std::string& part : {covered, Field8(hash), Word(8), name, pending}) bytes += part;
+  testing::WriteFile(journal, bytes);
+  chmod(journal.c_str(), 0600);
+  HiveRegistry registry = Registry();
+  KeyHandle key = 0;
+  ASSERT_EQ(registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(registry, key, "Drive"), "Z:\0"s);
+  ASSERT_EQ(registry.SetValue(key, "Odd", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
+            kSuccess);
+  ASSERT_EQ(registry.FlushKey(key), kSuccess);
+  EXPECT_FALSE(std::filesystem::exists(journal));
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "SOFTWARE.LOG1"));
+  HiveRegistry again = Registry();
+  ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+  EXPECT_EQ(Text(again, key, "Drive"), "Z:\0"s);
+  EXPECT_EQ(Text(again, key, "Odd"), "F:\0"s);
 }
 
 // A change that would make the hive larger than this program reads is
@@ -509,9 +557,9 @@ TEST_F(HiveRegistryTest, AChangePastTheLargestHiveIsRefusedBeforeAnyWrite) {
   ASSERT_EQ(PlaceTrusted(path_, &placed), 0);
   ChangedPages changed{"", (std::uint64_t{1} << 30) + 4096};
   const UniqueFd fd(open(path_.c_str(), O_RDWR | O_CLOEXEC));
-  EXPECT_NE(
-      CommitThroughLog({&placed, fd.get(), {}, -1, nullptr}, changed).refusal.find("1024 MiB"),
-      std::string::npos);
+  const HivePages pages(fd.get(), before.size());
+  EXPECT_NE(CommitThroughLog({&placed, fd.get(), {}, &pages}, changed).refusal.find("1024 MiB"),
+            std::string::npos);
   EXPECT_EQ(ReadFile(path_), before);
   EXPECT_FALSE(std::filesystem::exists(dir_ / "SOFTWARE.LOG1"));
 }

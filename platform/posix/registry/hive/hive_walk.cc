@@ -1,0 +1,278 @@
+#include "platform/posix/registry/hive/hive_walk.h"
+
+#include <cstdio>
+
+#include "platform/posix/files/little_endian.h"
+#include "platform/posix/registry/hive/hive_cells.h"
+#include "platform/posix/registry/hive/hive_header.h"
+#include "platform/posix/registry/hive/value_names.h"
+
+namespace vendrel::platform {
+namespace {
+
+// Fields from the start of a cell, its size field included.
+constexpr std::uint64_t kKeyFlags = 6;
+constexpr std::uint64_t kKeySubkeys = 24;
+constexpr std::uint64_t kKeyNameLength = 76;
+constexpr std::uint64_t kKeyFixed = 80;
+constexpr std::uint16_t kKeyNameCompressed = 0x20;
+constexpr std::uint64_t kValueFixed = 24;
+constexpr std::uint16_t kValueNameCompressed = 1;
+constexpr std::uint64_t kListHead = 8;  // size, signature, count
+// Longer data lies in big data cells in hives of version 1.4 and later, in
+// segments of at most this many bytes.
+constexpr std::uint32_t kLargestPlainData = 16344;
+constexpr std::uint32_t kFirstBigDataVersion = 4;
+// A bin larger than this, or a key with more subkeys, is no hive's.
+constexpr std::uint64_t kLargestBin = std::uint64_t{64} << 20;
+constexpr std::uint64_t kMostSubkeys = std::uint64_t{1} << 20;
+
+std::string Hex(std::uint64_t offset) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
+  return text;
+}
+
+// A name as UTF-16LE: a compressed one holds one byte for each character.
+std::string Utf16Name(std::string bytes, bool compressed) {
+  if (!compressed) return bytes;
+  std::string wide;
+  wide.reserve(2 * bytes.size());
+  for (char c : bytes) {
+    wide += c;
+    wide += '\0';
+  }
+  return wide;
+}
+
+std::uint32_t Upper16(std::uint32_t unit) {
+  return unit >= 0xD800 && unit < 0xE000 ? unit : static_cast<std::uint32_t>(UpperCase(unit));
+}
+
+}  // namespace
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t at = 0; at + 1 < a.size(); at += 2) {
+    if (Upper16(static_cast<std::uint32_t>(Field(a, at, 2))) !=
+        Upper16(static_cast<std::uint32_t>(Field(b, at, 2)))) {
+      return false;
+    }
+  }
+  return a.size() % 2 == 0 || a.back() == b.back();
+}
+
+bool HiveWalk::Word(std::uint64_t at, std::uint32_t* value) const {
+  std::string bytes;
+  if (!pages_.Read(at, 4, &bytes)) return false;
+  *value = static_cast<std::uint32_t>(Field(bytes, 0, 4));
+  return true;
+}
+
+std::string HiveWalk::BinOf(std::uint64_t offset, std::uint64_t* start, std::uint64_t* end) const {
+  if (offset < kHiveBaseBlock + kBinHeader || offset >= bins_end_) {
+    return "a cell at " + Hex(offset) + " lies outside the hive bins";
+  }
+  // A bin starts on a page: the nearest header before the cell is its bin's.
+  const std::uint64_t page = offset / kHivePage * kHivePage;
+  for (std::uint64_t at = page; at >= kHiveBaseBlock && page - at < kLargestBin; at -= kHivePage) {
+    std::string header;
+    if (!pages_.Read(at, 12, &header)) return "its hive bin at " + Hex(at) + " cannot be read";
+    if (header.compare(0, 4, "hbin") != 0 ||
+        InFile(static_cast<std::uint32_t>(Field(header, 4, 4))) != at) {
+      continue;
+    }
+    const std::uint64_t size = Field(header, 8, 4);
+    if (size == 0 || size % kHivePage != 0 || size > bins_end_ - at || at + size <= offset) {
+      return "its hive bin at " + Hex(at) + " is damaged";
+    }
+    *start = at;
+    *end = at + size;
+    return "";
+  }
+  return "a cell at " + Hex(offset) + " lies in no hive bin";
+}
+
+std::string HiveWalk::UsedCell(std::uint64_t offset, std::uint64_t least, const char* signature,
+                               std::uint64_t* size) const {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  if (std::string wrong = BinOf(offset, &start, &end); !wrong.empty()) return wrong;
+  std::string head;
+  if (!pages_.Read(offset, 6, &head)) return "its cell at " + Hex(offset) + " cannot be read";
+  const auto stored = static_cast<std::uint32_t>(Field(head, 0, 4));
+  // A used cell gives its size as a negative number.
+  if ((stored & 0x80000000) == 0) return "its cell at " + Hex(offset) + " is a free cell";
+  *size = std::uint64_t{static_cast<std::uint32_t>(-stored)};
+  if (offset < start + kBinHeader || *size > end - offset) {
+    return "its cell at " + Hex(offset) + " runs past its hive bin";
+  }
+  if (*size < least) return "its cell at " + Hex(offset) + " is too small for what it holds";
+  if (signature != nullptr && head.compare(4, 2, signature) != 0) {
+    return "its cell at " + Hex(offset) + " is not the " + signature + " cell it should be";
+  }
+  return "";
+}
+
+std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key) const {
+  const std::uint64_t offset = InFile(stored);
+  std::uint64_t size = 0;
+  if (std::string wrong = UsedCell(offset, kKeyFixed, "nk", &size); !wrong.empty()) return wrong;
+  std::string fixed;
+  if (!pages_.Read(offset, kKeyFixed, &fixed)) return "a key at " + Hex(offset) + " cannot be read";
+  const std::uint64_t name_length = Field(fixed, kKeyNameLength, 2);
+  std::string name;
+  if (kKeyFixed + name_length > size || !pages_.Read(offset + kKeyFixed, name_length, &name)) {
+    return "the name of a key at " + Hex(offset) + " runs past its cell";
+  }
+  key->cell = offset;
+  key->name = Utf16Name(std::move(name), (Field(fixed, kKeyFlags, 2) & kKeyNameCompressed) != 0);
+  key->subkeys = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys, 4));
+  key->subkey_list = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys + 8, 4));
+  key->values = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys + 16, 4));
+  key->value_list = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys + 20, 4));
+  return "";
+}
+
+std::string HiveWalk::Leaf(std::uint64_t list, std::string_view name, KeyCell* child, bool* found,
+                           bool under_root, std::uint64_t* examined) const {
+  std::uint64_t size = 0;
+  if (std::string wrong = UsedCell(list, kListHead, nullptr, &size); !wrong.empty()) return wrong;
+  std::string head;
+  if (!pages_.Read(list + 4, 4, &head)) return "a subkey list at " + Hex(list) + " cannot be read";
+  const std::string kind = head.substr(0, 2);
+  const std::uint64_t count = Field(head, 2, 2);
+  const std::uint64_t step = kind == "lf" || kind == "lh" ? 8 : 4;
+  if ((kind != "lf" && kind != "lh" && kind != "li" && kind != "ri") ||
+      (under_root && kind == "ri")) {
+    return "its subkey list at " + Hex(list) + " is of no kind Windows writes there";
+  }
+  if (kListHead + count * step > size) {
+    return "its subkey list at " + Hex(list) + " counts more entries than it holds";
+  }
+  std::string entries;
+  if (!pages_.Read(list + kListHead, count * step, &entries)) {
+    return "a subkey list at " + Hex(list) + " cannot be read";
+  }
+  for (std::uint64_t i = 0; i < count && !*found; ++i) {
+    const auto entry = static_cast<std::uint32_t>(Field(entries, i * step, 4));
+    if (kind == "ri") {
+      if (std::string wrong = Leaf(InFile(entry), name, child, found, true, examined);
+          !wrong.empty()) {
+        return wrong;
+      }
+      continue;
+    }
+    if (++*examined > kMostSubkeys) return "a key lists more subkeys than a hive can hold";
+    if (std::string wrong = Key(entry, child); !wrong.empty()) return wrong;
+    *found = SameName(child->name, name);
+  }
+  return "";
+}
+
+std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* child,
+                            bool* found) const {
+  *found = false;
+  if (key.subkeys == 0) return "";
+  std::uint64_t examined = 0;
+  return Leaf(InFile(key.subkey_list), name, child, found, false, &examined);
+}
+
+std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values) const {
+  values->clear();
+  if (key.values == 0) return "";
+  const std::uint64_t list = InFile(key.value_list);
+  std::uint64_t size = 0;
+  if (std::string wrong = UsedCell(list, 4, nullptr, &size); !wrong.empty()) return wrong;
+  if (4 + std::uint64_t{4} * key.values > size) {
+    return "its value list at " + Hex(list) + " counts more values than it holds";
+  }
+  std::string entries;
+  if (!pages_.Read(list + 4, std::uint64_t{4} * key.values, &entries)) {
+    return "its value list at " + Hex(list) + " cannot be read";
+  }
+  for (std::uint64_t i = 0; i < key.values; ++i) {
+    ValueCell value;
+    value.cell = InFile(static_cast<std::uint32_t>(Field(entries, 4 * i, 4)));
+    if (std::string wrong = UsedCell(value.cell, kValueFixed, "vk", &size); !wrong.empty()) {
+      return wrong;
+    }
+    std::string fixed;
+    if (!pages_.Read(value.cell, kValueFixed, &fixed)) {
+      return "a value at " + Hex(value.cell) + " cannot be read";
+    }
+    const std::uint64_t name_length = Field(fixed, 6, 2);
+    std::string name;
+    if (kValueFixed + name_length > size ||
+        !pages_.Read(value.cell + kValueFixed, name_length, &name)) {
+      return "the name of a value at " + Hex(value.cell) + " runs past its cell";
+    }
+    value.name = Utf16Name(std::move(name), (Field(fixed, 20, 2) & kValueNameCompressed) != 0);
+    const auto length = static_cast<std::uint32_t>(Field(fixed, 8, 4));
+    value.in_value = (length & kDataInline) != 0;
+    value.length = length & ~kDataInline;
+    value.data = static_cast<std::uint32_t>(Field(fixed, 12, 4));
+    value.type = static_cast<std::uint32_t>(Field(fixed, 16, 4));
+    if (value.in_value && value.length > 4) {
+      return "a value at " + Hex(value.cell) + " holds more data in itself than it can";
+    }
+    values->push_back(std::move(value));
+  }
+  return "";
+}
+
+std::uint64_t HiveWalk::DataCell(const ValueCell& value) const {
+  const bool big = minor_version_ >= kFirstBigDataVersion && value.length > kLargestPlainData;
+  return value.in_value || value.length == 0 || big ? 0 : InFile(value.data);
+}
+
+std::string HiveWalk::Data(const ValueCell& value, std::string* data) const {
+  data->clear();
+  if (value.in_value) {
+    std::string word;
+    PutField(&word, value.data, 4);
+    *data = word.substr(0, value.length);
+    return "";
+  }
+  if (value.length == 0) return "";
+  std::uint64_t size = 0;
+  if (const std::uint64_t cell = DataCell(value); cell != 0) {
+    if (std::string wrong = UsedCell(cell, 4 + std::uint64_t{value.length}, nullptr, &size);
+        !wrong.empty()) {
+      return wrong;
+    }
+    return pages_.Read(cell + 4, value.length, data) ? ""
+                                                     : "data at " + Hex(cell) + " cannot be read";
+  }
+  // Big data: a db cell, its list of segments, each of up to 16344 bytes.
+  const std::uint64_t big = InFile(value.data);
+  if (std::string wrong = UsedCell(big, 12, "db", &size); !wrong.empty()) return wrong;
+  std::string head;
+  if (!pages_.Read(big + 6, 6, &head)) return "big data at " + Hex(big) + " cannot be read";
+  const std::uint64_t count = Field(head, 0, 2);
+  const std::uint64_t list = InFile(static_cast<std::uint32_t>(Field(head, 2, 4)));
+  if (count * kLargestPlainData < value.length) {
+    return "big data at " + Hex(big) + " has fewer segments than its length needs";
+  }
+  if (std::string wrong = UsedCell(list, 4 + 4 * count, nullptr, &size); !wrong.empty()) {
+    return wrong;
+  }
+  std::string segments;
+  if (!pages_.Read(list + 4, 4 * count, &segments))
+    return "big data at " + Hex(big) + " cannot be read";
+  for (std::uint64_t i = 0; data->size() < value.length; ++i) {
+    const std::uint64_t segment = InFile(static_cast<std::uint32_t>(Field(segments, 4 * i, 4)));
+    const std::uint64_t part =
+        std::min<std::uint64_t>(kLargestPlainData, value.length - data->size());
+    std::string bytes;
+    if (std::string wrong = UsedCell(segment, 4 + part, nullptr, &size); !wrong.empty()) {
+      return wrong;
+    }
+    if (!pages_.Read(segment + 4, part, &bytes))
+      return "big data at " + Hex(segment) + " cannot be read";
+    data->append(bytes);
+  }
+  return "";
+}
+
+}  // namespace vendrel::platform
