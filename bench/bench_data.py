@@ -59,16 +59,40 @@ def product_key_store(values: int) -> bytes:
 
 def software_hive_plan(values: int) -> bytes:
     """make_hive's plan of a SOFTWARE hive in the shape of bench_files.h's:
-    the product key with two of its values, and values in vendors' keys of
-    ten; 100,000 values make about 10 MB."""
+    the product key with two of its values, the build of Windows 10 22H2,
+    and values in vendors' keys of ten; 100,000 values make about 10 MB."""
     def text(value):
         return (value.encode("utf-16-le") + bytes(2)).hex()
     product = b"Tarvel Global".hex()
     inst_path = text("C:\\KOVA32")
+    version = b"Microsoft\\Windows NT\\CurrentVersion".hex()
     lines = [f"value {product} {b'Drive'.hex()} 1 {text('C:')}",
-             f"value {product} {b'InstPath'.hex()} 1 {inst_path}"]
+             f"value {product} {b'InstPath'.hex()} 1 {inst_path}",
+             f"value {version} {b'CurrentBuildNumber'.hex()} 1 {text('19045')}"]
     settings = [(f"Setting{v}".encode().hex(), text(f"some setting text {v}")) for v in range(10)]
     for k in range(values // 10):
         path = ("Vendor%d\\Product%d" % (k // 100, k)).encode().hex()
         lines += [f"value {path} {name} 1 {data}" for name, data in settings]
     return ("\n".join(lines) + "\n").encode()
+
+
+def pad_hive(path, size):
+    """Pads a hive file with free bins of 64 KiB (a header and one free cell,
+    the rest left sparse) to size bytes, its base block saying so."""
+    import struct
+    with open(path, "r+b") as hive:
+        base = bytearray(hive.read(4096))
+        at = 4096 + struct.unpack_from("<I", base, 40)[0]
+        while at + (1 << 16) <= size:
+            hive.seek(at)
+            hive.write(b"hbin" + struct.pack("<II", at - 4096, 1 << 16) + bytes(20)
+                       + struct.pack("<I", (1 << 16) - 32))
+            at += 1 << 16
+        hive.truncate(at)
+        struct.pack_into("<I", base, 40, at - 4096)
+        checksum = 0
+        for word in struct.unpack_from("<127I", base):
+            checksum ^= word
+        struct.pack_into("<I", base, 508, {0: 1, 0xFFFFFFFF: 0xFFFFFFFE}.get(checksum, checksum))
+        hive.seek(0)
+        hive.write(base)

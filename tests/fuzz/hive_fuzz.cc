@@ -1,11 +1,11 @@
 // An offline hive, whatever its bytes: the product key is opened, its
-// values read, and one of them set. Each step either succeeds or is refused
-// with a code, never ends the process; a refused step leaves the file as it
-// was, and a value set reads back from the file, as does every other value.
+// values read, and one of them set, through the log it makes beside it. Each step either succeeds
+// or is refused with a code, never ends the process; a refused step leaves the file as it was, and
+// a value set reads back from the file, as does every other value.
 //
 // An input is one byte of choices followed by the hive file. Unless the
 // choices say otherwise, the base block's checksum is mended first, so that
-// most changes the fuzzer makes reach the hive library.
+// most changes the fuzzer makes reach the cells.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -49,8 +49,13 @@ struct Data {
 std::string g_folder;
 std::string g_path;
 
+// The hive and the log a commit made beside it.
+void RemoveFiles() {
+  for (const char* suffix : {"", ".LOG1", ".LOG"}) unlink((g_path + suffix).c_str());
+}
+
 void RemoveFolder() {
-  unlink(g_path.c_str());
+  RemoveFiles();
   rmdir(g_folder.c_str());
 }
 
@@ -120,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::uint8_t choices = data[0];
   std::string hive(reinterpret_cast<const char*>(data) + 1, size - 1);
+  RemoveFiles();  // each input on a hive of its own
   HiveHeader header;
   if ((choices & kKeepChecksum) == 0 && ReadHiveHeader(hive, &header) == HiveState::kBadChecksum) {
     vendrel::platform::PutChecksum(&hive, vendrel::platform::WindowsChecksum(header.plain_xor));

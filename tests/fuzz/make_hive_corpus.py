@@ -66,6 +66,7 @@ def main():
         "users-nt4": (USERS_HIVE, make(make_hive, {f"Software\\{KEY}": product("E:")}, "3 7 7")),
         "names-in-two-cases": (0, make(make_hive, {KEY: product("C:", {"DRIVE": (1, b"D\0:\0\0\0")})})),
         "shared-data-cell": (0, share_data_cell(software)),
+        "ri-of-li-wide": (0, make(make_hive, {KEY: product(), "Vendor": {}}, "5 7 7 li 1 1")),
     }
     offsets = set()
     for name, (choices, hive) in corpus.items():

@@ -136,6 +136,13 @@ class Writer {
   std::size_t bin_end_ = 0;
 };
 
+// A name as the hive stores it: a byte each, or UTF-16 where the layout asks.
+std::string StoredName(const Writer& writer, const std::string& latin1) {
+  if (!writer.layout().wide_names) return latin1;
+  const std::string wide = Utf16Text(latin1);
+  return wide.substr(0, wide.size() - 2);
+}
+
 std::string ValueData(Writer& writer, const HiveValue& value, std::uint32_t* offset) {
   const std::string& data = value.data;
   if (data.size() <= 4) {
@@ -167,17 +174,22 @@ std::string ValueData(Writer& writer, const HiveValue& value, std::uint32_t* off
 std::uint32_t WriteValue(Writer& writer, const HiveValue& value) {
   std::uint32_t data_offset = 0;
   ValueData(writer, value, &data_offset);
+  const std::string name = StoredName(writer, value.name);
   std::string vk(20, '\0');
   vk.replace(0, 2, "vk");
-  Put16(vk, 2, static_cast<std::uint16_t>(value.name.size()));
+  Put16(vk, 2, static_cast<std::uint16_t>(name.size()));
   std::uint32_t size = static_cast<std::uint32_t>(value.data.size());
   if (value.data.size() <= 4) size |= 0x80000000u;
   Put32(vk, 4, size);
   Put32(vk, 8, data_offset);
   Put32(vk, 12, value.type);
-  Put16(vk, 16, 1);  // the name is single-byte text
-  return writer.Cell(vk + value.name);
+  Put16(vk, 16, writer.layout().wide_names ? 0 : 1);  // single-byte text, or UTF-16
+  return writer.Cell(vk + name);
 }
+
+// A subkey list of one kind, its elements pointing at children.
+std::uint32_t SubkeyList(Writer& writer, const std::string& kind,
+                         const std::vector<std::pair<std::string, std::uint32_t>>& children);
 
 std::uint32_t NameHash(const std::string& name) {
   std::uint32_t hash = 0;
@@ -189,7 +201,9 @@ std::uint32_t WriteKey(Writer& writer, const HiveKey& key, std::uint32_t parent,
                        std::uint32_t security, bool root) {
   std::string nk(76, '\0');
   nk.replace(0, 2, "nk");
-  Put16(nk, 2, root ? 0x2C : 0x20);  // (root, no delete,) single-byte name
+  const std::string name = StoredName(writer, key.name);
+  const std::uint16_t single_byte = writer.layout().wide_names ? 0 : 0x20;
+  Put16(nk, 2, static_cast<std::uint16_t>((root ? 0x0C : 0) | single_byte));  // (root, no delete)
   Put64(nk, 4, kTimestamp);
   Put32(nk, 16, parent);
   Put32(nk, 28, kNone);
@@ -197,8 +211,8 @@ std::uint32_t WriteKey(Writer& writer, const HiveKey& key, std::uint32_t parent,
   Put32(nk, 40, kNone);
   Put32(nk, 44, security);
   Put32(nk, 48, kNone);
-  Put16(nk, 72, static_cast<std::uint16_t>(key.name.size()));
-  const std::uint32_t self = writer.Cell(nk + key.name);
+  Put16(nk, 72, static_cast<std::uint16_t>(name.size()));
+  const std::uint32_t self = writer.Cell(nk + name);
 
   std::uint32_t largest_name = 0;
   std::uint32_t largest_data = 0;
@@ -218,7 +232,7 @@ std::uint32_t WriteKey(Writer& writer, const HiveKey& key, std::uint32_t parent,
     writer.Patch(self, 48,
                  writer.Cell(Utf16Text(key.class_name).substr(0, 2 * key.class_name.size())));
     std::string lengths(4, '\0');
-    Put16(lengths, 0, static_cast<std::uint16_t>(key.name.size()));
+    Put16(lengths, 0, static_cast<std::uint16_t>(name.size()));
     Put16(lengths, 2, static_cast<std::uint16_t>(2 * key.class_name.size()));
     writer.Patch(self, 72, Get32(lengths, 0));
   }
@@ -230,27 +244,46 @@ std::uint32_t WriteKey(Writer& writer, const HiveKey& key, std::uint32_t parent,
       largest_child = std::max(largest_child, static_cast<std::uint32_t>(2 * child.name.size()));
     }
     std::sort(children.begin(), children.end());
-    const bool hashed = writer.layout().minor_version >= 5;
-    std::string list(4, '\0');
-    list.replace(0, 2, hashed ? "lh" : "lf");
-    Put16(list, 2, static_cast<std::uint16_t>(children.size()));
-    for (const auto& [name, offset] : children) {
-      std::string element(8, '\0');
-      Put32(element, 0, offset);
-      if (hashed) {
-        Put32(element, 4, NameHash(name));
-      } else {
-        element.replace(4, std::min<std::size_t>(4, name.size()), name.substr(0, 4));
+    const HiveLayout& layout = writer.layout();
+    const std::string kind = !layout.subkey_list.empty() ? layout.subkey_list
+                             : layout.minor_version >= 5 ? "lh"
+                                                         : "lf";
+    std::uint32_t list = 0;
+    if (layout.leaf_size == 0 || children.size() <= layout.leaf_size) {
+      list = SubkeyList(writer, kind, children);
+    } else {
+      std::vector<std::pair<std::string, std::uint32_t>> leaves;
+      for (std::size_t at = 0; at < children.size(); at += layout.leaf_size) {
+        const auto end = children.begin() + static_cast<std::ptrdiff_t>(
+                                                std::min(children.size(), at + layout.leaf_size));
+        leaves.emplace_back(
+            "",
+            SubkeyList(writer, kind, {children.begin() + static_cast<std::ptrdiff_t>(at), end}));
       }
-      list += element;
+      list = SubkeyList(writer, "ri", leaves);
     }
     writer.Patch(self, 20, static_cast<std::uint32_t>(children.size()));
-    writer.Patch(self, 28, writer.Cell(list));
+    writer.Patch(self, 28, list);
     writer.Patch(self, 52, largest_child);
   }
   writer.Patch(self, 60, largest_name);
   writer.Patch(self, 64, largest_data);
   return self;
+}
+
+std::uint32_t SubkeyList(Writer& writer, const std::string& kind,
+                         const std::vector<std::pair<std::string, std::uint32_t>>& children) {
+  std::string list(4, '\0');
+  list.replace(0, 2, kind);
+  Put16(list, 2, static_cast<std::uint16_t>(children.size()));
+  for (const auto& [name, offset] : children) {
+    std::string element(kind == "lf" || kind == "lh" ? 8 : 4, '\0');
+    Put32(element, 0, offset);
+    if (kind == "lh") Put32(element, 4, NameHash(name));
+    if (kind == "lf") element.replace(4, std::min<std::size_t>(4, name.size()), name.substr(0, 4));
+    list += element;
+  }
+  return writer.Cell(list);
 }
 
 std::uint32_t CountKeys(const HiveKey& key) {

@@ -34,6 +34,9 @@ struct HiveLayout {
   std::uint32_t primary_sequence = 7;
   std::uint32_t secondary_sequence = 7;  // differs in a hive not cleanly closed
   std::string file_name = "SOFTWARE";    // as the base block records it
+  std::string subkey_list;               // "lf", "lh" or "li"; by version when empty
+  std::size_t leaf_size = 0;             // more subkeys go to leaves under an "ri"
+  bool wide_names = false;               // names stored as UTF-16, not a byte each
 };
 
 // The bytes of a hive file holding the tree below root.

@@ -4,7 +4,9 @@
 //   make_hive OUTPUT < PLAN
 //
 // PLAN holds lines (names and data in hexadecimal, "-" for empty):
-//   layout MINOR PRIMARY-SEQUENCE SECONDARY-SEQUENCE
+//   layout MINOR PRIMARY-SEQUENCE SECONDARY-SEQUENCE [LIST [LEAF [WIDE]]]
+//                                  subkey lists of kind LIST (lf, lh, li), in
+//                                  leaves of LEAF under an ri, names as UTF-16
 //   key PATH                       a key, with every key on its path
 //   class PATH CLASS
 //   value PATH NAME TYPE DATA
@@ -74,7 +76,8 @@ int main(int argc, char** argv) {
     std::string path;
     words >> verb;
     if (verb == "layout") {
-      words >> layout.minor_version >> layout.primary_sequence >> layout.secondary_sequence;
+      words >> layout.minor_version >> layout.primary_sequence >> layout.secondary_sequence >>
+          layout.subkey_list >> layout.leaf_size >> layout.wide_names;
       continue;
     }
     if (verb == "stale") {

@@ -268,8 +268,9 @@ CommitOutcome CommitThroughLog(const HiveCommit& commit, const ChangedPages& cha
   if (int error = TakeNewHive(changed, content, &hive); error != 0) return {error, {}};
   if (hive.length > kLargestHive) return {0, TooLarge("the hive")};
   std::vector<HiveLogFile> logs;
-  if (std::string refused = OpenHiveLogs(*commit.placed, LogUse::kCommit, &logs);
-      !refused.empty()) {
+  // A recovered hive's number lies past every entry its logs hold already.
+  const LogUse use = content.recovered() ? LogUse::kCommitRecovered : LogUse::kCommit;
+  if (std::string refused = OpenHiveLogs(*commit.placed, use, &logs); !refused.empty()) {
     return {0, refused};
   }
   // The base block as it stands once a recovered hive is reconciled.

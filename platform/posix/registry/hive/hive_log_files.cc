@@ -30,9 +30,11 @@ std::string Unusable(const std::string& log, const std::string& why) {
   return "its transaction log " + log + " " + why;
 }
 
-// Reads the base block of the log open as fd into *base, and the highest
-// number among its entries that hold, one entry in memory at a time.
-int ScanEntries(int fd, const struct stat& status, std::string* base, std::uint32_t* highest) {
+// Reads the base block of the log open as fd into *base, and, where asked,
+// the highest number among its entries that hold, one entry in memory at a
+// time.
+int ScanEntries(int fd, const struct stat& status, bool entries, std::string* base,
+                std::uint32_t* highest) {
   const auto length = static_cast<std::uint64_t>(status.st_size);
   if (length > kLargestHive) return EOVERFLOW;
   auto read_at = [fd](std::uint64_t at, std::size_t size, std::string* out) {
@@ -52,7 +54,7 @@ int ScanEntries(int fd, const struct stat& status, std::string* base, std::uint3
     return error;
   }
   std::string entry;
-  for (std::uint64_t at = kLogSector; at <= length && length - at >= kLogEntryHead;) {
+  for (std::uint64_t at = kLogSector; entries && at <= length && length - at >= kLogEntryHead;) {
     if (int error = read_at(at, kLogEntryHead, &entry); error != 0) return error;
     const std::uint64_t size = Field(entry, 4, 4);
     if (entry.compare(0, 4, "HvLE") != 0 || size < kLogEntryHead || size % kLogSector != 0 ||
@@ -73,7 +75,7 @@ std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use,
   PlacedFile placed{UniqueFd(fcntl(hive.folder.get(), F_DUPFD_CLOEXEC, 0)), name, ""};
   if (!placed.folder) return Unusable(name, std::string("cannot be read: ") + std::strerror(errno));
   struct stat status;
-  log->writable = use == LogUse::kCommit && OpenPlaced(placed, O_RDWR, &log->fd, &status) == 0;
+  log->writable = use != LogUse::kRead && OpenPlaced(placed, O_RDWR, &log->fd, &status) == 0;
   int error = log->writable ? 0 : OpenPlaced(placed, O_RDONLY, &log->fd, &status);
   if (error != 0) {
     return Unusable(name, error == ENODEV || error == EISDIR
@@ -82,7 +84,7 @@ std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use,
                               : std::string("cannot be read: ") + std::strerror(error));
   }
   // Writing one name of several would change another file of the disk too.
-  if (use == LogUse::kCommit && status.st_nlink > 1) {
+  if (use != LogUse::kRead && status.st_nlink > 1) {
     return Unusable(name,
                     "has more than one name (a hard link), and is never written: replace it with "
                     "a copy of its own");
@@ -93,7 +95,8 @@ std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use,
     read = ReadToEnd(log->fd.get(), &log->log.bytes, kLargestHive);
     log->highest_entry = HighestEntrySequence(log->log.bytes);
   } else {
-    read = ScanEntries(log->fd.get(), status, &log->log.bytes, &log->highest_entry);
+    read = ScanEntries(log->fd.get(), status, use == LogUse::kCommit, &log->log.bytes,
+                       &log->highest_entry);
   }
   if (read != 0) {
     return Unusable(name, read == EOVERFLOW

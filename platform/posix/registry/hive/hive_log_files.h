@@ -27,10 +27,12 @@ struct HiveLogFile {
 };
 
 enum class LogUse {
-  kRead,    // for a recovery, which writes nothing: each log read whole
-  kCommit,  // to be written: opened for writing where the user may, and
-            // refused when a log has more than one name; read an entry at
-            // a time, as a commit needs no more than their numbers
+  kRead,             // for a recovery, which writes nothing: each log read whole
+  kCommit,           // to be written: opened for writing where the user may, and
+                     // refused when a log has more than one name; read an entry at
+                     // a time, as a commit needs no more than their numbers
+  kCommitRecovered,  // the same, for a hive recovered from them, whose
+                     // number lies past their entries: base blocks alone
 };
 
 // Finds and reads the logs beside the placed hive, in the order LOG1,

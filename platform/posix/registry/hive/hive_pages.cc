@@ -10,33 +10,41 @@
 namespace vendrel::platform {
 namespace {
 
-// Pages read from the file kept at once: a few megabytes, whatever the walk.
-constexpr std::size_t kCachedPages = 512;
+// Pages read from the file kept at once: a few megabytes, whatever the walk;
+// and the most pages one read brings.
+constexpr std::size_t kCachedPages = 1024;
+constexpr std::uint64_t kRunPages = 16;
 
 }  // namespace
 
-const std::string* HivePages::Page(std::uint64_t at) const {
+const std::string* HivePages::Page(std::uint64_t at, std::uint64_t until) const {
   if (auto laid = overlay_.find(at); laid != overlay_.end()) return &laid->second;
   if (auto cached = cache_.find(at); cached != cache_.end()) return &cached->second;
-  if (cache_.size() >= kCachedPages) cache_.clear();
-  std::string page(kHivePage, '\0');
-  // Past the file's end, a hive its logs grew holds zeros until written.
-  if (at < file_length_) {
-    const std::size_t wanted = static_cast<std::size_t>(std::min(kHivePage, file_length_ - at));
-    std::size_t got = 0;
-    while (got < wanted) {
-      const ssize_t read =
-          pread(fd_, page.data() + got, wanted - got, static_cast<off_t>(at + got));
-      if (read < 0 && errno == EINTR) continue;
-      if (read < 0) return nullptr;
-      if (read == 0) {
-        errno = EIO;  // cut short since it was looked at
-        return nullptr;
-      }
-      got += static_cast<std::size_t>(read);
-    }
+  if (cache_.size() + kRunPages >= kCachedPages) cache_.clear();
+  // The pages up to until that are read from the file come with one read.
+  std::uint64_t end = at + kHivePage;
+  while (end < until && end - at < kRunPages * kHivePage && end < file_length_ &&
+         overlay_.count(end) == 0 && cache_.count(end) == 0) {
+    end += kHivePage;
   }
-  return &cache_.emplace(at, std::move(page)).first->second;
+  std::string run(end - at, '\0');
+  // Past the file's end, a hive its logs grew holds zeros until written.
+  const std::size_t wanted =
+      at < file_length_ ? static_cast<std::size_t>(std::min(end, file_length_) - at) : 0;
+  for (std::size_t got = 0; got < wanted;) {
+    const ssize_t read = pread(fd_, run.data() + got, wanted - got, static_cast<off_t>(at + got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read < 0) return nullptr;
+    if (read == 0) {
+      errno = EIO;  // cut short since it was looked at
+      return nullptr;
+    }
+    got += static_cast<std::size_t>(read);
+  }
+  for (std::uint64_t page = end - kHivePage; page > at; page -= kHivePage) {
+    cache_.emplace(page, run.substr(page - at, kHivePage));
+  }
+  return &cache_.emplace(at, run.substr(0, kHivePage)).first->second;
 }
 
 bool HivePages::Read(std::uint64_t at, std::size_t size, std::string* out) const {
@@ -48,7 +56,7 @@ bool HivePages::Read(std::uint64_t at, std::size_t size, std::string* out) const
   out->reserve(size);
   while (out->size() < size) {
     const std::uint64_t where = at + out->size();
-    const std::string* page = Page(where / kHivePage * kHivePage);
+    const std::string* page = Page(where / kHivePage * kHivePage, at + size);
     if (page == nullptr) return false;
     const std::size_t from = where % kHivePage;
     out->append(*page, from, std::min<std::size_t>(kHivePage - from, size - out->size()));
@@ -74,7 +82,9 @@ void HiveOverlay::Put(std::uint64_t at, std::string_view bytes) {
   while (error_ == 0 && !past_cap_ && !bytes.empty()) {
     const std::uint64_t start = at / kHivePage * kHivePage;
     auto page = pages_.find(start);
-    if (page == pages_.end()) {
+    if (page == pages_.end() && at == start && bytes.size() >= kHivePage) {
+      page = pages_.emplace(start, std::string(bytes.substr(0, kHivePage))).first;  // all new
+    } else if (page == pages_.end()) {
       std::string bytes_before(kHivePage, '\0');
       std::string read;
       if (start < file_.size()) {

@@ -39,7 +39,8 @@ class HivePages : public HiveSource {
   const std::vector<Stretch>& written() const { return written_; }
 
  private:
-  const std::string* Page(std::uint64_t at) const;
+  // The page at at, reading the pages behind it up to until with it.
+  const std::string* Page(std::uint64_t at, std::uint64_t until) const;
 
   int fd_;
   std::uint64_t length_;

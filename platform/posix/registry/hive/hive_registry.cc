@@ -163,7 +163,7 @@ Result HiveRegistry::FindKey(const std::string& key_name, const std::vector<std:
                              FoundKey* found) const {
   const HiveWalk& walk = *loaded_->walk;
   *found = FoundKey{};
-  if (std::string wrong = walk.Key(loaded_->header.root_cell, &found->key); !wrong.empty()) {
+  if (std::string wrong = walk.Key(loaded_->header.root_cell, &found->key, false); !wrong.empty()) {
     return Failure(kRegistryCorrupt, "is damaged: " + wrong);
   }
   found->path.push_back(found->key.cell);

@@ -1,5 +1,6 @@
 #include "platform/posix/registry/hive/hive_walk.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/posix/files/little_endian.h"
@@ -26,6 +27,7 @@ constexpr std::uint32_t kFirstBigDataVersion = 4;
 // A bin larger than this, or a key with more subkeys, is no hive's.
 constexpr std::uint64_t kLargestBin = std::uint64_t{64} << 20;
 constexpr std::uint64_t kMostSubkeys = std::uint64_t{1} << 20;
+constexpr std::uint64_t kBinScanStretch = std::uint64_t{64} << 10;
 
 std::string Hex(std::uint64_t offset) {
   char text[24];
@@ -74,11 +76,21 @@ std::string HiveWalk::BinOf(std::uint64_t offset, std::uint64_t* start, std::uin
     return "a cell at " + Hex(offset) + " lies outside the hive bins";
   }
   // A bin starts on a page: the nearest header before the cell is its bin's.
+  // The pages before it are read a stretch at a time, as a big bin has many.
   const std::uint64_t page = offset / kHivePage * kHivePage;
+  std::string stretch;
+  std::uint64_t stretch_at = page + kHivePage;
   for (std::uint64_t at = page; at >= kHiveBaseBlock && page - at < kLargestBin; at -= kHivePage) {
-    std::string header;
-    if (!pages_.Read(at, 12, &header)) return "its hive bin at " + Hex(at) + " cannot be read";
-    if (header.compare(0, 4, "hbin") != 0 ||
+    if (at < stretch_at) {
+      // The cell's own page first: most bins are one page.
+      const std::uint64_t behind = at == page ? 0 : kBinScanStretch - kHivePage;
+      stretch_at = at - std::min(at - kHiveBaseBlock, behind);
+      if (!pages_.Read(stretch_at, at + kHivePage - stretch_at, &stretch)) {
+        return "its hive bin at " + Hex(at) + " cannot be read";
+      }
+    }
+    const std::string_view header = std::string_view(stretch).substr(at - stretch_at, 12);
+    if (header.substr(0, 4) != "hbin" ||
         InFile(static_cast<std::uint32_t>(Field(header, 4, 4))) != at) {
       continue;
     }
@@ -114,13 +126,13 @@ std::string HiveWalk::UsedCell(std::uint64_t offset, std::uint64_t least, const 
   return "";
 }
 
-std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key) const {
+std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key, bool named) const {
   const std::uint64_t offset = InFile(stored);
   std::uint64_t size = 0;
   if (std::string wrong = UsedCell(offset, kKeyFixed, "nk", &size); !wrong.empty()) return wrong;
   std::string fixed;
   if (!pages_.Read(offset, kKeyFixed, &fixed)) return "a key at " + Hex(offset) + " cannot be read";
-  const std::uint64_t name_length = Field(fixed, kKeyNameLength, 2);
+  const std::uint64_t name_length = named ? Field(fixed, kKeyNameLength, 2) : 0;
   std::string name;
   if (kKeyFixed + name_length > size || !pages_.Read(offset + kKeyFixed, name_length, &name)) {
     return "the name of a key at " + Hex(offset) + " runs past its cell";
@@ -134,8 +146,34 @@ std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key) const {
   return "";
 }
 
-std::string HiveWalk::Leaf(std::uint64_t list, std::string_view name, KeyCell* child, bool* found,
-                           bool under_root, std::uint64_t* examined) const {
+// A child looked up by name. Leaves that keep a hash (lh) or the first
+// characters (lf) of each name are searched as Windows searches them: the
+// entries they point to are looked at first, the others only where none is
+// the key (a leaf whose hash or hint is wrong still finds it).
+struct HiveWalk::Search {
+  std::string_view name;  // UTF-16LE
+  std::uint32_t hash = 0;
+  std::u32string hint;  // the first characters, in upper case
+  bool pointed = true;  // looking at the entries the hashes and hints point to
+  std::uint64_t examined = 0;
+
+  // Whether an element of a leaf of that kind points at the name; an li's
+  // point nowhere, an lf's without a hint (a name it could not give) at any.
+  bool PointsHere(const std::string& kind, std::string_view element) const {
+    if (kind == "lh") return Field(element, 4, 4) == hash;
+    if (kind != "lf") return false;
+    if (element[4] == '\0') return true;
+    for (std::size_t i = 0; i < 4; ++i) {
+      const auto c = static_cast<unsigned char>(element[4 + i]);
+      if (i == hint.size()) return c == 0;  // a shorter name: zeros behind it
+      if (UpperCase(c) != hint[i]) return false;
+    }
+    return true;
+  }
+};
+
+std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, bool* found,
+                           bool under_root) const {
   std::uint64_t size = 0;
   if (std::string wrong = UsedCell(list, kListHead, nullptr, &size); !wrong.empty()) return wrong;
   std::string head;
@@ -155,17 +193,18 @@ std::string HiveWalk::Leaf(std::uint64_t list, std::string_view name, KeyCell* c
     return "a subkey list at " + Hex(list) + " cannot be read";
   }
   for (std::uint64_t i = 0; i < count && !*found; ++i) {
-    const auto entry = static_cast<std::uint32_t>(Field(entries, i * step, 4));
+    const std::string_view element = std::string_view(entries).substr(i * step, step);
+    const auto entry = static_cast<std::uint32_t>(Field(element, 0, 4));
     if (kind == "ri") {
-      if (std::string wrong = Leaf(InFile(entry), name, child, found, true, examined);
-          !wrong.empty()) {
+      if (std::string wrong = Leaf(InFile(entry), search, child, found, true); !wrong.empty()) {
         return wrong;
       }
       continue;
     }
-    if (++*examined > kMostSubkeys) return "a key lists more subkeys than a hive can hold";
+    if (search->PointsHere(kind, element) != search->pointed) continue;
+    if (++search->examined > kMostSubkeys) return "a key lists more subkeys than a hive can hold";
     if (std::string wrong = Key(entry, child); !wrong.empty()) return wrong;
-    *found = SameName(child->name, name);
+    *found = SameName(child->name, search->name);
   }
   return "";
 }
@@ -174,8 +213,21 @@ std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* 
                             bool* found) const {
   *found = false;
   if (key.subkeys == 0) return "";
-  std::uint64_t examined = 0;
-  return Leaf(InFile(key.subkey_list), name, child, found, false, &examined);
+  Search search;
+  search.name = name;
+  for (std::size_t at = 0; at + 1 < name.size(); at += 2) {
+    const auto unit = static_cast<std::uint32_t>(Field(name, at, 2));
+    search.hash = 37 * search.hash + Upper16(unit);
+    if (search.hint.size() < 4) search.hint += static_cast<char32_t>(Upper16(unit));
+  }
+  for (bool pointed : {true, false}) {
+    search.pointed = pointed;
+    if (std::string wrong = Leaf(InFile(key.subkey_list), &search, child, found, false);
+        !wrong.empty() || *found) {
+      return wrong;
+    }
+  }
+  return "";
 }
 
 std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values) const {

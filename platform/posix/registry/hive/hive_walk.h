@@ -41,8 +41,9 @@ class HiveWalk {
   HiveWalk(const HivePages& pages, std::uint32_t minor_version, std::uint64_t bins_end)
       : pages_(pages), minor_version_(minor_version), bins_end_(bins_end) {}
 
-  // Each returns an empty string, or what is wrong, for a report.
-  std::string Key(std::uint32_t stored, KeyCell* key) const;
+  // Each returns an empty string, or what is wrong, for a report. The
+  // root's name is never read: nothing is looked up by it.
+  std::string Key(std::uint32_t stored, KeyCell* key, bool named = true) const;
   // The child of key named name (UTF-16LE, letter case ignored as Windows
   // ignores it); *found is false where there is none.
   std::string Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found) const;
@@ -66,8 +67,9 @@ class HiveWalk {
   const HivePages& pages() const { return pages_; }
 
  private:
-  std::string Leaf(std::uint64_t list, std::string_view name, KeyCell* child, bool* found,
-                   bool under_root, std::uint64_t* examined) const;
+  struct Search;
+  std::string Leaf(std::uint64_t list, Search* search, KeyCell* child, bool* found,
+                   bool under_root) const;
 
   const HivePages& pages_;
   const std::uint32_t minor_version_;

@@ -27,7 +27,9 @@ std::uint64_t Marvin32(std::string_view data, std::uint64_t key) {
   auto high = static_cast<std::uint32_t>(key >> 32);
   std::size_t at = 0;
   for (; data.size() - at >= 4; at += 4) {
-    low += static_cast<std::uint32_t>(Field(data, at, 4));
+    // Little-endian words, as the hash reads them, a whole word at a time.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data() + at);
+    low += bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
     Mix(&low, &high);
   }
   // The last 0-3 bytes, then a single 0x80 byte marks where the data ended.

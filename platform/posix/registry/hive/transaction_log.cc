@@ -26,6 +26,9 @@ struct HiveStart {
   std::uint32_t primary = 0;
   std::uint32_t secondary = 0;
   std::uint64_t timestamp = 0;
+  // The highest number any log carries, in an entry or its base block,
+  // whatever else it holds: the clean hive is numbered past it.
+  std::uint32_t in_logs = 0;
 };
 
 std::string Names(const std::vector<Candidate>& candidates) {
@@ -53,7 +56,7 @@ std::uint32_t OnePast(std::uint32_t highest) {
 }
 
 std::uint32_t HighestInHive(const HiveStart& start) {
-  return start.trusted ? std::max(start.primary, start.secondary) : 0;
+  return std::max(start.in_logs, start.trusted ? std::max(start.primary, start.secondary) : 0);
 }
 
 // The hive's base block; the caller has checked that the hive holds one.
@@ -113,11 +116,7 @@ class StringImage : public RecoveredImage {
 
 std::string ApplyEntries(const HiveSource& hive, RecoveredImage* image, const HiveStart& start,
                          std::vector<Candidate> candidates, Recovery* recovery) {
-  std::uint32_t highest = HighestInHive(start);
-  for (const Candidate& candidate : candidates) {
-    highest =
-        std::max({highest, candidate.block.sequence, HighestEntrySequence(candidate.log->bytes)});
-  }
+  const std::uint32_t highest = HighestInHive(start);
   if (highest > kLastUsableSequence) return OutOfNumbers(highest);
   // A log that starts before the hive's own number holds changes the hive
   // already has.
@@ -246,7 +245,9 @@ std::string RecoverHive(const HiveSource& hive, const std::vector<HiveLog>& logs
   std::vector<Candidate> dirty_vector_logs;
   for (const HiveLog& log : logs) {
     Candidate candidate{&log, {}};
+    start.in_logs = std::max(start.in_logs, HighestEntrySequence(log.bytes));
     if (!ReadLogBaseBlock(log.bytes, &candidate.block)) continue;
+    start.in_logs = std::max(start.in_logs, candidate.block.sequence);
     (candidate.block.file_type == kLogEntriesLog ? entry_logs : dirty_vector_logs)
         .push_back(candidate);
   }

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "platform/posix/files/little_endian.h"
@@ -512,6 +513,76 @@ TEST_F(HiveRegistryTest, AChangeGoesThroughTheLogWindowsWouldWriteNext) {
     ASSERT_EQ(ReadHiveHeader(ReadFile(path_), &header), HiveState::kUsable) << row.written;
     EXPECT_EQ(log[28], row.format) << row.written;
     EXPECT_EQ(header.primary_sequence, Field(log, 4, 4) + 1) << row.written;
+  }
+}
+
+// The product key is found through subkey lists of every kind Windows
+// writes, its name in any letter case and stored either way, and its
+// values read, big data included, then changed.
+TEST_F(HiveRegistryTest, TheKeyIsFoundThroughEveryShapeOfHive) {
+  struct Row {
+    std::string list;
+    std::size_t leaf;
+    bool wide;
+    std::uint32_t minor;
+  };
+  const std::string big(20000, 'B');
+  for (const char* sibling : {"A", "B", "C", "Vendor"}) software_.Child(sibling);
+  software_.Child("Tarvel Global").values.push_back({"Big", kRegBinary, big});
+  for (const Row& row : {Row{"lf", 0, false, 3}, Row{"", 0, false, 5}, Row{"li", 0, false, 5},
+                         Row{"lh", 2, false, 5}, Row{"li", 4, false, 5}, Row{"", 0, true, 5}}) {
+    HiveLayout layout;
+    layout.subkey_list = row.list;
+    layout.leaf_size = row.leaf;
+    layout.wide_names = row.wide;
+    layout.minor_version = row.minor;
+    Write(software_, layout);
+    SCOPED_TRACE(row.list + " " + std::to_string(row.leaf) + (row.wide ? " wide" : ""));
+    HiveRegistry registry = Registry();
+    KeyHandle key = 0;
+    ASSERT_EQ(
+        registry.OpenKey(RootKey::kLocalMachine, "SOFTWARE\\tarvel GLOBAL", kKeyAllAccess, &key),
+        kSuccess);
+    std::uint8_t data[20000];
+    std::uint32_t size = sizeof data;
+    std::uint32_t type = 0;
+    ASSERT_EQ(registry.QueryValue(key, "big", &type, data, &size), kSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), big);
+    ASSERT_EQ(
+        registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
+        kSuccess);
+    ASSERT_EQ(registry.FlushKey(key), kSuccess);
+    HiveRegistry again = Registry();
+    ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
+    EXPECT_EQ(Text(again, key, "Drive"), "F:\0"s);
+  }
+}
+
+// A hive whose cells on the key's path do not hold is refused as damaged,
+// saying what is wrong, and left as it was.
+TEST_F(HiveRegistryTest, AHiveWhoseCellsDoNotHoldIsRefused) {
+  HiveLayout layout;
+  layout.leaf_size = 1;  // an ri of one-key leaves at the root
+  const std::string made = MakeHive(software_, layout);
+  const std::size_t key = made.find("Tarvel Global") - 80;
+  const std::size_t root_list = made.find("ri\x02\0");
+  const std::pair<std::function<void(std::string&)>, const char*> rows[] = {
+      {[&](std::string& h) { h.replace(made.find("lh\x01\0"), 2, "ri"); },
+       "no kind Windows writes"},
+      {[&](std::string& h) { h.replace(root_list + 2, 2, "\xFF\x7F"); }, "counts more entries"},
+      {[&](std::string& h) { h.replace(key, 4, Word(0xFFFF0000)); }, "runs past its hive bin"},
+      {[&](std::string& h) { h.replace(key + 44, 4, Word(1u << 30)); }, "outside the hive bins"},
+  };
+  for (const auto& [patch, why] : rows) {
+    std::string hive = made;
+    patch(hive);
+    testing::WriteFile(path_, hive);
+    HiveRegistry registry = Registry();
+    KeyHandle opened = 0;
+    Result result = registry.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &opened);
+    EXPECT_EQ(result, kRegistryCorrupt) << why;
+    EXPECT_NE(result.detail().find(why), std::string::npos) << result.detail();
+    EXPECT_EQ(ReadFile(path_), hive);
   }
 }
 
