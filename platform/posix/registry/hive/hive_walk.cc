@@ -147,9 +147,9 @@ std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key, bool named) const 
 }
 
 // A child looked up by name. Leaves that keep a hash (lh) or the first
-// characters (lf) of each name are searched as Windows searches them: the
-// entries they point to are looked at first, the others only where none is
-// the key (a leaf whose hash or hint is wrong still finds it).
+// characters (lf) of each name are searched as Windows searches them: only
+// the entries those point to are looked at (a reader of every name then
+// looks at the others too).
 struct HiveWalk::Search {
   std::string_view name;  // UTF-16LE
   std::uint32_t hash = 0;
@@ -157,12 +157,12 @@ struct HiveWalk::Search {
   bool pointed = true;  // looking at the entries the hashes and hints point to
   std::uint64_t examined = 0;
 
-  // Whether an element of a leaf of that kind points at the name; an li's
-  // point nowhere, an lf's without a hint (a name it could not give) at any.
+  // Whether an element of a leaf of that kind may point at the name: an
+  // li's, which say nothing of names, and an lf's without a hint (a name it
+  // could not give) always may.
   bool PointsHere(const std::string& kind, std::string_view element) const {
     if (kind == "lh") return Field(element, 4, 4) == hash;
-    if (kind != "lf") return false;
-    if (element[4] == '\0') return true;
+    if (kind != "lf" || element[4] == '\0') return true;
     for (std::size_t i = 0; i < 4; ++i) {
       const auto c = static_cast<unsigned char>(element[4 + i]);
       if (i == hint.size()) return c == 0;  // a shorter name: zeros behind it
@@ -221,6 +221,7 @@ std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* 
     if (search.hint.size() < 4) search.hint += static_cast<char32_t>(Upper16(unit));
   }
   for (bool pointed : {true, false}) {
+    if (!pointed && lookup_ == Lookup::kAsWindows) break;
     search.pointed = pointed;
     if (std::string wrong = Leaf(InFile(key.subkey_list), &search, child, found, false);
         !wrong.empty() || *found) {

@@ -35,11 +35,17 @@ struct ValueCell {
   std::uint32_t data = 0;    // as stored: the data's cell, or the data itself
 };
 
+// How a child is looked up by name in a leaf that keeps a hash (lh) or the
+// first characters (lf) of each name: as Windows looks it up, trusting
+// them, or as a reader that compares every entry's name.
+enum class Lookup { kAsWindows, kEveryName };
+
 class HiveWalk {
  public:
   // bins_end: where the hive bins end, as the base block says.
-  HiveWalk(const HivePages& pages, std::uint32_t minor_version, std::uint64_t bins_end)
-      : pages_(pages), minor_version_(minor_version), bins_end_(bins_end) {}
+  HiveWalk(const HivePages& pages, std::uint32_t minor_version, std::uint64_t bins_end,
+           Lookup lookup = Lookup::kAsWindows)
+      : pages_(pages), minor_version_(minor_version), bins_end_(bins_end), lookup_(lookup) {}
 
   // Each returns an empty string, or what is wrong, for a report. The
   // root's name is never read: nothing is looked up by it.
@@ -74,6 +80,7 @@ class HiveWalk {
   const HivePages& pages_;
   const std::uint32_t minor_version_;
   const std::uint64_t bins_end_;
+  const Lookup lookup_;
 };
 
 // Whether two UTF-16LE names are one to Windows: each unit compared in
