@@ -26,6 +26,8 @@ trap 'on_error $? $LINENO "$BASH_COMMAND"' ERR
 
 build=(g++ make cmake)
 demo=("${build[@]}" libhivex-bin python3)
+# What a technician repairing a disk needs besides the program.
+install=("${build[@]}" libhivex-bin ntfs-3g)
 # The tests judge written hives with hivex, a reader the program does not use.
 bench=("${build[@]}" pkg-config libhivex-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
   python3 crudini time libhivex-bin chntpw)
@@ -41,6 +43,7 @@ for task in "${tasks[@]}"; do
   case "$task" in
     build) wanted+=("${build[@]}") ;;
     demo) wanted+=("${demo[@]}") ;;
+    install) wanted+=("${install[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
     release) wanted+=("${release[@]}") ;;
     test) wanted+=("${test[@]}") ;;

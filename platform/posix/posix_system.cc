@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "platform/posix/files/drive_map.h"
 #include "platform/posix/files/posix_files.h"
@@ -10,6 +12,7 @@
 #include "platform/posix/posix_process.h"
 #include "platform/posix/profile/posix_profile.h"
 #include "platform/posix/registry/machine_registry.h"
+#include "platform/posix/registry/windows_disk.h"
 #include "platform/system.h"
 
 namespace vendrel::platform {
@@ -17,11 +20,46 @@ namespace {
 
 constexpr int kLargeBuffer = 256 * 1024;
 
+std::string Environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// What the run chose on a Windows disk, told on standard error, which the
+// program's dialogue never uses.
+void Say(const std::string& line) {
+  const std::string said = "vendrel: " + line + "\n";
+  (void)!write(STDERR_FILENO, said.data(), said.size());
+}
+
+// The Windows disk VENDREL_WINDOWS names, as found there.
+std::unique_ptr<WindowsDisk> FindDisk() {
+  const std::string top = Environment("VENDREL_WINDOWS");
+  if (top.empty()) return nullptr;
+  return std::make_unique<WindowsDisk>(
+      FindWindows(top, Environment("VENDREL_USER"), Environment("VENDREL_CODEPAGE").empty()));
+}
+
+// The drives: the drives folder's, and the Windows disk's own letter where
+// that folder maps none.
+DriveMap MapDrives(const WindowsDisk* disk) {
+  if (disk == nullptr) return DriveMap(DriveMap::DefaultFolder());
+  DriveMap drives(DriveMap::DefaultFolder(), {{disk->system_drive, disk->top}});
+  drives.SayUnmapped([](char letter) {
+    const std::string drive(1, static_cast<char>(letter - 'a' + 'A'));
+    Say("drive " + drive + ": is mapped to no folder: to map it, make a folder holding the entry " +
+        std::string(1, letter) + ": (a link to where that drive is mounted) and name it in " +
+        "VENDREL_DRIVES");
+  });
+  return drives;
+}
+
 class PosixSystem : public System {
  public:
   PosixSystem(int argc, char** argv)
-      : drives_(DriveMap::DefaultFolder()),
-        registry_(drives_),
+      : disk_(FindDisk()),
+        drives_(MapDrives(disk_.get())),
+        registry_(drives_, disk_.get(), disk_ ? MachineRegistry::Say(Say) : MachineRegistry::Say()),
         files_(drives_),
         profile_(drives_),
         console_(STDOUT_FILENO, STDIN_FILENO),
@@ -33,6 +71,7 @@ class PosixSystem : public System {
   [[noreturn]] void Exit(int exit_code) override { std::exit(exit_code); }
 
  private:
+  std::unique_ptr<WindowsDisk> disk_;
   DriveMap drives_;
   MachineRegistry registry_;
   PosixFiles files_;

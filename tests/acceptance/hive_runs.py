@@ -27,7 +27,7 @@ WRITTEN = ("Drive", "InstPath", "LocalDrive", "PracticeRelief")
 
 
 def utf16(text):
-    return text.encode("cp1252").decode("cp1252").encode("utf-16-le") + b"\0\0"
+    return text.encode("utf-16-le") + b"\0\0"
 
 
 def hex_or_dash(data):
@@ -147,8 +147,8 @@ def edit_and_check(inst, path, key_path, shown, args=("F", "-v6/7", "-pY"), hklm
 PROGRAM = None
 
 
-def run_program(inst, args, env):
-    return run(PROGRAM, inst, args, env=env)
+def run_program(inst, args, env, stdin=b"\r\n"):
+    return run(PROGRAM, inst, args, env=env, stdin=stdin)
 
 
 def users_hive(make_hive, inst):
@@ -443,11 +443,121 @@ def the_maker_makes_hives_hivex_edits(make_hive, inst):
     return problems
 
 
+# A Windows system volume, as VENDREL_WINDOWS names it.
+CURRENT_VERSION = "Microsoft\\Windows NT\\CurrentVersion"
+
+
+def windows_disk(make_hive, inst, profiles, acp="1252", drive="F:"):
+    """A volume at inst.root/disk, its folders in other letter cases than
+    Windows spells them: SOFTWARE with the product key under Wow6432Node,
+    SystemRoot and a ProfileList of profiles ((folder, SID, image path));
+    SYSTEM with the code page; each profile's NTUSER.DAT; the product's
+    files. Returns the volume and an environment that names it alone."""
+    disk, hives = inst.root / "disk", Hives(make_hive, inst)
+    (disk / "windows/SYSTEM32/Config").mkdir(parents=True)
+    software = {f"Wow6432Node\\{KEY}": product(drive), CURRENT_VERSION:
+                {"SystemRoot": (1, utf16("C:\\WINDOWS")), "CurrentBuildNumber": (1, utf16("19045"))}}
+    for folder, sid, image in profiles:
+        software[f"{CURRENT_VERSION}\\ProfileList\\{sid}"] = {"ProfileImagePath": (2, utf16(image))}
+        (disk / "users" / folder).mkdir(parents=True)
+        hives.make(f"disk/users/{folder}/ntuser.dat", {f"Software\\{KEY}": product(drive)})
+    hives.make("disk/windows/SYSTEM32/Config/software", software)
+    hives.make("disk/windows/SYSTEM32/Config/SYSTEM", {"Select": {"Current": (4, b"\1\0\0\0")},
+               "ControlSet001\\Control\\Nls\\CodePage": {"ACP": (1, utf16(acp))}})
+    shutil.copytree(inst.kova, disk / "KOVA")
+    env = {k: v for k, v in inst.env().items() if k not in ("VENDREL_REGISTRY", "VENDREL_DRIVES")}
+    (inst.root / "home").mkdir()
+    env.update(VENDREL_WINDOWS=str(disk), HOME=str(inst.root / "home"))
+    env.pop("XDG_CONFIG_HOME", None)
+    return disk, env
+
+
+def disk_drive(disk, hive, key):
+    return regf.find(regf.dump(hive.read_bytes()), key)["values"]["Drive"]
+
+
+def windows_disk_alone(make_hive, inst):
+    """VENDREL_WINDOWS alone: the machine's hive, the product's files on the
+    system drive, the only profile's NTUSER.DAT, the installation's code
+    page; standard error says which; nothing is made in HOME."""
+    disk, env = windows_disk(make_hive, inst, [("Front.Desk", "S-1-5-21-7-7-7-1001",
+                                               "%SystemDrive%\\Users\\Front.Desk")])
+    result = run_program(inst, ["C", "-v6/7", "-w2.10", "-dclinic"], env)
+    problems = result.outcome("ok")
+    if disk_drive(disk, disk / "windows/SYSTEM32/Config/software", f"Wow6432Node\\{KEY}") != (1, utf16("C:")):
+        problems.append("the machine's hive holds no new Drive")
+    if b"Updated TARVEL1" not in result.out or b"database=" not in (disk / "KOVA/kelvarini.dat").read_bytes():
+        problems.append(f"the product's files on C: were not written: {result.out[-300:]!r}")
+    said = result.proc.stderr
+    for words in (b"config/software\n", b"code page 1252, the installation's", b"Front.Desk (S-1-5-21-7-7-7-1001)"):
+        if words.lower() not in said.lower():
+            problems.append(f"standard error does not say {words!r}: {said!r}")
+    result = run_program(inst, ["D", "-v5"], env)
+    problems += result.outcome("ok")
+    if disk_drive(disk, disk / "users/Front.Desk/ntuser.dat", f"Software\\{KEY}") != (1, utf16("D:")):
+        problems.append("the profile's hive holds no new Drive")
+    if any((inst.root / "home").iterdir()):
+        problems.append("something was made in HOME")
+    return problems
+
+
+def profiles_chosen(make_hive, inst):
+    """Two profiles: a per-user run is refused, nothing written, unless
+    VENDREL_USER names one by its folder (any case) or SID; a machine-wide
+    run needs none. A code page not 1252 comes from the SYSTEM hive; the
+    variables a user sets win over what is found."""
+    disk, env = windows_disk(make_hive, inst, [("Practice", "S-1-5-21-1-1-1-1001",
+                                               "C:\\Users\\Practice"),
+                                              ("Admin", "S-1-5-21-1-1-1-500", "%SystemDrive%\\USERS\\admin")],
+                             acp="1251", drive="\u0416:")
+    hive = disk / "users/Practice/ntuser.dat"
+    before = hive.read_bytes()
+    problems = []
+    for user, kind in ((None, "ERegistryException"), ("nobody", "ERegistryException"),
+                       ("pRACTICE", "ok"), ("S-1-5-21-1-1-1-1001", "ok")):
+        result = run_program(inst, ["E", "-v5"], dict(env, **({"VENDREL_USER": user} if user else {})))
+        problems += [f"VENDREL_USER={user}: {p}" for p in result.outcome(kind)]
+        if kind != "ok" and (b"Practice (S-1-5-21-1-1-1-1001)" not in (result.message or b"")
+                             or hive.read_bytes() != before):
+            problems.append(f"VENDREL_USER={user}: {result.message!r}, or the hive changed")
+    if b"Drive:      \xc6:" not in run_program(inst, ["-v6/7"], env, stdin=b"G\r\n").out:
+        problems.append("not read through code page 1251")
+    result = run_program(inst, ["-v6/7"], dict(env, VENDREL_CODEPAGE="1252", VENDREL_HKLM_HIVE=str(
+        Hives(make_hive, inst).make("other", {KEY: product("Q:")}))), stdin=b"H\r\n")
+    if b"Drive:      Q:" not in result.out or b"as VENDREL_CODEPAGE names" not in result.proc.stderr:
+        problems.append(f"the variables set did not win: {result.out[:300]!r}")
+    return problems
+
+
+def documented_repairs(make_hive, inst):
+    """The repairs the README and vendrel(1) show run as written on a copy
+    of examples/offline-disk where they mount the disk: the product's key
+    then holds C:."""
+    checkout = pathlib.Path(__file__).resolve().parents[2]
+    readme = (checkout / "README.md").read_text().split("## Repair a Windows disk")[1]
+    manual = (checkout / "packaging/vendrel.1").read_text().split("Repair the product on a")[1]
+    manual = manual.split(".EX\n")[1].split(".EE")[0]
+    manual = manual.replace("\\-", "-").replace("\\(aq", "'").replace("\\e", "\\")
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("VENDREL_", "XDG_"))}
+    env.update(PATH=f"{pathlib.Path(PROGRAM).parent}:{env['PATH']}", HOME=str(inst.root))
+    problems = []
+    for source, text in (("README", readme.split("```")[1]), ("manual", manual)):
+        disk = inst.root / source
+        shutil.copytree(checkout / "examples/offline-disk", disk)
+        script = "\n".join(line.replace("sudo ", "").replace("/mnt/windows", str(disk))
+                           for line in text.splitlines()
+                           if line.startswith(("VENDREL_WINDOWS=", "sudo VENDREL_WINDOWS=", "hivexget")))
+        done = subprocess.run(["bash", "-ec", script], env=env, capture_output=True, cwd=inst.root)
+        if done.returncode != 0 or b'"Drive"="C:"' not in done.stdout:
+            problems.append(f"{source}: {script!r} ended {done.returncode}: {done.stdout[-300:]!r}")
+    return problems
+
+
 SCENARIOS = [the_maker_makes_hives_hivex_edits, software_with_wow64_node, software_without_wow64_node, users_hive,
              names_in_other_cases, many_other_values, refused, missing_key_and_read_only_hive,
              hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page,
              names_equal_but_for_case, values_sharing_a_data_cell, no_second_thread,
-             dirty_hive_and_its_logs]
+             dirty_hive_and_its_logs, windows_disk_alone, profiles_chosen, documented_repairs]
 
 
 def main():

@@ -1152,6 +1152,30 @@ def plant_logs(ctx, hive, log, valid):
     return problems
 
 
+def profiles_leading_off_the_disk(ctx):
+    """A Windows disk whose ProfileList paths climb out with '..', name
+    another drive, a device or another machine, or go through a link to a
+    folder of this machine that holds a valid NTUSER.DAT: none is followed;
+    a per-user run for each is refused with a report naming the profile."""
+    need_hive(ctx)
+    import hive_runs  # noqa: E402
+    profiles = [("Up", "S-1-5-21-9-9-9-1", "%SystemDrive%\\Users\\Up\\..\\..\\.."),
+                ("Other", "S-1-5-21-9-9-9-2", "D:\\Users\\Other"),
+                ("Device", "S-1-5-21-9-9-9-3", "\\\\?\\C:\\Users\\Device"),
+                ("Unc", "S-1-5-21-9-9-9-4", "\\\\server\\share\\Unc"),
+                ("Linked", "S-1-5-21-9-9-9-5", "C:\\Users\\Linked")]
+    disk, env = hive_runs.windows_disk(ctx.options.make_hive, ctx.inst, profiles)
+    shutil.copytree(disk / "users/Linked", ctx.host / "profile")
+    shutil.rmtree(disk / "users/Linked")
+    os.symlink(ctx.host / "profile", disk / "users/Linked")
+    problems = []
+    for name, sid, _ in profiles:
+        result = ctx.run(["E", "-v5"], env=dict(env, VENDREL_USER=sid))
+        problems += [f"{name}: {p}" for p in report_problems(result, "ERegistryException",
+                                                             holds=name.encode() + b" (" + sid.encode())]
+    return problems
+
+
 def on_ntfs(scenario):
     """The scenario with the drive's folder an NTFS disk, as a technician
     mounts a Windows disk: an image made by mkntfs, mounted with ntfs-3g
@@ -1231,6 +1255,7 @@ SCENARIOS = [
     ("journal rights", journal_hidden_from_a_denied_user, BOTH),
     ("journal growth", planted_journal_asking_for_growth, BOTH),
     ("hive logs", dirty_hive_logs_the_disk_planted, BOTH),
+    ("windows disk", profiles_leading_off_the_disk, BOTH),
     ("hive path", on_ntfs(hive_path_links_off_the_disk), BOTH),
     ("journal rights", on_ntfs(journal_hidden_from_a_denied_user), BOTH),
     ("journal growth", on_ntfs(planted_journal_asking_for_growth), BOTH),

@@ -44,7 +44,17 @@ bool IsValidWindowsName(std::string_view name) {
   return true;
 }
 
-DriveMap::DriveMap(std::string drives_folder) : drives_folder_(std::move(drives_folder)) {}
+DriveMap::DriveMap(std::string drives_folder, std::map<char, std::string> found)
+    : drives_folder_(std::move(drives_folder)), found_(std::move(found)) {}
+
+std::string DriveMap::EntryOf(char letter) const {
+  letter = LowerLetter(letter);
+  std::string entry = drives_folder_ + "/" + letter + ":";
+  struct stat status;
+  if (!drives_folder_.empty() && lstat(entry.c_str(), &status) == 0) return entry;
+  auto found = found_.find(letter);
+  return found != found_.end() ? found->second : entry;
+}
 
 std::string DriveMap::DefaultFolder() { return ConfigPath("VENDREL_DRIVES", "drives"); }
 
@@ -52,7 +62,7 @@ bool DriveMap::DriveOfWorkingDirectory(const std::string& cwd, std::string* driv
                                        std::string* below) const {
   std::size_t best_length = 0;
   for (char letter = 'a'; letter <= 'z'; ++letter) {
-    std::string entry = drives_folder_ + "/" + letter + ":";
+    std::string entry = EntryOf(letter);
     std::string real = RealPath(entry);
     if (real.empty()) continue;
     bool holds = cwd == real || real == "/" ||
@@ -74,7 +84,7 @@ WinCode DriveMap::Place(std::string_view windows_path, PathUse use, PlacedFile* 
   std::string_view rest = has_drive ? windows_path.substr(2) : windows_path;
   const bool rooted = !rest.empty() && (rest.front() == '\\' || rest.front() == '/');
   if (has_drive) {
-    root_path = drives_folder_ + "/" + LowerLetter(windows_path[0]) + ":";
+    root_path = EntryOf(windows_path[0]);
   } else {
     // A working directory that was removed has no path: nothing is found
     // through it, as Windows finds no path below a folder that is gone.
@@ -92,7 +102,11 @@ WinCode DriveMap::Place(std::string_view windows_path, PathUse use, PlacedFile* 
   // The drive's entry (and the working directory) are the operator's: they
   // are followed wherever they point. Nothing beneath them is.
   UniqueFd root(open(root_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!root) return kPathNotFound;
+  if (!root) {
+    const char letter = LowerLetter(windows_path[0]);
+    if (has_drive && say_unmapped_ && said_.insert(letter).second) say_unmapped_(letter);
+    return kPathNotFound;
+  }
   parts = PathComponents(rest, "\\/", std::move(parts));
   bool on_the_way = false;
   const LastName last = use == PathUse::kExisting ? LastName::kExisting : LastName::kMayBeNew;
@@ -104,7 +118,7 @@ WinCode DriveMap::Place(std::string_view windows_path, PathUse use, PlacedFile* 
 }
 
 int DriveMap::OpenDriveFolder(char letter, UniqueFd* folder, std::string* shown) const {
-  *shown = drives_folder_ + "/" + LowerLetter(letter) + ":";
+  *shown = EntryOf(letter);
   *folder = UniqueFd(open(shown->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   return *folder ? 0 : errno;
 }
@@ -112,7 +126,7 @@ int DriveMap::OpenDriveFolder(char letter, UniqueFd* folder, std::string* shown)
 char DriveMap::DriveAt(const struct stat& folder) const {
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     struct stat st;
-    const std::string entry = drives_folder_ + "/" + letter + ":";
+    const std::string entry = EntryOf(letter);
     if (stat(entry.c_str(), &st) == 0 && st.st_dev == folder.st_dev && st.st_ino == folder.st_ino) {
       return letter;
     }

@@ -6,6 +6,9 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -21,7 +24,12 @@ enum class PathUse {
 
 class DriveMap {
  public:
-  explicit DriveMap(std::string drives_folder);
+  // found: folders that drives map to where the drives folder has no entry
+  // of their own (a Windows disk's system drive), by lower-case letter.
+  explicit DriveMap(std::string drives_folder, std::map<char, std::string> found = {});
+
+  // Where a path names a drive no folder maps, say is told its letter, once.
+  void SayUnmapped(std::function<void(char letter)> say) { say_unmapped_ = std::move(say); }
 
   // VENDREL_DRIVES, else $XDG_CONFIG_HOME/vendrel/drives, with
   // $HOME/.config for an unset XDG_CONFIG_HOME.
@@ -56,7 +64,14 @@ class DriveMap {
   bool DriveOfWorkingDirectory(const std::string& cwd, std::string* drive_root,
                                std::string* below) const;
 
+  // The path that leads to a drive's folder: its entry in the drives
+  // folder, else the folder found for it, else the entry as it would be.
+  std::string EntryOf(char letter) const;
+
   std::string drives_folder_;
+  std::map<char, std::string> found_;
+  std::function<void(char)> say_unmapped_;
+  mutable std::set<char> said_;
 };
 
 // True when Windows accepts the name: no control character, none of

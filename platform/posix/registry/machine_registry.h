@@ -1,24 +1,34 @@
 // The registry of the Linux build as the environment sets it up: a hive file
 // for HKEY_LOCAL_MACHINE\Software where VENDREL_HKLM_HIVE names one, a
 // user's NTUSER.DAT for HKEY_CURRENT_USER where VENDREL_HKCU_HIVE names one,
-// and the REGEDIT4 store for a hive not named. Text in hives is converted
-// through the ANSI code page VENDREL_CODEPAGE names (1252 when unset).
+// those a Windows disk (VENDREL_WINDOWS) holds where it is given and no
+// REGEDIT4 store is named (VENDREL_REGISTRY), and the store for a hive not
+// named. Text in hives is converted through the ANSI code page
+// VENDREL_CODEPAGE names, else the Windows disk's, else 1252.
 #ifndef VENDREL_PLATFORM_POSIX_REGISTRY_MACHINE_REGISTRY_H_
 #define VENDREL_PLATFORM_POSIX_REGISTRY_MACHINE_REGISTRY_H_
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/posix/files/drive_map.h"
 #include "platform/posix/registry/hive/hive_registry.h"
 #include "platform/posix/registry/routed_registry.h"
 #include "platform/posix/registry/store_registry.h"
+#include "platform/posix/registry/windows_disk.h"
 
 namespace vendrel::platform {
 
 class MachineRegistry {
  public:
+  using Say = std::function<void(const std::string&)>;
+
   // A hive path may name a file on one of drives, as a drive path too.
-  explicit MachineRegistry(const DriveMap& drives);
+  // disk, when given, is the Windows disk the run repairs; say is told which
+  // hives and code page serve it, and what a dirty hive's logs brought.
+  explicit MachineRegistry(const DriveMap& drives, const WindowsDisk* disk = nullptr,
+                           const Say& say = {});
 
   Registry& registry() { return routed_; }
 

@@ -13,6 +13,15 @@
 // logs' pages standing over the file's, and the reports of a file that
 // cannot be read.
 namespace vendrel::platform {
+namespace {
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string joined;
+  for (const std::string& name : names) joined += (joined.empty() ? "" : ", ") + name;
+  return joined;
+}
+
+}  // namespace
 
 Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loaded>* loaded) const {
   auto fresh = std::make_unique<Loaded>();
@@ -39,6 +48,11 @@ Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loade
                      Unrecovered(state, refused));
     }
     if (!recovery.was_dirty) return Refusal(state);
+    if (say_) {
+      say_(placed_.shown + " was not closed cleanly: " + std::to_string(recovery.entries_applied) +
+           (recovery.entries_applied == 1 ? " entry" : " entries") + " of its transaction logs (" +
+           Joined(recovery.logs_used) + ") applied");
+    }
     state = fresh->pages->Read(0, kHiveBaseBlock, &block) ? ReadHiveHeader(block, &fresh->header)
                                                           : HiveState::kNotAHive;
   }

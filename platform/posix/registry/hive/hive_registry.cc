@@ -115,6 +115,7 @@ int HiveRegistry::Placement(const PlacedFile** placed) {
 HiveRegistry::HiveRegistry(HiveRegistry&&) noexcept = default;
 
 Result HiveRegistry::Failure(WinCode code, const std::string& problem) const {
+  if (hive_path_.empty()) return Result(code, problem);
   return Result(code, "Registry hive " + hive_path_ + " " + problem);
 }
 
@@ -190,6 +191,14 @@ Result HiveRegistry::HasWow64Node(bool* has) const {
   return result == kFileNotFound ? kSuccess : result;
 }
 
+Result HiveRegistry::CannotOpen(int error) const {
+  // Where a link leads says nothing of what is there: the disk's links may
+  // name any path of this machine.
+  return Failure(kRegistryIoFailed, error == EXDEV
+                                        ? "cannot be opened: a link on its path leads off its disk"
+                                        : std::string("cannot be opened: ") + std::strerror(error));
+}
+
 Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint32_t,
                              KeyHandle* key) {
   if (!code_page_) return Failure(kRegistryIoFailed, code_page_problem_);
@@ -197,13 +206,7 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   struct stat st;
   int missing = Placement(&placed);
   if (missing == 0) missing = StatPlaced(*placed, &st);
-  if (missing != 0) {
-    // Where a link leads says nothing of what is there: the disk's links
-    // may name any path of this machine.
-    return Failure(kRegistryIoFailed,
-                   missing == EXDEV ? "cannot be opened: a link on its path leads off its disk"
-                                    : std::string("cannot be opened: ") + std::strerror(missing));
-  }
+  if (missing != 0) return CannotOpen(missing);
   if (!S_ISREG(st.st_mode)) return Failure(kRegistryIoFailed, "is not a regular file");
   // Asked for all access, as the store is: a hive the user may not write is
   // a key opened with access refused. One on a read-only medium reads; its
@@ -271,26 +274,52 @@ std::optional<std::uint32_t> HiveRegistry::WindowsBuild() {
   if (contents_ != Contents::kSoftware) {
     return installation_ != nullptr ? installation_->WindowsBuild() : std::nullopt;
   }
-  // The hive as loaded serves: staged sets never touch that key.
-  const PlacedFile* placed = nullptr;
-  if (!loaded_ && (Placement(&placed) != 0 || !LoadSettled(*placed).ok())) return std::nullopt;
-  FoundKey found;
-  const std::vector<std::string> path = {code_page_->ToUtf16("Microsoft"),
-                                         code_page_->ToUtf16("Windows NT"),
-                                         code_page_->ToUtf16("CurrentVersion")};
-  if (!FindKey("CurrentVersion", path, &found).ok()) return std::nullopt;
-  for (const ValueCell& value : found.values) {
-    std::string data;
-    if (!SameName(value.name, code_page_->ToUtf16("CurrentBuildNumber")) ||
-        !loaded_->walk->Data(value, &data).empty()) {
-      continue;
-    }
-    const std::string text = code_page_->FromUtf16(data);
+  KeyContent version;
+  if (!ReadKey({"Microsoft", "Windows NT", "CurrentVersion"}, &version).ok()) return std::nullopt;
+  for (const Value& value : version.values) {
+    if (!EqualsIgnoringCase(value.name, "CurrentBuildNumber")) continue;
     char* end = nullptr;
-    const unsigned long build = std::strtoul(text.c_str(), &end, 10);
-    if (end != text.c_str() && build <= 0xFFFFFFFFUL) return static_cast<std::uint32_t>(build);
+    const unsigned long build = std::strtoul(value.data.c_str(), &end, 10);
+    if (end != value.data.c_str() && build <= 0xFFFFFFFFUL)
+      return static_cast<std::uint32_t>(build);
   }
   return std::nullopt;
+}
+
+Result HiveRegistry::ReadKey(const std::vector<std::string>& path, KeyContent* content) {
+  *content = KeyContent{};
+  if (!code_page_) return Failure(kRegistryIoFailed, code_page_problem_);
+  // The hive as loaded serves: a change stages sets of the product's key alone.
+  if (!loaded_) {
+    const PlacedFile* placed = nullptr;
+    if (int missing = Placement(&placed); missing != 0) return CannotOpen(missing);
+    if (Result failed = LoadSettled(*placed); !failed.ok()) return failed;
+  }
+  std::vector<std::string> names;
+  names.reserve(path.size());
+  for (const std::string& name : path) names.push_back(code_page_->ToUtf16(name));
+  const std::string key_name = path.empty() ? std::string() : path.back();
+  FoundKey found;
+  if (Result failed = FindKey(key_name, names, &found); !failed.ok()) return failed;
+  for (const ValueCell& value : found.values) {
+    Value read{code_page_->FromUtf16(value.name), value.type, {}};
+    if (std::string wrong = loaded_->walk->Data(value, &read.data); !wrong.empty()) {
+      return Damaged(key_name, wrong);
+    }
+    if (IsText(read.type)) {
+      read.data = code_page_->FromUtf16(read.data);
+      read.data.resize(std::min(read.data.size(), read.data.find('\0')));
+    }
+    content->values.push_back(std::move(read));
+  }
+  std::vector<KeyCell> children;
+  if (std::string wrong = loaded_->walk->Children(found.key, &children); !wrong.empty()) {
+    return Damaged(key_name, wrong);
+  }
+  content->subkeys.reserve(children.size());
+  for (const KeyCell& child : children)
+    content->subkeys.push_back(code_page_->FromUtf16(child.name));
+  return kSuccess;
 }
 
 Result HiveRegistry::QueryValue(KeyHandle key, const std::string& name, std::uint32_t* type,

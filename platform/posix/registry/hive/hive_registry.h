@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -60,14 +61,27 @@ class HiveRegistry : public Registry {
   // where a SOFTWARE hive can tell it.
   std::optional<std::uint32_t> WindowsBuild();
 
- private:
-  struct Loaded;  // a hive opened to be read a page at a time
-  struct Staged;  // the lock held from a change's first set to its commit
+  // say is told, when a dirty hive is read, how many entries of its logs
+  // were applied.
+  void SayRecoveries(std::function<void(const std::string&)> say) { say_ = std::move(say); }
+
+  // What the key at path below the hive's root holds (names as the A
+  // functions give them): its values, and its subkeys' names. Reads the
+  // hive as it stands; kFileNotFound for a key it does not hold.
   struct Value {
     std::string name;  // as the A functions give it
     std::uint32_t type = 0;
     std::string data;  // as the A functions give it: text converted
   };
+  struct KeyContent {
+    std::vector<Value> values;
+    std::vector<std::string> subkeys;
+  };
+  Result ReadKey(const std::vector<std::string>& path, KeyContent* content);
+
+ private:
+  struct Loaded;  // a hive opened to be read a page at a time
+  struct Staged;  // the lock held from a change's first set to its commit
   // An open key answers from the values it held when it was opened, as
   // this object last wrote them.
   struct OpenedKey {
@@ -94,6 +108,8 @@ class HiveRegistry : public Registry {
   // Whether the loaded hive's root has a Wow6432Node key.
   Result HasWow64Node(bool* has) const;
   Result Failure(WinCode code, const std::string& problem) const;
+  // The report of a hive that cannot be placed, for errno value error.
+  Result CannotOpen(int error) const;
   // The report of a key that cannot be read or changed safely.
   Result Damaged(const std::string& key_name, const std::string& problem) const;
   // The report of a key holding names that cannot be told apart, given as
@@ -121,8 +137,9 @@ class HiveRegistry : public Registry {
   // descriptor from then on. Returns 0 or an errno value.
   int Placement(const PlacedFile** placed);
 
-  std::string hive_path_;
+  std::string hive_path_;  // empty for a hive that cannot be had: every open is refused
   const DriveMap* drives_;
+  std::function<void(const std::string&)> say_;
   HiveRegistry* installation_;
   PlacedFile placed_;
   Contents contents_;

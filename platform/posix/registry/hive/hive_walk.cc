@@ -156,6 +156,7 @@ struct HiveWalk::Search {
   std::u32string hint;  // the first characters, in upper case
   bool pointed = true;  // looking at the entries the hashes and hints point to
   std::uint64_t examined = 0;
+  std::vector<KeyCell>* every = nullptr;  // where given, every key is kept, none matched
 
   // Whether an element of a leaf of that kind may point at the name: an
   // li's, which say nothing of names, and an lf's without a hint (a name it
@@ -201,10 +202,14 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
       }
       continue;
     }
-    if (search->PointsHere(kind, element) != search->pointed) continue;
+    if (search->every == nullptr && search->PointsHere(kind, element) != search->pointed) continue;
     if (++search->examined > kMostSubkeys) return "a key lists more subkeys than a hive can hold";
     if (std::string wrong = Key(entry, child); !wrong.empty()) return wrong;
-    *found = SameName(child->name, search->name);
+    if (search->every != nullptr) {
+      search->every->push_back(*child);
+    } else {
+      *found = SameName(child->name, search->name);
+    }
   }
   return "";
 }
@@ -229,6 +234,17 @@ std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* 
     }
   }
   return "";
+}
+
+std::string HiveWalk::Children(const KeyCell& key, std::vector<KeyCell>* children) const {
+  children->clear();
+  if (key.subkeys == 0) return "";
+  // A search no name matches, that looks at every entry, keeps each key.
+  Search every;
+  every.every = children;
+  bool found = false;
+  KeyCell child;
+  return Leaf(InFile(key.subkey_list), &every, &child, &found, false);
 }
 
 std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values) const {

@@ -53,6 +53,8 @@ class HiveWalk {
   // The child of key named name (UTF-16LE, letter case ignored as Windows
   // ignores it); *found is false where there is none.
   std::string Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found) const;
+  // Every child of key, in the order its lists give them.
+  std::string Children(const KeyCell& key, std::vector<KeyCell>* children) const;
   std::string Values(const KeyCell& key, std::vector<ValueCell>* values) const;
   std::string Data(const ValueCell& value, std::string* data) const;
   // Where a value's data lies in the file, in a cell of its own: 0 for data
