@@ -74,7 +74,11 @@ std::optional<Values> Walk(const std::string& hive, const std::vector<std::strin
 
 // hivex's values of the key at path, names as UTF-16 again (for names
 // hivex gives as ASCII, which both read alike), or nothing.
-std::optional<Values> Hivex(const std::string& hive, const std::vector<std::string>& path) {
+std::optional<Values> Hivex(std::string hive, const std::vector<std::string>& path) {
+  // hivex takes no checksum but the plain XOR, where Windows stores 1 for 0.
+  HiveHeader header;
+  ReadHiveHeader(hive, &header);
+  PutChecksum(&hive, header.plain_xor);
   const int fd = memfd_create("hivex", MFD_CLOEXEC);
   FUZZ_CHECK(fd >= 0 && write(fd, hive.data(), hive.size()) == static_cast<ssize_t>(hive.size()));
   hive_h* h = hivex_open(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0);
@@ -121,7 +125,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       header.bins_size % kHiveBaseBlock != 0 || InFile(header.bins_size) > hive.size()) {
     return 0;
   }
-  PutChecksum(&hive, WindowsChecksum(header.plain_xor));
   const std::vector<std::string> path = (data[0] & 2) != 0
                                             ? std::vector<std::string>{"Software", "Tarvel Global"}
                                             : std::vector<std::string>{"Tarvel Global"};
