@@ -60,15 +60,11 @@ echo
 echo "== 2. The offline Windows disk: registry hives, the product on C:"
 cp -r examples/offline-disk "$work/disk"
 software="$work/disk/Windows/System32/config/SOFTWARE"
-mkdir "$work/drives"
-ln -s "$work/disk" "$work/drives/c:"
-export VENDREL_DRIVES="$work/drives"
-export VENDREL_HKLM_HIVE="$software"
-export VENDREL_HKCU_HIVE="$work/disk/Users/Practice/NTUSER.DAT"
+unset VENDREL_REGISTRY VENDREL_DRIVES
 hivexget "$software" '\Wow6432Node\Tarvel Global' >"$work/hive.before"
 cp "$work/disk/KOVA/dromfile.dat" "$work/company.before"
-echo "\$ VENDREL_HKLM_HIVE=.../Windows/System32/config/SOFTWARE vendrel C -v6/7 -w2.10"
-echo | "$vendrel" C -v6/7 -w2.10 | tr -d '\r'
+echo "\$ VENDREL_WINDOWS=.../disk vendrel C -v6/7 -w2.10"
+echo | VENDREL_WINDOWS="$work/disk" HOME="$work" "$vendrel" C -v6/7 -w2.10 | tr -d '\r'
 echo
 echo
 hivexget "$software" '\Wow6432Node\Tarvel Global' >"$work/hive.after"
