@@ -38,13 +38,19 @@ std::string Utf16(const std::string& ascii) {
   return wide;
 }
 
+int MemFile(const std::string& bytes) {
+  const int fd = memfd_create("hive", MFD_CLOEXEC);
+  FUZZ_CHECK(fd >= 0 &&
+             write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()));
+  return fd;
+}
+
 // The walk's values of the key at path, or why it refused.
 std::optional<Values> Walk(const std::string& hive, const std::vector<std::string>& path,
                            std::string* refused, KeyCell* key, std::vector<ValueCell>* cells) {
   HiveHeader header;
   ReadHiveHeader(hive, &header);
-  const int fd = memfd_create("walk", MFD_CLOEXEC);
-  FUZZ_CHECK(fd >= 0 && write(fd, hive.data(), hive.size()) == static_cast<ssize_t>(hive.size()));
+  const int fd = MemFile(hive);
   HivePages pages(fd, hive.size());
   // hivex reads every name, whatever a list's hashes say.
   HiveWalk walk(pages, header.minor_version, InFile(header.bins_size), Lookup::kEveryName);
@@ -61,7 +67,6 @@ std::optional<Values> Walk(const std::string& hive, const std::vector<std::strin
   for (std::size_t i = 0; refused->empty() && i < cells->size(); ++i) {
     std::string data;
     *refused = walk.Data((*cells)[i], &data);
-    // hivex gives a name as C text, up to a NUL in it; Windows does not.
     const std::string& name = (*cells)[i].name;
     for (std::size_t at = 0; at + 1 < name.size(); at += 2) {
       if (name[at] == '\0' && name[at + 1] == '\0') *refused = "a name hivex cannot give";
@@ -72,15 +77,13 @@ std::optional<Values> Walk(const std::string& hive, const std::vector<std::strin
   return refused->empty() ? std::optional<Values>(values) : std::nullopt;
 }
 
-// hivex's values of the key at path, names as UTF-16 again (for names
-// hivex gives as ASCII, which both read alike), or nothing.
+// hivex's values of the key at path, ASCII names made UTF-16 again, or nothing.
 std::optional<Values> Hivex(std::string hive, const std::vector<std::string>& path) {
   // hivex takes no checksum but the plain XOR, where Windows stores 1 for 0.
   HiveHeader header;
   ReadHiveHeader(hive, &header);
   PutChecksum(&hive, header.plain_xor);
-  const int fd = memfd_create("hivex", MFD_CLOEXEC);
-  FUZZ_CHECK(fd >= 0 && write(fd, hive.data(), hive.size()) == static_cast<ssize_t>(hive.size()));
+  const int fd = MemFile(hive);
   hive_h* h = hivex_open(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0);
   close(fd);
   if (h == nullptr) return std::nullopt;
@@ -88,7 +91,7 @@ std::optional<Values> Hivex(std::string hive, const std::vector<std::string>& pa
   hive_node_h node = hivex_root(h);
   for (const std::string& name : path) {
     node = node == 0 ? 0 : hivex_node_get_child(h, node, name.c_str());
-    // hivex matches a name as C text, up to a NUL in it; Windows does not.
+    // hivex takes a name as C text, up to a NUL in it; Windows does not.
     char* found = node == 0 ? nullptr : hivex_node_name(h, node);
     if (found == nullptr || std::strlen(found) != hivex_node_name_len(h, node)) node = 0;
     std::free(found);
@@ -140,8 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (!ours || !theirs) return 0;
   // Drive set in place, and the pages written into a copy.
-  const int fd = memfd_create("change", MFD_CLOEXEC);
-  FUZZ_CHECK(fd >= 0 && write(fd, hive.data(), hive.size()) == static_cast<ssize_t>(hive.size()));
+  const int fd = MemFile(hive);
   HivePages pages(fd, hive.size());
   HiveWalk walk(pages, header.minor_version, InFile(header.bins_size));
   InPlaceChange change;

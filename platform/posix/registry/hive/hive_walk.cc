@@ -148,13 +148,13 @@ std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key, bool named) const 
 
 // A child looked up by name. Leaves that keep a hash (lh) or the first
 // characters (lf) of each name are searched as Windows searches them: only
-// the entries those point to are looked at (a reader of every name then
-// looks at the others too).
+// the entries those point to are looked at (a reader of every name looks at
+// each entry in turn).
 struct HiveWalk::Search {
   std::string_view name;  // UTF-16LE
   std::uint32_t hash = 0;
-  std::u32string hint;  // the first characters, in upper case
-  bool pointed = true;  // looking at the entries the hashes and hints point to
+  std::u32string hint;      // the first characters, in upper case
+  bool every_name = false;  // each entry's name is compared, whatever its hash or hint
   std::uint64_t examined = 0;
   std::vector<KeyCell>* every = nullptr;  // where given, every key is kept, none matched
 
@@ -202,7 +202,9 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
       }
       continue;
     }
-    if (search->every == nullptr && search->PointsHere(kind, element) != search->pointed) continue;
+    if (search->every == nullptr && !search->every_name && !search->PointsHere(kind, element)) {
+      continue;
+    }
     if (++search->examined > kMostSubkeys) return "a key lists more subkeys than a hive can hold";
     if (std::string wrong = Key(entry, child); !wrong.empty()) return wrong;
     if (search->every != nullptr) {
@@ -225,15 +227,8 @@ std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* 
     search.hash = 37 * search.hash + Upper16(unit);
     if (search.hint.size() < 4) search.hint += static_cast<char32_t>(Upper16(unit));
   }
-  for (bool pointed : {true, false}) {
-    if (!pointed && lookup_ == Lookup::kAsWindows) break;
-    search.pointed = pointed;
-    if (std::string wrong = Leaf(InFile(key.subkey_list), &search, child, found, false);
-        !wrong.empty() || *found) {
-      return wrong;
-    }
-  }
-  return "";
+  search.every_name = lookup_ == Lookup::kEveryName;
+  return Leaf(InFile(key.subkey_list), &search, child, found, false);
 }
 
 std::string HiveWalk::Children(const KeyCell& key, std::vector<KeyCell>* children) const {
