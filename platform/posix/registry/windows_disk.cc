@@ -46,19 +46,25 @@ std::string TextOf(const HiveRegistry::KeyContent& key, const char* name) {
   return value != nullptr ? value->data : std::string();
 }
 
-// Replaces each %name% (any letter case) by text, as Windows expands the
-// variables a ProfileImagePath holds.
-std::string Expand(std::string path, const std::string& name, const std::string& text) {
-  const std::string variable = "%" + name + "%";
-  for (std::size_t at = 0; at + variable.size() <= path.size();) {
-    if (EqualsIgnoringCase(path.substr(at, variable.size()), variable)) {
-      path.replace(at, variable.size(), text);
-      at += text.size();
+// The path with each %SystemDrive% and %SystemRoot% (any letter case)
+// replaced, in one pass, as Windows expands a ProfileImagePath; empty where
+// it is longer than a Windows path can be.
+std::string Expand(const std::string& path, const std::string& drive, const std::string& root) {
+  constexpr std::size_t kLongestPath = 32767;
+  if (path.size() > kLongestPath || root.size() > kLongestPath) return std::string();
+  std::string expanded;
+  for (std::size_t at = 0; at < path.size();) {
+    const std::size_t end = path[at] == '%' ? path.find('%', at + 1) : std::string::npos;
+    const std::string name = end == std::string::npos ? "" : path.substr(at + 1, end - at - 1);
+    if (EqualsIgnoringCase(name, "SystemDrive") || EqualsIgnoringCase(name, "SystemRoot")) {
+      expanded += EqualsIgnoringCase(name, "SystemDrive") ? drive : root;
+      at = end + 1;
     } else {
-      ++at;
+      expanded += path[at++];
     }
+    if (expanded.size() > kLongestPath) return std::string();
   }
-  return path;
+  return expanded;
 }
 
 // Places the profile's folder, a path on drive, beneath top (the drive's
@@ -143,14 +149,28 @@ int ReadCodePage(const DriveMap& drive, char letter, std::string* problem) {
   HiveRegistry::KeyContent nls;
   read = system.ReadKey({control_set, "Control", "Nls", "CodePage"}, &nls);
   if (!read.ok() && read != kFileNotFound) *problem = read.detail();
-  return std::atoi(TextOf(nls, "ACP").c_str());
+  const std::string acp = TextOf(nls, "ACP");
+  char* end = nullptr;
+  const long number = std::strtol(acp.c_str(), &end, 10);
+  if (acp.empty()) return 0;
+  if (*end != '\0' || number <= 0 || number >= 65536) {
+    *problem = "the Windows disk's SYSTEM hive gives its ANSI code page as \"" + acp +
+               "\", which is no code page's number: name one with VENDREL_CODEPAGE";
+  }
+  return static_cast<int>(number);
 }
 
+// The profiles for a report, the first few of a list too long to read.
 std::string Listed(const std::vector<Profile>& profiles) {
+  constexpr std::size_t kMostListed = 10;
   std::string list;
-  for (const Profile& profile : profiles) {
+  for (std::size_t i = 0; i < profiles.size() && i < kMostListed; ++i) {
+    const Profile& profile = profiles[i];
     list += (list.empty() ? "" : ", ") + (profile.name.empty() ? std::string("?") : profile.name) +
             " (" + profile.sid + ")";
+  }
+  if (profiles.size() > kMostListed) {
+    list += " and " + std::to_string(profiles.size() - kMostListed) + " more";
   }
   return list;
 }
@@ -200,26 +220,22 @@ WindowsDisk FindWindows(const std::string& top, const std::string& user, bool wi
   const std::vector<std::string> list = {"Microsoft", "Windows NT", "CurrentVersion",
                                          "ProfileList"};
   HiveRegistry::KeyContent profile_list;
-  if (Result listed = software.ReadKey(list, &profile_list);
+  if (Result listed = software.ReadKey(list, &profile_list, "ProfileImagePath");
       !listed.ok() && listed != kFileNotFound) {
     disk.user_problem = listed.detail();
     return disk;
   }
   std::vector<Profile> profiles;
   const std::string system_drive = std::string(1, Upper(disk.system_drive)) + ":";
-  for (const std::string& sid : profile_list.subkeys) {
+  for (std::size_t i = 0; i < profile_list.subkeys.size(); ++i) {
+    const std::string& sid = profile_list.subkeys[i];
     if (sid.compare(0, std::char_traits<char>::length(kUsersSid), kUsersSid) != 0 ||
         sid.find('.') != std::string::npos) {
       continue;  // the system's own, and the copies Windows keeps of a damaged one
     }
-    std::vector<std::string> path = list;
-    path.push_back(sid);
-    HiveRegistry::KeyContent entry;
     Profile profile{sid, {}, {}, {}, {}};
-    const std::string image =
-        software.ReadKey(path, &entry).ok() ? TextOf(entry, "ProfileImagePath") : std::string();
     const std::string expanded =
-        Expand(Expand(image, "SystemDrive", system_drive), "SystemRoot",
+        Expand(profile_list.subkey_values[i], system_drive,
                system_root.empty() ? system_drive + "\\Windows" : system_root);
     PlaceProfile(top, disk.system_drive, expanded, &profile);
     profiles.push_back(std::move(profile));

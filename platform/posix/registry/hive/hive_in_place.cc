@@ -149,13 +149,15 @@ class Writer {
     refusal_ = std::move(why);
     return EINVAL;
   }
-  // The size of the used cell at offset, which must lie in one bin, begin
-  // with signature (when given) and hold at least least bytes.
+  // The size of the used cell at offset, which must lie in one bin, where
+  // its cells put one (not inside another), begin with signature (when
+  // given) and hold at least least bytes.
   int UsedCell(std::uint64_t offset, std::uint64_t least, const char* signature,
                std::uint64_t* size) {
     if (std::string wrong = walk_.UsedCell(offset, least, signature, size); !wrong.empty()) {
       return Refuse(std::move(wrong));
     }
+    if (std::string wrong = walk_.OnChain(offset); !wrong.empty()) return Refuse(std::move(wrong));
     cells_.emplace_back(offset, offset + *size);
     return 0;
   }
@@ -227,10 +229,9 @@ int Writer::PutData(std::uint64_t value, const OldData& old, const std::string& 
     return error;
   }
   if (old_cell != 0 && old_size - 4 >= data.size()) {
-    // The old data's bytes beyond the new are cleared, not left behind.
-    std::string held = data;
-    held.resize(std::max<std::uint64_t>(data.size(), std::min(old.length, old_size - 4)), '\0');
-    error = image_.Write(old_cell + 4, held);
+    // Only the new data's bytes are written, as Windows writes them: what
+    // lies behind them in the cell is the cell's, and stays as it was.
+    error = image_.Write(old_cell + 4, data);
     if (error == 0) error = image_.Put(value + kValueDataLength, length);
     return error;
   }

@@ -286,7 +286,21 @@ std::optional<std::uint32_t> HiveRegistry::WindowsBuild() {
   return std::nullopt;
 }
 
-Result HiveRegistry::ReadKey(const std::vector<std::string>& path, KeyContent* content) {
+Result HiveRegistry::ReadValue(const std::string& key_name, const ValueCell& cell,
+                               Value* read) const {
+  *read = Value{code_page_->FromUtf16(cell.name), cell.type, {}};
+  if (std::string wrong = loaded_->walk->Data(cell, &read->data); !wrong.empty()) {
+    return Damaged(key_name, wrong);
+  }
+  if (IsText(read->type)) {
+    read->data = code_page_->FromUtf16(read->data);
+    read->data.resize(std::min(read->data.size(), read->data.find('\0')));
+  }
+  return kSuccess;
+}
+
+Result HiveRegistry::ReadKey(const std::vector<std::string>& path, KeyContent* content,
+                             const std::string& subkey_value) {
   *content = KeyContent{};
   if (!code_page_) return Failure(kRegistryIoFailed, code_page_problem_);
   // The hive as loaded serves: a change stages sets of the product's key alone.
@@ -301,24 +315,34 @@ Result HiveRegistry::ReadKey(const std::vector<std::string>& path, KeyContent* c
   const std::string key_name = path.empty() ? std::string() : path.back();
   FoundKey found;
   if (Result failed = FindKey(key_name, names, &found); !failed.ok()) return failed;
-  for (const ValueCell& value : found.values) {
-    Value read{code_page_->FromUtf16(value.name), value.type, {}};
-    if (std::string wrong = loaded_->walk->Data(value, &read.data); !wrong.empty()) {
-      return Damaged(key_name, wrong);
+  for (const ValueCell& cell : found.values) {
+    content->values.emplace_back();
+    if (Result failed = ReadValue(key_name, cell, &content->values.back()); !failed.ok()) {
+      return failed;
     }
-    if (IsText(read.type)) {
-      read.data = code_page_->FromUtf16(read.data);
-      read.data.resize(std::min(read.data.size(), read.data.find('\0')));
-    }
-    content->values.push_back(std::move(read));
   }
   std::vector<KeyCell> children;
   if (std::string wrong = loaded_->walk->Children(found.key, &children); !wrong.empty()) {
     return Damaged(key_name, wrong);
   }
-  content->subkeys.reserve(children.size());
-  for (const KeyCell& child : children)
+  const std::string wanted = code_page_->ToUtf16(subkey_value);
+  for (const KeyCell& child : children) {
     content->subkeys.push_back(code_page_->FromUtf16(child.name));
+    if (subkey_value.empty()) continue;
+    std::vector<ValueCell> cells;
+    if (std::string wrong = loaded_->walk->Values(child, &cells); !wrong.empty()) {
+      return Damaged(content->subkeys.back(), wrong);
+    }
+    Value read;
+    for (const ValueCell& cell : cells) {
+      if (!SameName(cell.name, wanted)) continue;
+      if (Result failed = ReadValue(content->subkeys.back(), cell, &read); !failed.ok()) {
+        return failed;
+      }
+      break;
+    }
+    content->subkey_values.push_back(std::move(read.data));
+  }
   return kSuccess;
 }
 

@@ -66,8 +66,10 @@ class HiveRegistry : public Registry {
   void SayRecoveries(std::function<void(const std::string&)> say) { say_ = std::move(say); }
 
   // What the key at path below the hive's root holds (names as the A
-  // functions give them): its values, and its subkeys' names. Reads the
-  // hive as it stands; kFileNotFound for a key it does not hold.
+  // functions give them): its values, and its subkeys' names, with each
+  // subkey's value named subkey_value where one is named (empty where it
+  // holds none). Reads the hive as it stands; kFileNotFound for a key it
+  // does not hold.
   struct Value {
     std::string name;  // as the A functions give it
     std::uint32_t type = 0;
@@ -76,8 +78,10 @@ class HiveRegistry : public Registry {
   struct KeyContent {
     std::vector<Value> values;
     std::vector<std::string> subkeys;
+    std::vector<std::string> subkey_values;
   };
-  Result ReadKey(const std::vector<std::string>& path, KeyContent* content);
+  Result ReadKey(const std::vector<std::string>& path, KeyContent* content,
+                 const std::string& subkey_value = {});
 
  private:
   struct Loaded;  // a hive opened to be read a page at a time
@@ -112,6 +116,8 @@ class HiveRegistry : public Registry {
   Result CannotOpen(int error) const;
   // The report of a key that cannot be read or changed safely.
   Result Damaged(const std::string& key_name, const std::string& problem) const;
+  // A value of the key named key_name as the A functions give it.
+  Result ReadValue(const std::string& key_name, const ValueCell& cell, Value* read) const;
   // The report of a key holding names that cannot be told apart, given as
   // stored, or kSuccess.
   Result CheckNames(const std::string& key_name, const std::vector<std::string>& names) const;

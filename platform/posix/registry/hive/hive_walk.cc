@@ -28,6 +28,11 @@ constexpr std::uint32_t kFirstBigDataVersion = 4;
 constexpr std::uint64_t kLargestBin = std::uint64_t{64} << 20;
 constexpr std::uint64_t kMostSubkeys = std::uint64_t{1} << 20;
 constexpr std::uint64_t kBinScanStretch = std::uint64_t{64} << 10;
+// What one walk reads at most, in list entries and in data: far more than
+// any lookup of a hive needs, and a bound on the work a hive whose lists
+// lead back into each other can ask for.
+constexpr std::uint64_t kMostEntriesRead = std::uint64_t{1} << 24;
+constexpr std::uint64_t kMostDataRead = std::uint64_t{1} << 30;
 
 std::string Hex(std::uint64_t offset) {
   char text[24];
@@ -103,6 +108,31 @@ std::string HiveWalk::BinOf(std::uint64_t offset, std::uint64_t* start, std::uin
     return "";
   }
   return "a cell at " + Hex(offset) + " lies in no hive bin";
+}
+
+std::string HiveWalk::OnChain(std::uint64_t offset) const {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  if (std::string wrong = BinOf(offset, &start, &end); !wrong.empty()) return wrong;
+  std::string stretch;
+  std::uint64_t stretch_at = 0;
+  std::uint64_t at = start + kBinHeader;
+  while (at < offset) {
+    if (at < stretch_at || at + 4 > stretch_at + stretch.size()) {
+      stretch_at = at;
+      if (!pages_.Read(at, std::min(kBinScanStretch, end - at), &stretch)) {
+        return "its hive bin at " + Hex(start) + " cannot be read";
+      }
+    }
+    const auto stored = static_cast<std::uint32_t>(Field(stretch, at - stretch_at, 4));
+    const std::uint64_t size = (stored & 0x80000000U) != 0 ? 0x100000000ULL - stored : stored;
+    if (size < 8 || size % 8 != 0 || size > end - at) {
+      return "its hive bin at " + Hex(start) + " holds a cell at " + Hex(at) +
+             " whose size does not fit it";
+    }
+    at += size;
+  }
+  return at == offset ? "" : "its cell at " + Hex(offset) + " lies inside another cell";
 }
 
 std::string HiveWalk::UsedCell(std::uint64_t offset, std::uint64_t least, const char* signature,
@@ -193,6 +223,10 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
   if (!pages_.Read(list + kListHead, count * step, &entries)) {
     return "a subkey list at " + Hex(list) + " cannot be read";
   }
+  if (std::string wrong = Spend(count, 0); !wrong.empty()) return wrong;
+  if ((search->examined += count) > kMostSubkeys) {
+    return "a key lists more subkeys than a hive can hold";
+  }
   for (std::uint64_t i = 0; i < count && !*found; ++i) {
     const std::string_view element = std::string_view(entries).substr(i * step, step);
     const auto entry = static_cast<std::uint32_t>(Field(element, 0, 4));
@@ -205,7 +239,6 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
     if (search->every == nullptr && !search->every_name && !search->PointsHere(kind, element)) {
       continue;
     }
-    if (++search->examined > kMostSubkeys) return "a key lists more subkeys than a hive can hold";
     if (std::string wrong = Key(entry, child); !wrong.empty()) return wrong;
     if (search->every != nullptr) {
       search->every->push_back(*child);
@@ -251,6 +284,7 @@ std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values)
   if (4 + std::uint64_t{4} * key.values > size) {
     return "its value list at " + Hex(list) + " counts more values than it holds";
   }
+  if (std::string wrong = Spend(key.values, 0); !wrong.empty()) return wrong;
   std::string entries;
   if (!pages_.Read(list + 4, std::uint64_t{4} * key.values, &entries)) {
     return "its value list at " + Hex(list) + " cannot be read";
@@ -285,6 +319,17 @@ std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values)
   return "";
 }
 
+std::string HiveWalk::Spend(std::uint64_t entries, std::uint64_t data) const {
+  entries_read_ += entries;
+  data_read_ += data;
+  if (entries_read_ > kMostEntriesRead || data_read_ > kMostDataRead) {
+    return "its lists lead to more entries or data than any hive holds (" +
+           std::to_string(kMostEntriesRead) + " entries, " + std::to_string(kMostDataRead >> 20) +
+           " MiB), as lists that lead back into each other do";
+  }
+  return "";
+}
+
 std::uint64_t HiveWalk::DataCell(const ValueCell& value) const {
   const bool big = minor_version_ >= kFirstBigDataVersion && value.length > kLargestPlainData;
   return value.in_value || value.length == 0 || big ? 0 : InFile(value.data);
@@ -299,6 +344,10 @@ std::string HiveWalk::Data(const ValueCell& value, std::string* data) const {
     return "";
   }
   if (value.length == 0) return "";
+  if (kHiveBaseBlock + std::uint64_t{value.length} > bins_end_) {
+    return "a value at " + Hex(value.cell) + " gives its data a length no hive holds";
+  }
+  if (std::string wrong = Spend(0, value.length); !wrong.empty()) return wrong;
   std::uint64_t size = 0;
   if (const std::uint64_t cell = DataCell(value); cell != 0) {
     if (std::string wrong = UsedCell(cell, 4 + std::uint64_t{value.length}, nullptr, &size);

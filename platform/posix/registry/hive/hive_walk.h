@@ -66,6 +66,10 @@ class HiveWalk {
   // one is given: its size.
   std::string UsedCell(std::uint64_t offset, std::uint64_t least, const char* signature,
                        std::uint64_t* size) const;
+  // Whether a cell begins at offset as its bin's cells follow each other
+  // from the bin's first: an empty string, or what is wrong. A cell inside
+  // another is one that writing the other would overwrite.
+  std::string OnChain(std::uint64_t offset) const;
   // The hive bin that holds offset: where it starts and ends in the file.
   std::string BinOf(std::uint64_t offset, std::uint64_t* start, std::uint64_t* end) const;
   // Reads a 32-bit word of the file; false where it cannot be read.
@@ -78,11 +82,16 @@ class HiveWalk {
   struct Search;
   std::string Leaf(std::uint64_t list, Search* search, KeyCell* child, bool* found,
                    bool under_root) const;
+  // Counts what a step reads against the walk's bound: an empty string, or
+  // what is wrong once past it.
+  std::string Spend(std::uint64_t entries, std::uint64_t data) const;
 
   const HivePages& pages_;
   const std::uint32_t minor_version_;
   const std::uint64_t bins_end_;
   const Lookup lookup_;
+  mutable std::uint64_t entries_read_ = 0;
+  mutable std::uint64_t data_read_ = 0;
 };
 
 // Whether two UTF-16LE names are one to Windows: each unit compared in

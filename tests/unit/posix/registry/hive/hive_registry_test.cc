@@ -432,6 +432,13 @@ TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) 
       {"a value's data lies past the end of the file",
        [](std::string& hive) { hive.replace(ValueCell(hive, "cddir") + kData, 4, Word(1u << 30)); },
        "lies outside the hive bins"},
+      {"a value's data is a cell planted inside another (its class name)",
+       [](std::string& hive) {
+         const std::size_t inner = hive.find("P\0r\0o\0d\0u\0c\0t\0C\0l\0a\0s\0s\0"s) + 4;
+         hive.replace(inner, 4, Word(0xFFFFFFF0));
+         hive.replace(ValueCell(hive, "DRIVE") + kData, 4, Word(inner - kHiveBaseBlock));
+       },
+       "lies inside another cell"},
   };
   for (const Row& row : rows) {
     std::string hive = MakeHive(software_);
@@ -444,6 +451,7 @@ TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) 
       result =
           registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3);
     }
+    if (result.ok()) result = registry.FlushKey(key);
     EXPECT_EQ(result, kRegistryCorrupt) << row.damage;
     EXPECT_NE(result.detail().find(row.why), std::string::npos) << result.detail();
     EXPECT_EQ(ReadFile(path_), hive) << row.damage;
@@ -563,6 +571,7 @@ TEST_F(HiveRegistryTest, TheKeyIsFoundThroughEveryShapeOfHive) {
 TEST_F(HiveRegistryTest, AHiveWhoseCellsDoNotHoldIsRefused) {
   HiveLayout layout;
   layout.leaf_size = 1;  // an ri of one-key leaves at the root
+  software_.Child("Tarvel Global").values.push_back({"Big", kRegBinary, std::string(20000, 'B')});
   const std::string made = MakeHive(software_, layout);
   const std::size_t key = made.find("Tarvel Global") - 80;
   const std::size_t root_list = made.find("ri\x02\0");
@@ -572,6 +581,8 @@ TEST_F(HiveRegistryTest, AHiveWhoseCellsDoNotHoldIsRefused) {
       {[&](std::string& h) { h.replace(root_list + 2, 2, "\xFF\x7F"); }, "counts more entries"},
       {[&](std::string& h) { h.replace(key, 4, Word(0xFFFF0000)); }, "runs past its hive bin"},
       {[&](std::string& h) { h.replace(key + 44, 4, Word(1u << 30)); }, "outside the hive bins"},
+      {[&](std::string& h) { h.replace(ValueCell(made, "Big") + 8, 4, Word(1u << 30)); },
+       "a length no hive holds"},
   };
   for (const auto& [patch, why] : rows) {
     std::string hive = made;
