@@ -1,13 +1,16 @@
 #include <malloc.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "platform/posix/files/drive_map.h"
 #include "platform/posix/files/posix_files.h"
+#include "platform/posix/files/unique_fd.h"
 #include "platform/posix/posix_console.h"
 #include "platform/posix/posix_process.h"
 #include "platform/posix/profile/posix_profile.h"
@@ -26,9 +29,13 @@ std::string Environment(const char* name) {
 }
 
 // What the run chose on a Windows disk, told on standard error, which the
-// program's dialogue never uses.
+// program's dialogue never uses; names from the disk are escaped on a
+// terminal, as the dialogue's are.
 void Say(const std::string& line) {
-  const std::string said = "vendrel: " + line + "\n";
+  bool held_cr = false;
+  const std::string said =
+      "vendrel: " + (isatty(STDERR_FILENO) == 1 ? EscapeForTerminal(line, &held_cr) : line) +
+      (held_cr ? "^M\n" : "\n");
   (void)!write(STDERR_FILENO, said.data(), said.size());
 }
 
@@ -36,15 +43,34 @@ void Say(const std::string& line) {
 std::unique_ptr<WindowsDisk> FindDisk() {
   const std::string top = Environment("VENDREL_WINDOWS");
   if (top.empty()) return nullptr;
-  return std::make_unique<WindowsDisk>(
-      FindWindows(top, Environment("VENDREL_USER"), Environment("VENDREL_CODEPAGE").empty()));
+  auto disk = std::make_unique<WindowsDisk>();
+  try {
+    *disk = FindWindows(top, Environment("VENDREL_USER"), Environment("VENDREL_CODEPAGE").empty());
+  } catch (const std::bad_alloc&) {
+    // Reported by the run's first registry call, as any other problem of the disk.
+    disk->top = top;
+    disk->problem = disk->user_problem = "Out of memory, reading the Windows disk " + top;
+  }
+  return disk;
 }
 
 // The drives: the drives folder's, and the Windows disk's own letter where
-// that folder maps none.
+// that folder maps none; where it maps that letter to another folder, the
+// product's files on that drive are there, which the run says.
 DriveMap MapDrives(const WindowsDisk* disk) {
   if (disk == nullptr) return DriveMap(DriveMap::DefaultFolder());
   DriveMap drives(DriveMap::DefaultFolder(), {{disk->system_drive, disk->top}});
+  UniqueFd folder;
+  std::string shown;
+  struct stat mapped {};
+  struct stat top {};
+  if (drives.OpenDriveFolder(disk->system_drive, &folder, &shown) == 0 &&
+      fstat(folder.get(), &mapped) == 0 && stat(disk->top.c_str(), &top) == 0 &&
+      (mapped.st_dev != top.st_dev || mapped.st_ino != top.st_ino)) {
+    const std::string drive(1, static_cast<char>(disk->system_drive - 'a' + 'A'));
+    Say("drive " + drive + ": is the drives folder's " + shown + ", not the Windows disk " +
+        disk->top + ": the product's files on " + drive + ": are read and written there");
+  }
   drives.SayUnmapped([](char letter) {
     const std::string drive(1, static_cast<char>(letter - 'a' + 'A'));
     Say("drive " + drive + ": is mapped to no folder: to map it, make a folder holding the entry " +

@@ -10,6 +10,7 @@ import argparse
 import lzma
 import os
 import pathlib
+import resource
 import shutil
 import struct
 import subprocess
@@ -224,7 +225,8 @@ def folder_state(folder):
 
 def dirty_hive_and_its_logs(make_hive, inst):
     """A hive Windows did not close, whose product key lies only in its log
-    (named as Windows names it, or in lower case): the run shows and writes
+    (named as Windows names it, or in lower case and a sparse GiB long, of
+    which the run reads what its entries hold): the run shows and writes
     the recovered values; the hive comes out clean, its sequence numbers
     past the log's, read alike by regf.py, hivexsh and reglookup. Dirty
     hives where no product key is found, real
@@ -233,8 +235,12 @@ def dirty_hive_and_its_logs(make_hive, inst):
     hives = Hives(make_hive, inst)
     for log_name in ("SOFTWARE.LOG1", "software.log1"):
         path = hives.make("SOFTWARE", {"Microsoft": {}}, log=(log_name, {KEY: product("C:")}))
+        if log_name.islower():
+            os.truncate(inst.root / log_name, 1 << 30)
         result = run_program(inst, ["F", "-v6/7", "-pY"], hive_env(inst, hklm=path))
         found = result.outcome("ok")
+        if resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss > 256 << 10:
+            found.append("a run took more than 256 MiB")
         if b"  Drive:      C:\r\n" not in result.out:
             found.append(f"the recovered values are not shown: {result.out[:400]!r}")
         sequences = struct.unpack("<II", path.read_bytes()[4:12])
@@ -501,6 +507,29 @@ def windows_disk_alone(make_hive, inst):
     return problems
 
 
+def disk_letter_mapped_elsewhere(make_hive, inst):
+    """The drives folder in its default place maps the disk's letter to a
+    copy of the disk: the hive written is the disk's own, the product's
+    files are the mapped folder's, and standard error says so."""
+    disk, env = windows_disk(make_hive, inst, [])
+    other = inst.root / "other"
+    shutil.copytree(disk, other)
+    (inst.root / "home/.config/vendrel/drives").mkdir(parents=True)
+    os.symlink(other, inst.root / "home/.config/vendrel/drives/c:")
+    before = (other / "windows/SYSTEM32/Config/software").read_bytes()
+    result = run_program(inst, ["C", "-v6/7", "-w2.10", "-dclinic"], env)
+    problems = result.outcome("ok")
+    if disk_drive(disk, disk / "windows/SYSTEM32/Config/software", f"Wow6432Node\\{KEY}") != (1, utf16("C:")):
+        problems.append("the disk's hive holds no new Drive")
+    if (other / "windows/SYSTEM32/Config/software").read_bytes() != before:
+        problems.append("the mapped folder's hive was written")
+    if b"database=" not in (other / "KOVA/kelvarini.dat").read_bytes():
+        problems.append("the product's files in the mapped folder were not written")
+    if b"is the drives folder's" not in result.proc.stderr:
+        problems.append(f"standard error does not say where C: is: {result.proc.stderr!r}")
+    return problems
+
+
 def profiles_chosen(make_hive, inst):
     """Two profiles: a per-user run is refused, nothing written, unless
     VENDREL_USER names one by its folder (any case) or SID; a machine-wide
@@ -557,7 +586,8 @@ SCENARIOS = [the_maker_makes_hives_hivex_edits, software_with_wow64_node, softwa
              names_in_other_cases, many_other_values, refused, missing_key_and_read_only_hive,
              hive_behind_a_link, one_hive_and_the_store, stamp_through_the_hive, code_page,
              names_equal_but_for_case, values_sharing_a_data_cell, no_second_thread,
-             dirty_hive_and_its_logs, windows_disk_alone, profiles_chosen, documented_repairs]
+             dirty_hive_and_its_logs, windows_disk_alone, disk_letter_mapped_elsewhere, profiles_chosen,
+             documented_repairs]
 
 
 def main():

@@ -49,9 +49,9 @@ ChosenCodePage ChooseCodePage(const WindowsDisk* disk) {
 // The hive that serves a root key, where one does: the one a variable names,
 // else the Windows disk's where no store is named (its report where the
 // disk cannot give one).
-std::unique_ptr<HiveRegistry> HiveFor(HiveRegistry::Contents contents, const DriveMap& drives,
-                                      const WindowsDisk* disk, const MachineRegistry::Say& say,
-                                      HiveRegistry* installation) {
+std::unique_ptr<HiveRegistry> HiveFor(HiveRegistry::Contents contents, const DriveMap* drives,
+                                      const DriveMap* on_disk, const WindowsDisk* disk,
+                                      const MachineRegistry::Say& say, HiveRegistry* installation) {
   const bool machine = contents == HiveRegistry::Contents::kSoftware;
   const std::string named = Environment(machine ? "VENDREL_HKLM_HIVE" : "VENDREL_HKCU_HIVE");
   std::string path = named;
@@ -59,11 +59,12 @@ std::unique_ptr<HiveRegistry> HiveFor(HiveRegistry::Contents contents, const Dri
     const std::string& problem = machine ? disk->problem : disk->user_problem;
     if (!problem.empty()) return std::make_unique<HiveRegistry>("", contents, nullptr, problem);
     path = machine ? disk->software : disk->user_hive;
+    drives = on_disk;
   }
   if (path.empty()) return nullptr;
   const ChosenCodePage code_page = ChooseCodePage(disk);
   auto hive = std::make_unique<HiveRegistry>(path, contents, code_page.page, code_page.problem,
-                                             &drives, installation);
+                                             drives, installation);
   if (say) hive->SayRecoveries(say);
   return hive;
 }
@@ -72,9 +73,12 @@ std::unique_ptr<HiveRegistry> HiveFor(HiveRegistry::Contents contents, const Dri
 
 MachineRegistry::MachineRegistry(const DriveMap& drives, const WindowsDisk* disk, const Say& say)
     : store_(StoreRegistry::DefaultStorePath()),
-      local_machine_(HiveFor(HiveRegistry::Contents::kSoftware, drives, disk, say, nullptr)),
+      disk_("", disk != nullptr ? std::map<char, std::string>{{disk->system_drive, disk->top}}
+                                : std::map<char, std::string>{}),
+      local_machine_(
+          HiveFor(HiveRegistry::Contents::kSoftware, &drives, &disk_, disk, say, nullptr)),
       current_user_(
-          HiveFor(HiveRegistry::Contents::kUser, drives, disk, say, local_machine_.get())),
+          HiveFor(HiveRegistry::Contents::kUser, &drives, &disk_, disk, say, local_machine_.get())),
       routed_(local_machine_ ? static_cast<Registry&>(*local_machine_) : store_,
               current_user_ ? static_cast<Registry&>(*current_user_) : store_) {
   if (disk == nullptr || !say) return;

@@ -25,7 +25,8 @@ class MachineRegistry {
   using Say = std::function<void(const std::string&)>;
 
   // A hive path may name a file on one of drives, as a drive path too.
-  // disk, when given, is the Windows disk the run repairs; say is told which
+  // disk, when given, is the Windows disk the run repairs, whose hives are
+  // opened on it whatever drives maps its letter to; say is told which
   // hives and code page serve it, and what a dirty hive's logs brought.
   explicit MachineRegistry(const DriveMap& drives, const WindowsDisk* disk = nullptr,
                            const Say& say = {});
@@ -34,6 +35,7 @@ class MachineRegistry {
 
  private:
   StoreRegistry store_;
+  DriveMap disk_;  // the Windows disk alone, as its own letter
   std::unique_ptr<HiveRegistry> local_machine_;
   std::unique_ptr<HiveRegistry> current_user_;
   RoutedRegistry routed_;

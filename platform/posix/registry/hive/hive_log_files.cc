@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cerrno>
 #include <cstring>
 
@@ -30,15 +31,17 @@ std::string Unusable(const std::string& log, const std::string& why) {
   return "its transaction log " + log + " " + why;
 }
 
-// Reads the base block of the log open as fd into *base, and, where asked,
-// the highest number among its entries that hold, one entry in memory at a
-// time.
-int ScanEntries(int fd, const struct stat& status, bool entries, std::string* base,
-                std::uint32_t* highest) {
+// Reads of the log open as fd what its use needs: its base block; for a
+// commit, the highest number among its entries that hold, one entry in
+// memory at a time; for a recovery, the base block and what follows as far
+// as its entries (or an old-format log's dirty pages) reach, so that a log
+// far longer than what it holds (a sparse file) is never read whole.
+int ReadLog(int fd, const struct stat& status, LogUse use, std::string* bytes,
+            std::uint32_t* highest) {
   const auto length = static_cast<std::uint64_t>(status.st_size);
   if (length > kLargestHive) return EOVERFLOW;
-  auto read_at = [fd](std::uint64_t at, std::size_t size, std::string* out) {
-    out->resize(size);
+  auto read_at = [fd](std::uint64_t at, std::uint64_t size, std::string* out) {
+    out->resize(static_cast<std::size_t>(size));
     for (std::size_t got = 0; got < size;) {
       const ssize_t read = pread(fd, out->data() + got, size - got, static_cast<off_t>(at + got));
       if (read < 0 && errno == EINTR) continue;
@@ -48,24 +51,42 @@ int ScanEntries(int fd, const struct stat& status, bool entries, std::string* ba
     return 0;
   };
   *highest = 0;
-  if (int error =
-          read_at(0, static_cast<std::size_t>(std::min<std::uint64_t>(length, kLogSector)), base);
-      error != 0) {
+  if (int error = read_at(0, std::min<std::uint64_t>(length, kLogSector), bytes); error != 0) {
     return error;
   }
   std::string entry;
-  for (std::uint64_t at = kLogSector; entries && at <= length && length - at >= kLogEntryHead;) {
+  if (use == LogUse::kRead && length >= kLogSector + 4) {
+    if (int error = read_at(kLogSector, 4, &entry); error != 0) return error;
+    if (entry == "DIRT") {
+      // The bitmap of the hive's 512-byte pages, then as many pages as it marks.
+      const std::uint64_t bitmap = bytes->size() < 44 ? 0 : Field(*bytes, 40, 4) / kLogSector / 8;
+      std::string bits;
+      const std::uint64_t has = std::min(bitmap, length - kLogSector - 4);
+      if (int error = read_at(kLogSector + 4, has, &bits); error != 0) return error;
+      std::uint64_t pages = 0;
+      for (unsigned char byte : bits) pages += std::bitset<8>(byte).count();
+      const std::uint64_t end =
+          kLogSector + (4 + has + kLogSector - 1) / kLogSector * kLogSector + pages * kLogSector;
+      return read_at(0, std::min(length, end), bytes);
+    }
+  }
+  for (std::uint64_t at = kLogSector;
+       use != LogUse::kCommitRecovered && at <= length && length - at >= kLogEntryHead;) {
     if (int error = read_at(at, kLogEntryHead, &entry); error != 0) return error;
     const std::uint64_t size = Field(entry, 4, 4);
     if (entry.compare(0, 4, "HvLE") != 0 || size < kLogEntryHead || size % kLogSector != 0 ||
         size > length - at) {
       break;
     }
-    if (int error = read_at(at, static_cast<std::size_t>(size), &entry); error != 0) return error;
-    LogEntry read;
-    if (ReadLogEntry(entry, 0, &read)) *highest = std::max(*highest, read.sequence);
+    if (int error = read_at(at, size, &entry); error != 0) return error;
+    if (use == LogUse::kRead) {
+      bytes->append(entry);
+    } else if (LogEntry read; ReadLogEntry(entry, 0, &read)) {
+      *highest = std::max(*highest, read.sequence);
+    }
     at += size;
   }
+  if (use == LogUse::kRead) *highest = HighestEntrySequence(*bytes);
   return 0;
 }
 
@@ -90,15 +111,8 @@ std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use,
                     "a copy of its own");
   }
   log->log.name = name;
-  int read = 0;
-  if (use == LogUse::kRead) {
-    read = ReadToEnd(log->fd.get(), &log->log.bytes, kLargestHive);
-    log->highest_entry = HighestEntrySequence(log->log.bytes);
-  } else {
-    read = ScanEntries(log->fd.get(), status, use == LogUse::kCommit, &log->log.bytes,
-                       &log->highest_entry);
-  }
-  if (read != 0) {
+  if (int read = ReadLog(log->fd.get(), status, use, &log->log.bytes, &log->highest_entry);
+      read != 0) {
     return Unusable(name, read == EOVERFLOW
                               ? "is larger than this program reads (" +
                                     std::to_string(kLargestHive >> 20) + " MiB)"

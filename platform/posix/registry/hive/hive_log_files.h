@@ -27,7 +27,8 @@ struct HiveLogFile {
 };
 
 enum class LogUse {
-  kRead,             // for a recovery, which writes nothing: each log read whole
+  kRead,             // for a recovery, which writes nothing: each log read as far
+                     // as what it holds reaches
   kCommit,           // to be written: opened for writing where the user may, and
                      // refused when a log has more than one name; read an entry at
                      // a time, as a commit needs no more than their numbers
