@@ -136,7 +136,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<ValueCell> cells;
   const std::optional<Values> ours = Walk(hive, path, &refused, &key, &cells);
   const std::optional<Values> theirs = Hivex(hive, path);
-  if (refused == "a name hivex cannot give") return 0;
+  // What hivex does not look for: names it cannot give, lists that name a
+  // cell twice, data longer than the hive, more work than any hive asks.
+  for (const char* unchecked :
+       {"a name hivex cannot give", " twice", "no hive holds", "any hive holds"}) {
+    if (refused.find(unchecked) != std::string::npos) return 0;
+  }
   if (theirs) {
     if (!ours) std::fprintf(stderr, "the walk refused: %s\n", refused.c_str());
     FUZZ_CHECK(ours && *ours == *theirs);

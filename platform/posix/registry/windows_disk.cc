@@ -25,7 +25,8 @@ constexpr const char* kUsersSid = "S-1-5-21-";  // local and domain users
 
 struct Profile {
   std::string sid;
-  std::string name;  // its folder's, as the disk spells it
+  std::string path;  // its folder's, as ProfileList gives it, expanded
+  std::string name;  // its folder's, as the path spells it (once placed, as the disk does)
   std::string hive;  // on the drive
   std::string shown;
   std::string problem;  // why it cannot be used
@@ -67,17 +68,23 @@ std::string Expand(const std::string& path, const std::string& drive, const std:
   return expanded;
 }
 
-// Places the profile's folder, a path on drive, beneath top (the drive's
-// folder), following no link, and the NTUSER.DAT in it.
-void PlaceProfile(const std::string& top, char drive, const std::string& path, Profile* profile) {
-  // The profile is known by its folder's name (as the disk spells it, once found).
-  for (std::size_t end = path.size(); end > 0 && profile->name.empty();) {
+// The name of the folder at path (a Windows path): its last name that is
+// not "." or "..".
+std::string FolderName(const std::string& path) {
+  for (std::size_t end = path.size(); end > 0;) {
     const std::size_t begin = path.find_last_of("\\/", end - 1);
-    const std::string name = path.substr(begin == std::string::npos ? 0 : begin + 1,
-                                         end - (begin == std::string::npos ? 0 : begin + 1));
-    if (name != "." && name != "..") profile->name = name;
+    std::string name = path.substr(begin == std::string::npos ? 0 : begin + 1,
+                                   end - (begin == std::string::npos ? 0 : begin + 1));
+    if (!name.empty() && name != "." && name != "..") return name;
     end = begin == std::string::npos ? 0 : begin;
   }
+  return std::string();
+}
+
+// Places the profile's folder, a path on drive, beneath top (the drive's
+// folder), following no link, and the NTUSER.DAT in it.
+void PlaceProfile(const std::string& top, char drive, Profile* profile) {
+  const std::string& path = profile->path;
   if (path.size() < 3 || Lower(path[0]) != drive || path[1] != ':' || path[2] != '\\') {
     profile->problem =
         "its folder " + path + " is not on this disk's drive " + std::string(1, Upper(drive)) + ":";
@@ -213,7 +220,11 @@ WindowsDisk FindWindows(const std::string& top, const std::string& user, bool wi
     return disk;
   }
   const std::string system_root = TextOf(version, "SystemRoot");
-  if (system_root.size() >= 2 && system_root[1] == ':') disk.system_drive = Lower(system_root[0]);
+  // A drive's letter, else the C: every installation's tools assume.
+  if (system_root.size() >= 2 && system_root[1] == ':' && Lower(system_root[0]) >= 'a' &&
+      Lower(system_root[0]) <= 'z') {
+    disk.system_drive = Lower(system_root[0]);
+  }
   disk.software = std::string(1, Upper(disk.system_drive)) + kSoftwareOnDrive;
 
   // The users' profiles, as ProfileList gives them.
@@ -233,11 +244,10 @@ WindowsDisk FindWindows(const std::string& top, const std::string& user, bool wi
         sid.find('.') != std::string::npos) {
       continue;  // the system's own, and the copies Windows keeps of a damaged one
     }
-    Profile profile{sid, {}, {}, {}, {}};
-    const std::string expanded =
-        Expand(profile_list.subkey_values[i], system_drive,
-               system_root.empty() ? system_drive + "\\Windows" : system_root);
-    PlaceProfile(top, disk.system_drive, expanded, &profile);
+    Profile profile{sid, {}, {}, {}, {}, {}};
+    profile.path = Expand(profile_list.subkey_values[i], system_drive,
+                          system_root.empty() ? system_drive + "\\Windows" : system_root);
+    profile.name = FolderName(profile.path);
     profiles.push_back(std::move(profile));
   }
   std::vector<Profile> chosen;
@@ -247,6 +257,8 @@ WindowsDisk FindWindows(const std::string& top, const std::string& user, bool wi
       chosen.push_back(profile);
     }
   }
+  // Only the profile chosen is looked for on the disk.
+  if (chosen.size() == 1) PlaceProfile(top, disk.system_drive, &chosen[0]);
   if (chosen.size() == 1 && chosen[0].problem.empty()) {
     disk.user_hive = chosen[0].hive;
     disk.user_hive_shown = chosen[0].shown;

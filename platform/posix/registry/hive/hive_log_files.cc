@@ -34,16 +34,20 @@ std::string Unusable(const std::string& log, const std::string& why) {
 // Reads of the log open as fd what its use needs: its base block; for a
 // commit, the highest number among its entries that hold, one entry in
 // memory at a time; for a recovery, the base block and what follows as far
-// as its entries (or an old-format log's dirty pages) reach, so that a log
-// far longer than what it holds (a sparse file) is never read whole.
-int ReadLog(int fd, const struct stat& status, LogUse use, std::string* bytes,
+// as its entries (or an old-format log's dirty pages) reach, no more than
+// *room bytes, which it takes from *room: a log far longer than what it
+// holds (a sparse file) is never read whole.
+int ReadLog(int fd, const struct stat& status, LogUse use, std::uint64_t* room, std::string* bytes,
             std::uint32_t* highest) {
   const auto length = static_cast<std::uint64_t>(status.st_size);
   if (length > kLargestHive) return EOVERFLOW;
+  // Reads size bytes from at to the end of *out.
   auto read_at = [fd](std::uint64_t at, std::uint64_t size, std::string* out) {
-    out->resize(static_cast<std::size_t>(size));
+    const std::size_t from = out->size();
+    out->resize(from + static_cast<std::size_t>(size));
     for (std::size_t got = 0; got < size;) {
-      const ssize_t read = pread(fd, out->data() + got, size - got, static_cast<off_t>(at + got));
+      const ssize_t read =
+          pread(fd, out->data() + from + got, size - got, static_cast<off_t>(at + got));
       if (read < 0 && errno == EINTR) continue;
       if (read <= 0) return read < 0 ? errno : EIO;
       got += static_cast<std::size_t>(read);
@@ -51,48 +55,65 @@ int ReadLog(int fd, const struct stat& status, LogUse use, std::string* bytes,
     return 0;
   };
   *highest = 0;
+  bytes->clear();
   if (int error = read_at(0, std::min<std::uint64_t>(length, kLogSector), bytes); error != 0) {
     return error;
   }
-  std::string entry;
-  if (use == LogUse::kRead && length >= kLogSector + 4) {
-    if (int error = read_at(kLogSector, 4, &entry); error != 0) return error;
-    if (entry == "DIRT") {
-      // The bitmap of the hive's 512-byte pages, then as many pages as it marks.
-      const std::uint64_t bitmap = bytes->size() < 44 ? 0 : Field(*bytes, 40, 4) / kLogSector / 8;
-      std::string bits;
-      const std::uint64_t has = std::min(bitmap, length - kLogSector - 4);
-      if (int error = read_at(kLogSector + 4, has, &bits); error != 0) return error;
-      std::uint64_t pages = 0;
-      for (unsigned char byte : bits) pages += std::bitset<8>(byte).count();
-      const std::uint64_t end =
-          kLogSector + (4 + has + kLogSector - 1) / kLogSector * kLogSector + pages * kLogSector;
-      return read_at(0, std::min(length, end), bytes);
-    }
+  LogBaseBlock block;
+  const bool usable = ReadLogBaseBlock(*bytes, &block) && block.bins_size <= kLargestHive;
+  if (use == LogUse::kRead && usable && block.file_type == kDirtyVectorLog) {
+    // The bitmap of the hive's 512-byte pages, then as many pages as it marks.
+    std::string bits;
+    const std::uint64_t has = std::min<std::uint64_t>(block.bins_size / kLogSector / 8,
+                                                      length - std::min(length, kLogSector + 4));
+    if (int error = read_at(kLogSector + 4, has, &bits); error != 0) return error;
+    std::uint64_t pages = 0;
+    for (unsigned char byte : bits) pages += std::bitset<8>(byte).count();
+    const std::uint64_t end =
+        std::min(length, kLogSector + (4 + has + kLogSector - 1) / kLogSector * kLogSector +
+                             pages * kLogSector);
+    if (end > *room) return EOVERFLOW;
+    *room -= end;
+    bytes->clear();
+    return read_at(0, end, bytes);
   }
-  for (std::uint64_t at = kLogSector;
-       use != LogUse::kCommitRecovered && at <= length && length - at >= kLogEntryHead;) {
+  // A recovery holds the entries of a log it may use, up to the first that
+  // fails; the numbers of the others count all the same, as no number in a
+  // log may come round again. An entry's size steps over it.
+  bool hold = use == LogUse::kRead && usable;
+  std::uint32_t counted = 0;
+  std::string entry;
+  for (std::uint64_t at = kLogSector, size = 0;
+       use != LogUse::kCommitRecovered && at <= length && length - at >= kLogEntryHead;
+       at += size) {
+    entry.clear();
     if (int error = read_at(at, kLogEntryHead, &entry); error != 0) return error;
-    const std::uint64_t size = Field(entry, 4, 4);
+    size = Field(entry, 4, 4);
     if (entry.compare(0, 4, "HvLE") != 0 || size < kLogEntryHead || size % kLogSector != 0 ||
         size > length - at) {
       break;
     }
-    if (int error = read_at(at, size, &entry); error != 0) return error;
-    if (use == LogUse::kRead) {
-      bytes->append(entry);
-    } else if (LogEntry read; ReadLogEntry(entry, 0, &read)) {
-      *highest = std::max(*highest, read.sequence);
+    const bool holds = LogEntryHeadHolds(entry);
+    hold = hold && holds;
+    if (hold) {
+      if (size > *room) return EOVERFLOW;
+      *room -= size;
+      if (int error = read_at(at, size, bytes); error != 0) return error;
+      continue;
     }
-    at += size;
+    if (!holds) continue;
+    entry.clear();
+    if (int error = read_at(at, size, &entry); error != 0) return error;
+    if (LogEntry read; ReadLogEntry(entry, 0, &read)) counted = std::max(counted, read.sequence);
   }
-  if (use == LogUse::kRead) *highest = HighestEntrySequence(*bytes);
+  *highest = std::max(counted, HighestEntrySequence(*bytes));
   return 0;
 }
 
 // Opens the log named name beside the hive, for writing too where the use
 // asks and the user may.
-std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use, HiveLogFile* log) {
+std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use,
+                    std::uint64_t* room, HiveLogFile* log) {
   PlacedFile placed{UniqueFd(fcntl(hive.folder.get(), F_DUPFD_CLOEXEC, 0)), name, ""};
   if (!placed.folder) return Unusable(name, std::string("cannot be read: ") + std::strerror(errno));
   struct stat status;
@@ -111,11 +132,12 @@ std::string OpenLog(const PlacedFile& hive, const std::string& name, LogUse use,
                     "a copy of its own");
   }
   log->log.name = name;
-  if (int read = ReadLog(log->fd.get(), status, use, &log->log.bytes, &log->highest_entry);
+  if (int read = ReadLog(log->fd.get(), status, use, room, &log->log.bytes, &log->highest_entry);
       read != 0) {
     return Unusable(name, read == EOVERFLOW
                               ? "is larger than this program reads (" +
-                                    std::to_string(kLargestHive >> 20) + " MiB)"
+                                    std::to_string(kLargestHive >> 20) +
+                                    " MiB, the logs of a hive all told)"
                               : std::string("cannot be read: ") + std::strerror(read));
   }
   return std::string();
@@ -142,11 +164,12 @@ std::string OpenHiveLogs(const PlacedFile& hive, LogUse use, std::vector<HiveLog
     }
     if (!names.empty()) found[i] = names.front();
   }
+  std::uint64_t room = kLargestHive;  // what a recovery may hold of the logs
   for (std::size_t i = 0; i < kSuffixes.size(); ++i) {
     if (found[i].empty()) continue;
     HiveLogFile log;
     log.slot = kSuffixes[i].slot;
-    if (std::string unusable = OpenLog(hive, found[i], use, &log); !unusable.empty()) {
+    if (std::string unusable = OpenLog(hive, found[i], use, &room, &log); !unusable.empty()) {
       return unusable;
     }
     logs->push_back(std::move(log));

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <unordered_set>
 
 #include "platform/posix/files/little_endian.h"
 #include "platform/posix/registry/hive/hive_cells.h"
@@ -32,7 +34,7 @@ constexpr std::uint64_t kBinScanStretch = std::uint64_t{64} << 10;
 // any lookup of a hive needs, and a bound on the work a hive whose lists
 // lead back into each other can ask for.
 constexpr std::uint64_t kMostEntriesRead = std::uint64_t{1} << 24;
-constexpr std::uint64_t kMostDataRead = std::uint64_t{1} << 30;
+constexpr std::uint64_t kMostDataRead = std::uint64_t{256} << 20;
 
 std::string Hex(std::uint64_t offset) {
   char text[24];
@@ -80,6 +82,14 @@ std::string HiveWalk::BinOf(std::uint64_t offset, std::uint64_t* start, std::uin
   if (offset < kHiveBaseBlock + kBinHeader || offset >= bins_end_) {
     return "a cell at " + Hex(offset) + " lies outside the hive bins";
   }
+  // A bin found once serves every later cell in it: a big bin's header lies
+  // far behind most of its cells.
+  if (auto known = bins_.upper_bound(offset);
+      known != bins_.begin() && offset < std::prev(known)->second) {
+    *start = std::prev(known)->first;
+    *end = std::prev(known)->second;
+    return "";
+  }
   // A bin starts on a page: the nearest header before the cell is its bin's.
   // The pages before it are read a stretch at a time, as a big bin has many.
   const std::uint64_t page = offset / kHivePage * kHivePage;
@@ -105,6 +115,7 @@ std::string HiveWalk::BinOf(std::uint64_t offset, std::uint64_t* start, std::uin
     }
     *start = at;
     *end = at + size;
+    bins_.emplace(at, at + size);
     return "";
   }
   return "a cell at " + Hex(offset) + " lies in no hive bin";
@@ -163,6 +174,7 @@ std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key, bool named) const 
   std::string fixed;
   if (!pages_.Read(offset, kKeyFixed, &fixed)) return "a key at " + Hex(offset) + " cannot be read";
   const std::uint64_t name_length = named ? Field(fixed, kKeyNameLength, 2) : 0;
+  if (std::string wrong = Spend(0, name_length); !wrong.empty()) return wrong;
   std::string name;
   if (kKeyFixed + name_length > size || !pages_.Read(offset + kKeyFixed, name_length, &name)) {
     return "the name of a key at " + Hex(offset) + " runs past its cell";
@@ -186,7 +198,8 @@ struct HiveWalk::Search {
   std::u32string hint;      // the first characters, in upper case
   bool every_name = false;  // each entry's name is compared, whatever its hash or hint
   std::uint64_t examined = 0;
-  std::vector<KeyCell>* every = nullptr;  // where given, every key is kept, none matched
+  std::vector<KeyCell>* every = nullptr;   // where given, every key is kept, none matched
+  std::unordered_set<std::uint64_t> seen;  // the cells of the keys kept
 
   // Whether an element of a leaf of that kind may point at the name: an
   // li's, which say nothing of names, and an lf's without a hint (a name it
@@ -241,6 +254,12 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
     }
     if (std::string wrong = Key(entry, child); !wrong.empty()) return wrong;
     if (search->every != nullptr) {
+      // Windows' lists name a key once; one named again and again would be
+      // read again and again.
+      if (!search->seen.insert(child->cell).second) {
+        return "its subkey list at " + Hex(list) + " names the key at " + Hex(child->cell) +
+               " twice";
+      }
       search->every->push_back(*child);
     } else {
       *found = SameName(child->name, search->name);
@@ -289,9 +308,13 @@ std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values)
   if (!pages_.Read(list + 4, std::uint64_t{4} * key.values, &entries)) {
     return "its value list at " + Hex(list) + " cannot be read";
   }
+  std::unordered_set<std::uint64_t> seen;
   for (std::uint64_t i = 0; i < key.values; ++i) {
     ValueCell value;
     value.cell = InFile(static_cast<std::uint32_t>(Field(entries, 4 * i, 4)));
+    if (!seen.insert(value.cell).second) {
+      return "its value list at " + Hex(list) + " names the value at " + Hex(value.cell) + " twice";
+    }
     if (std::string wrong = UsedCell(value.cell, kValueFixed, "vk", &size); !wrong.empty()) {
       return wrong;
     }
@@ -300,6 +323,7 @@ std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values)
       return "a value at " + Hex(value.cell) + " cannot be read";
     }
     const std::uint64_t name_length = Field(fixed, 6, 2);
+    if (std::string wrong = Spend(0, name_length); !wrong.empty()) return wrong;
     std::string name;
     if (kValueFixed + name_length > size ||
         !pages_.Read(value.cell + kValueFixed, name_length, &name)) {

@@ -9,6 +9,7 @@
 #define VENDREL_PLATFORM_POSIX_REGISTRY_HIVE_HIVE_WALK_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,7 @@ class HiveWalk {
   const std::uint32_t minor_version_;
   const std::uint64_t bins_end_;
   const Lookup lookup_;
+  mutable std::map<std::uint64_t, std::uint64_t> bins_;  // found: where each starts and ends
   mutable std::uint64_t entries_read_ = 0;
   mutable std::uint64_t data_read_ = 0;
 };

@@ -33,6 +33,14 @@ std::vector<Stretch> PagesOf(const LogEntry& entry) {
 
 }  // namespace
 
+bool LogEntryHeadHolds(std::string_view head) {
+  if (head.size() < kEntryHead || head.substr(0, 4) != "HvLE") return false;
+  const std::uint32_t size = Word(head, 4);
+  const std::uint32_t bins_size = Word(head, 16);
+  return size >= kEntryHead && size % kLogSector == 0 && bins_size != 0 &&
+         bins_size % kPageUnit == 0 && Field(head, 32, 8) == Marvin32(head.substr(0, kHashedHead));
+}
+
 bool ReadLogEntry(std::string_view log, std::size_t at, LogEntry* entry) {
   if (at > log.size() || log.size() - at < kEntryHead) return false;
   const std::string_view head = log.substr(at, kEntryHead);

@@ -34,6 +34,12 @@ struct LogEntry {
 // 4096 (or is none), a page outside its bins size, or a length past its own bytes.
 bool ReadLogEntry(std::string_view log, std::size_t at, LogEntry* entry);
 
+// Whether the first kLogEntryHead bytes of an entry hold as its head: its
+// signature, a size on sector boundaries, a bins size in whole pages, and
+// the hash over the head; so that an entry that cannot hold is never read
+// whole.
+bool LogEntryHeadHolds(std::string_view head);
+
 // The entries to apply, as the logs are read one after another.
 struct EntryPlan {
   std::vector<LogEntry> entries;

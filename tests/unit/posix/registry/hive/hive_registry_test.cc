@@ -583,6 +583,12 @@ TEST_F(HiveRegistryTest, AHiveWhoseCellsDoNotHoldIsRefused) {
       {[&](std::string& h) { h.replace(key + 44, 4, Word(1u << 30)); }, "outside the hive bins"},
       {[&](std::string& h) { h.replace(ValueCell(made, "Big") + 8, 4, Word(1u << 30)); },
        "a length no hive holds"},
+      {[&](std::string& h) {
+         const std::string drive = Word(ValueCell(made, "DRIVE") - kHiveBaseBlock);
+         h.replace(made.find(drive + Word(ValueCell(made, "cddir") - kHiveBaseBlock)) + 4, 4,
+                   drive);
+       },
+       "names the value at"},
   };
   for (const auto& [patch, why] : rows) {
     std::string hive = made;
