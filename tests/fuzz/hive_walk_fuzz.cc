@@ -45,9 +45,16 @@ int MemFile(const std::string& bytes) {
   return fd;
 }
 
+// The key's cells on the way, as a change takes them.
+struct Way {
+  std::vector<std::uint64_t> keys;
+  std::vector<std::uint64_t> lists;
+};
+
 // The walk's values of the key at path, or why it refused.
 std::optional<Values> Walk(const std::string& hive, const std::vector<std::string>& path,
-                           std::string* refused, KeyCell* key, std::vector<ValueCell>* cells) {
+                           std::string* refused, KeyCell* key, std::vector<ValueCell>* cells,
+                           Way* way) {
   HiveHeader header;
   ReadHiveHeader(hive, &header);
   const int fd = MemFile(hive);
@@ -56,12 +63,14 @@ std::optional<Values> Walk(const std::string& hive, const std::vector<std::strin
   HiveWalk walk(pages, header.minor_version, InFile(header.bins_size), Lookup::kEveryName);
   Values values;
   *refused = walk.Key(header.root_cell, key, false);
+  way->keys.push_back(key->cell);
   for (std::size_t i = 0; refused->empty() && i < path.size(); ++i) {
     bool found = false;
     KeyCell child;
-    *refused = walk.Child(*key, Utf16(path[i]), &child, &found);
+    *refused = walk.Child(*key, Utf16(path[i]), &child, &found, &way->lists);
     if (!found && refused->empty()) *refused = "no such key";
     *key = child;
+    way->keys.push_back(key->cell);
   }
   if (refused->empty()) *refused = walk.Values(*key, cells);
   for (std::size_t i = 0; refused->empty() && i < cells->size(); ++i) {
@@ -134,7 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string refused;
   KeyCell key;
   std::vector<ValueCell> cells;
-  const std::optional<Values> ours = Walk(hive, path, &refused, &key, &cells);
+  Way way;
+  const std::optional<Values> ours = Walk(hive, path, &refused, &key, &cells, &way);
   const std::optional<Values> theirs = Hivex(hive, path);
   // What hivex does not look for: names it cannot give, lists that name a
   // cell twice, data longer than the hive, more work than any hive asks.
@@ -147,9 +157,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(ours && *ours == *theirs);
   }
   if (!ours || !theirs) return 0;
-  // Drive set in place, and the pages written into a copy.
+  // Drive set in place, as a change does once the cells it frees are
+  // checked, and the pages written into a copy.
   const int fd = MemFile(hive);
   HivePages pages(fd, hive.size());
+  std::vector<std::uint64_t> value_cells;
+  value_cells.reserve(cells.size());
+  for (const ValueCell& cell : cells) value_cells.push_back(cell.cell);
+  if (!CheckCellsAChangeFrees(pages, way.keys, way.lists, value_cells).empty()) {
+    close(fd);
+    return 0;
+  }
   HiveWalk walk(pages, header.minor_version, InFile(header.bins_size));
   InPlaceChange change;
   std::vector<InPlaceChange::Held> held;

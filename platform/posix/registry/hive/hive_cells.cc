@@ -40,6 +40,7 @@ bool ReadWords(const HivePages& hive, std::uint64_t offset,
 
 std::string CheckCellsAChangeFrees(const HivePages& hive,
                                    const std::vector<std::uint64_t>& key_path,
+                                   const std::vector<std::uint64_t>& path_lists,
                                    const std::vector<std::uint64_t>& value_cells) {
   if (key_path.empty()) return "it has no cell";
   const std::uint64_t key_cell = key_path.back();
@@ -69,6 +70,8 @@ std::string CheckCellsAChangeFrees(const HivePages& hive,
       wrong = " is the key's own cell";
     } else if (std::find(key_path.begin(), key_path.end(), offset) != key_path.end()) {
       wrong = " is the cell of a key on the way to it";
+    } else if (std::find(path_lists.begin(), path_lists.end(), offset) != path_lists.end()) {
+      wrong = " is a subkey list on the way to it";
     }
     if (wrong != nullptr) return std::string("its ") + what + " at " + Hex(offset) + wrong;
   }

@@ -27,10 +27,13 @@ inline std::uint64_t InFile(std::uint32_t stored) { return std::uint64_t{stored}
 // the key's value cells as its list gives them (offsets in the file).
 // Returns an empty string when each is a used cell inside the file and none
 // is another, or else what is wrong, for a report.
-// The keys on the way to it (key_path: the root first, the key last) must
-// keep their cells: one of them freed leaves a hive no one can open.
+// The keys on the way to it (key_path: the root first, the key last) and
+// the subkey lists that lead from one to the next (path_lists) must keep
+// their cells: one of them freed or written over leaves a hive no one can
+// open.
 std::string CheckCellsAChangeFrees(const HivePages& hive,
                                    const std::vector<std::uint64_t>& key_path,
+                                   const std::vector<std::uint64_t>& path_lists,
                                    const std::vector<std::uint64_t>& value_cells);
 
 }  // namespace vendrel::platform

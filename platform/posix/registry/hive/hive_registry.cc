@@ -171,7 +171,8 @@ Result HiveRegistry::FindKey(const std::string& key_name, const std::vector<std:
   for (const std::string& name : path) {
     bool there = false;
     KeyCell child;
-    if (std::string wrong = walk.Child(found->key, name, &child, &there); !wrong.empty()) {
+    if (std::string wrong = walk.Child(found->key, name, &child, &there, &found->lists);
+        !wrong.empty()) {
       return Failure(kRegistryCorrupt, "is damaged: " + wrong);
     }
     if (!there) return kFileNotFound;
@@ -390,7 +391,8 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
   const HiveWalk& walk = *loaded_->walk;
   if (!staged_->change.HasKey(found.key.cell)) {
-    if (std::string unsafe = CheckCellsAChangeFrees(walk.pages(), found.path, value_cells);
+    if (std::string unsafe =
+            CheckCellsAChangeFrees(walk.pages(), found.path, found.lists, value_cells);
         !unsafe.empty()) {
       return Damaged(key_name, unsafe);
     }

@@ -94,10 +94,12 @@ class HiveRegistry : public Registry {
     std::vector<Value> values;
   };
   // A key as the loaded hive holds it: its cell, those of the keys on the
-  // way to it (the root first), and its values.
+  // way to it (the root first) and of the subkey lists between them, and
+  // its values.
   struct FoundKey {
     KeyCell key;
     std::vector<std::uint64_t> path;
+    std::vector<std::uint64_t> lists;
     std::vector<ValueCell> values;
   };
 

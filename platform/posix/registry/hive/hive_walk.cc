@@ -198,8 +198,9 @@ struct HiveWalk::Search {
   std::u32string hint;      // the first characters, in upper case
   bool every_name = false;  // each entry's name is compared, whatever its hash or hint
   std::uint64_t examined = 0;
-  std::vector<KeyCell>* every = nullptr;   // where given, every key is kept, none matched
-  std::unordered_set<std::uint64_t> seen;  // the cells of the keys kept
+  std::vector<KeyCell>* every = nullptr;        // where given, every key is kept, none matched
+  std::vector<std::uint64_t>* lists = nullptr;  // where given, gains the lists that lead to it
+  std::unordered_set<std::uint64_t> seen;       // the cells of the keys kept
 
   // Whether an element of a leaf of that kind may point at the name: an
   // li's, which say nothing of names, and an lf's without a hint (a name it
@@ -265,15 +266,17 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
       *found = SameName(child->name, search->name);
     }
   }
+  if (*found && search->lists != nullptr) search->lists->push_back(list);
   return "";
 }
 
-std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* child,
-                            bool* found) const {
+std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found,
+                            std::vector<std::uint64_t>* lists) const {
   *found = false;
   if (key.subkeys == 0) return "";
   Search search;
   search.name = name;
+  search.lists = lists;
   for (std::size_t at = 0; at + 1 < name.size(); at += 2) {
     const auto unit = static_cast<std::uint32_t>(Field(name, at, 2));
     search.hash = 37 * search.hash + Upper16(unit);

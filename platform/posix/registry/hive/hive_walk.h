@@ -52,8 +52,10 @@ class HiveWalk {
   // root's name is never read: nothing is looked up by it.
   std::string Key(std::uint32_t stored, KeyCell* key, bool named = true) const;
   // The child of key named name (UTF-16LE, letter case ignored as Windows
-  // ignores it); *found is false where there is none.
-  std::string Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found) const;
+  // ignores it); *found is false where there is none. lists, when given,
+  // gains the subkey lists that lead to the child (a leaf, and an ri).
+  std::string Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found,
+                    std::vector<std::uint64_t>* lists = nullptr) const;
   // Every child of key, in the order its lists give them.
   std::string Children(const KeyCell& key, std::vector<KeyCell>* children) const;
   std::string Values(const KeyCell& key, std::vector<ValueCell>* values) const;

@@ -439,6 +439,14 @@ TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) 
          hive.replace(ValueCell(hive, "DRIVE") + kData, 4, Word(inner - kHiveBaseBlock));
        },
        "lies inside another cell"},
+      {"a value's data is the subkey list that leads to the key",
+       [](std::string& hive) {
+         const std::size_t key = hive.find("Tarvel Global") - 0x50;
+         std::size_t list = hive.find(Word(key - kHiveBaseBlock));
+         while (hive.compare(list, 1, "l") != 0) list -= 4;
+         hive.replace(ValueCell(hive, "DRIVE") + kData, 4, Word(list - 4 - kHiveBaseBlock));
+       },
+       "is a subkey list on the way to it"},
   };
   for (const Row& row : rows) {
     std::string hive = MakeHive(software_);
