@@ -17,12 +17,17 @@ inline std::string ShortString(std::string_view text, std::size_t capacity = kSh
   return std::string(text.substr(0, capacity));
 }
 
-// Upper-cases 'a' to 'z' only; every other byte, accented letters included,
-// stays as it is.
+// Upper-case 'a' to 'z' only (lower-case 'A' to 'Z'); every other byte,
+// accented letters included, stays as it is.
+inline char UpperLetter(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+inline char LowerLetter(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 inline std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  for (char& c : text) c = UpperLetter(c);
   return text;
 }
 
@@ -40,11 +45,7 @@ inline std::string Trim(std::string_view text) {
 inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
+    if (UpperLetter(a[i]) != UpperLetter(b[i])) return false;
   }
   return true;
 }

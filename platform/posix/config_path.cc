@@ -4,6 +4,11 @@
 
 namespace vendrel::platform {
 
+std::string Environment(const char* variable) {
+  const char* value = std::getenv(variable);
+  return value != nullptr ? value : "";
+}
+
 std::string ConfigPath(const char* variable, const char* leaf) {
   if (const char* path = std::getenv(variable); path != nullptr && *path != '\0') return path;
   std::string config;

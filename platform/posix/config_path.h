@@ -11,6 +11,9 @@ namespace vendrel::platform {
 // XDG_CONFIG_HOME.
 std::string ConfigPath(const char* variable, const char* leaf);
 
+// The environment variable's value; empty where it is not set.
+std::string Environment(const char* variable);
+
 }  // namespace vendrel::platform
 
 #endif  // VENDREL_PLATFORM_POSIX_CONFIG_PATH_H_

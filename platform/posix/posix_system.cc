@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include "base/text.h"
+#include "platform/posix/config_path.h"
 #include "platform/posix/files/drive_map.h"
 #include "platform/posix/files/posix_files.h"
 #include "platform/posix/files/unique_fd.h"
@@ -22,11 +24,6 @@ namespace vendrel::platform {
 namespace {
 
 constexpr int kLargeBuffer = 256 * 1024;
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 // What the run chose on a Windows disk, told on standard error, which the
 // program's dialogue never uses; names from the disk are escaped on a
@@ -67,12 +64,12 @@ DriveMap MapDrives(const WindowsDisk* disk) {
   if (drives.OpenDriveFolder(disk->system_drive, &folder, &shown) == 0 &&
       fstat(folder.get(), &mapped) == 0 && stat(disk->top.c_str(), &top) == 0 &&
       (mapped.st_dev != top.st_dev || mapped.st_ino != top.st_ino)) {
-    const std::string drive(1, static_cast<char>(disk->system_drive - 'a' + 'A'));
+    const std::string drive(1, UpperLetter(disk->system_drive));
     Say("drive " + drive + ": is the drives folder's " + shown + ", not the Windows disk " +
         disk->top + ": the product's files on " + drive + ": are read and written there");
   }
   drives.SayUnmapped([](char letter) {
-    const std::string drive(1, static_cast<char>(letter - 'a' + 'A'));
+    const std::string drive(1, UpperLetter(letter));
     Say("drive " + drive + ": is mapped to no folder: to map it, make a folder holding the entry " +
         std::string(1, letter) + ": (a link to where that drive is mounted) and name it in " +
         "VENDREL_DRIVES");

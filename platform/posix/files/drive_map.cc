@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/text.h"
 #include "platform/posix/config_path.h"
 #include "platform/posix/files/place_beneath.h"
 #include "platform/posix/win_error_map.h"
@@ -15,8 +16,6 @@ namespace vendrel::platform {
 namespace {
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-char LowerLetter(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 WinCode FolderFailure(int error) { return error == ELOOP ? kCantResolveFilename : kPathNotFound; }
 

@@ -47,6 +47,16 @@ int ReadToEnd(int fd, std::string* content, std::size_t cap) {
   return 0;
 }
 
+int ReadAt(int fd, char* out, std::size_t size, off_t offset) {
+  for (std::size_t got = 0; got < size;) {
+    const ssize_t read = pread(fd, out + got, size - got, offset + static_cast<off_t>(got));
+    if (read < 0 && errno == EINTR) continue;
+    if (read <= 0) return read < 0 ? errno : EIO;
+    got += static_cast<std::size_t>(read);
+  }
+  return 0;
+}
+
 int WriteAll(int fd, std::string_view data, off_t offset) {
   std::size_t done = 0;
   while (done < data.size()) {

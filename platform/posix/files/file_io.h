@@ -28,6 +28,11 @@ constexpr std::size_t kLargestSettingsFile = std::size_t{64} << 20;
 // read.
 int ReadToEnd(int fd, std::string* content, std::size_t cap);
 
+// Reads size bytes at offset into out, which must hold them. Returns 0 or
+// an errno value (EIO where the file ends before them: it was cut short
+// since its length was looked at).
+int ReadAt(int fd, char* out, std::size_t size, off_t offset);
+
 // Writes all of data at the file's position, or at offset when it is not
 // negative. Returns 0 or an errno value (ENOSPC for a write that makes no
 // progress).

@@ -3,15 +3,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/config_path.h"
+
 namespace vendrel::platform {
 namespace {
 
 constexpr int kWesternEuropean = 1252;
-
-std::string Environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
 
 // The code page hives are read through, and the report of one this system
 // cannot convert.

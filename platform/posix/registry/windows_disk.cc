@@ -32,9 +32,6 @@ struct Profile {
   std::string problem;  // why it cannot be used
 };
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 const HiveRegistry::Value* ValueOf(const HiveRegistry::KeyContent& key, const char* name) {
   for (const HiveRegistry::Value& value : key.values) {
     if (EqualsIgnoringCase(value.name, name)) return &value;
@@ -85,9 +82,9 @@ std::string FolderName(const std::string& path) {
 // folder), following no link, and the NTUSER.DAT in it.
 void PlaceProfile(const std::string& top, char drive, Profile* profile) {
   const std::string& path = profile->path;
-  if (path.size() < 3 || Lower(path[0]) != drive || path[1] != ':' || path[2] != '\\') {
-    profile->problem =
-        "its folder " + path + " is not on this disk's drive " + std::string(1, Upper(drive)) + ":";
+  if (path.size() < 3 || LowerLetter(path[0]) != drive || path[1] != ':' || path[2] != '\\') {
+    profile->problem = "its folder " + path + " is not on this disk's drive " +
+                       std::string(1, UpperLetter(drive)) + ":";
     return;
   }
   std::vector<std::string> parts;
@@ -98,7 +95,7 @@ void PlaceProfile(const std::string& top, char drive, Profile* profile) {
     begin = end + 1;
   }
   UniqueFd folder(open(top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  std::string on_drive = std::string(1, Upper(drive)) + ":";
+  std::string on_drive = std::string(1, UpperLetter(drive)) + ":";
   std::string shown = top;
   parts.push_back("NTUSER.DAT");
   for (std::size_t i = 0; folder && i < parts.size(); ++i) {
@@ -140,8 +137,8 @@ void PlaceProfile(const std::string& top, char drive, Profile* profile) {
 // The installation's ANSI code page, from the SYSTEM hive's current control
 // set; 0 where it holds none. A hive that cannot be read gives *problem.
 int ReadCodePage(const DriveMap& drive, char letter, std::string* problem) {
-  HiveRegistry system(std::string(1, Upper(letter)) + kSystemOnDrive, HiveRegistry::Contents::kUser,
-                      CodePage::Make(kWesternEuropean), {}, &drive);
+  HiveRegistry system(std::string(1, UpperLetter(letter)) + kSystemOnDrive,
+                      HiveRegistry::Contents::kUser, CodePage::Make(kWesternEuropean), {}, &drive);
   HiveRegistry::KeyContent select;
   Result read = system.ReadKey({"Select"}, &select);
   const HiveRegistry::Value* current = ValueOf(select, "Current");
@@ -221,11 +218,11 @@ WindowsDisk FindWindows(const std::string& top, const std::string& user, bool wi
   }
   const std::string system_root = TextOf(version, "SystemRoot");
   // A drive's letter, else the C: every installation's tools assume.
-  if (system_root.size() >= 2 && system_root[1] == ':' && Lower(system_root[0]) >= 'a' &&
-      Lower(system_root[0]) <= 'z') {
-    disk.system_drive = Lower(system_root[0]);
+  if (system_root.size() >= 2 && system_root[1] == ':' && LowerLetter(system_root[0]) >= 'a' &&
+      LowerLetter(system_root[0]) <= 'z') {
+    disk.system_drive = LowerLetter(system_root[0]);
   }
-  disk.software = std::string(1, Upper(disk.system_drive)) + kSoftwareOnDrive;
+  disk.software = std::string(1, UpperLetter(disk.system_drive)) + kSoftwareOnDrive;
 
   // The users' profiles, as ProfileList gives them.
   const std::vector<std::string> list = {"Microsoft", "Windows NT", "CurrentVersion",
@@ -237,7 +234,7 @@ WindowsDisk FindWindows(const std::string& top, const std::string& user, bool wi
     return disk;
   }
   std::vector<Profile> profiles;
-  const std::string system_drive = std::string(1, Upper(disk.system_drive)) + ":";
+  const std::string system_drive = std::string(1, UpperLetter(disk.system_drive)) + ":";
   for (std::size_t i = 0; i < profile_list.subkeys.size(); ++i) {
     const std::string& sid = profile_list.subkeys[i];
     if (sid.compare(0, std::char_traits<char>::length(kUsersSid), kUsersSid) != 0 ||

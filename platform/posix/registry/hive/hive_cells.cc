@@ -13,16 +13,6 @@
 namespace vendrel::platform {
 namespace {
 
-// Where the fields are, from the start of a cell (its size comes first).
-constexpr std::size_t kKeyValues = 40;  // their count, then their list
-constexpr std::size_t kValueData = 8;   // its length, then its cell
-
-std::string Hex(std::uint64_t offset) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
-  return text;
-}
-
 // The 32-bit little-endian words from offset in the hive, if it holds
 // them: fields that lie side by side come with one read.
 template <std::size_t kCount>
@@ -38,6 +28,12 @@ bool ReadWords(const HivePages& hive, std::uint64_t offset,
 
 }  // namespace
 
+std::string Hex(std::uint64_t offset) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
+  return text;
+}
+
 std::string CheckCellsAChangeFrees(const HivePages& hive,
                                    const std::vector<std::uint64_t>& key_path,
                                    const std::vector<std::uint64_t>& path_lists,
@@ -47,14 +43,14 @@ std::string CheckCellsAChangeFrees(const HivePages& hive,
   // Each cell to be freed, with what it is for the report.
   std::vector<std::pair<std::uint64_t, const char*>> freed;
   std::array<std::uint32_t, 2> key{};  // the count of values, the value list
-  if (!ReadWords(hive, key_cell + kKeyValues, &key)) {
+  if (!ReadWords(hive, key_cell + kKeyValueCount, &key)) {
     return "its cell at " + Hex(key_cell) + " runs past the end of the file";
   }
   if (key[0] != 0) freed.emplace_back(InFile(key[1]), "value list");
   for (std::uint64_t cell : value_cells) {
     freed.emplace_back(cell, "value cell");
     std::array<std::uint32_t, 2> value{};  // the data's length, the data cell
-    if (!ReadWords(hive, cell + kValueData, &value)) {
+    if (!ReadWords(hive, cell + kValueDataLength, &value)) {
       return "its value cell at " + Hex(cell) + " runs past the end of the file";
     }
     if ((value[0] & kDataInline) == 0) freed.emplace_back(InFile(value[1]), "data cell");

@@ -16,22 +16,8 @@ namespace vendrel::platform {
 namespace {
 
 constexpr std::uint64_t kPage = kComparedPage;
-// Where the fields are, from the start of a cell (its size comes first).
-constexpr std::uint64_t kKeyValueCount = 40;
-constexpr std::uint64_t kKeyValueList = 44;
-constexpr std::uint64_t kKeyLongestValueName = 64;
-constexpr std::uint64_t kKeyLongestValueData = 68;
-constexpr std::uint64_t kKeyFixed = 80;
-constexpr std::uint64_t kValueDataLength = 8;
-constexpr std::uint64_t kValueData = 12;
-constexpr std::uint64_t kValueType = 16;
-constexpr std::uint64_t kValueFlags = 20;
-constexpr std::uint64_t kValueFixed = 24;
-constexpr std::uint32_t kNameIsAscii = 1;
 constexpr std::size_t kInlineData = 4;
 constexpr std::size_t kLongestValueName = 16383;  // characters, as Windows allows
-// Longer data goes to big data cells in hives of version 1.4 and later.
-constexpr std::size_t kLargestPlainData = 16344;
 // Fields of the base block.
 constexpr std::uint64_t kPrimarySequence = 4;
 constexpr std::uint64_t kSecondarySequence = 8;
@@ -194,7 +180,7 @@ class Writer {
     PutField(&fixed, stored.size(), 2);
     fixed.resize(kValueFixed, '\0');
     if (int error = image_.Write(*value, fixed + stored); error != 0) return error;
-    return compressed && !name.empty() ? image_.Put(*value + kValueFlags, kNameIsAscii) : 0;
+    return compressed && !name.empty() ? image_.Put(*value + kValueFlags, kValueNameCompressed) : 0;
   }
   // Gives the value in the cell at value the data, where its old data is
   // when it fits there, else in a new cell.
@@ -263,7 +249,7 @@ int Writer::ReadValue(const InPlaceChange::Held& value, bool set, OldData* old) 
     *old = {0, old_length};
     return 0;
   }
-  if (minor_version_ >= 4 && old_length > kLargestPlainData) {
+  if (IsBigData(minor_version_, old_length)) {
     if (!set) return 0;  // its cells are its own, and stay as they are
     return Refuse("a value it changes holds more than " + std::to_string(kLargestPlainData) +
                   " bytes (big data), which this program does not rewrite");
@@ -325,7 +311,7 @@ int Writer::Key(std::uint64_t key_cell, const std::vector<InPlaceChange::Held>& 
 
   bool added = false;
   for (const InPlaceChange::NewValue& set : sets) {
-    if (minor_version_ >= 4 && set.data.size() > kLargestPlainData) {
+    if (IsBigData(minor_version_, set.data.size())) {
       return Refuse("data of " + std::to_string(set.data.size()) +
                     " bytes would need big data, which this program does not write");
     }

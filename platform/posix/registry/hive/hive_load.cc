@@ -34,10 +34,13 @@ Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loade
   if (fstat(fresh->fd.get(), &held) != 0) return Failure(kRegistryIoFailed, std::strerror(errno));
   fresh->pages =
       std::make_unique<HivePages>(fresh->fd.get(), static_cast<std::uint64_t>(held.st_size));
-  std::string block;
-  HiveState state = fresh->pages->Read(0, kHiveBaseBlock, &block)
-                        ? ReadHiveHeader(block, &fresh->header)
-                        : HiveState::kNotAHive;
+  // The base block as the pages give it: the file's, or once recovered, the logs'.
+  auto read_header = [&fresh] {
+    std::string block;
+    return fresh->pages->Read(0, kHiveBaseBlock, &block) ? ReadHiveHeader(block, &fresh->header)
+                                                         : HiveState::kNotAHive;
+  };
+  HiveState state = read_header();
   // A hive Windows did not close cleanly is read as its logs complete it;
   // so is one whose base block the logs can mend.
   if (state == HiveState::kDirty || state == HiveState::kBadChecksum) {
@@ -53,8 +56,7 @@ Result HiveRegistry::Load(int fd, const struct stat& file, std::unique_ptr<Loade
            (recovery.entries_applied == 1 ? " entry" : " entries") + " of its transaction logs (" +
            Joined(recovery.logs_used) + ") applied");
     }
-    state = fresh->pages->Read(0, kHiveBaseBlock, &block) ? ReadHiveHeader(block, &fresh->header)
-                                                          : HiveState::kNotAHive;
+    state = read_header();
   }
   if (Result refused = Refusal(state); !refused.ok()) return refused;
   const HiveHeader& header = fresh->header;

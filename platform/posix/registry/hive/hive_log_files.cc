@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -45,14 +44,7 @@ int ReadLog(int fd, const struct stat& status, LogUse use, std::uint64_t* room, 
   auto read_at = [fd](std::uint64_t at, std::uint64_t size, std::string* out) {
     const std::size_t from = out->size();
     out->resize(from + static_cast<std::size_t>(size));
-    for (std::size_t got = 0; got < size;) {
-      const ssize_t read =
-          pread(fd, out->data() + from + got, size - got, static_cast<off_t>(at + got));
-      if (read < 0 && errno == EINTR) continue;
-      if (read <= 0) return read < 0 ? errno : EIO;
-      got += static_cast<std::size_t>(read);
-    }
-    return 0;
+    return ReadAt(fd, out->data() + from, static_cast<std::size_t>(size), static_cast<off_t>(at));
   };
   *highest = 0;
   bytes->clear();

@@ -1,7 +1,5 @@
 #include "platform/posix/registry/hive/hive_pages.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -31,15 +29,9 @@ const std::string* HivePages::Page(std::uint64_t at, std::uint64_t until) const 
   // Past the file's end, a hive its logs grew holds zeros until written.
   const std::size_t wanted =
       at < file_length_ ? static_cast<std::size_t>(std::min(end, file_length_) - at) : 0;
-  for (std::size_t got = 0; got < wanted;) {
-    const ssize_t read = pread(fd_, run.data() + got, wanted - got, static_cast<off_t>(at + got));
-    if (read < 0 && errno == EINTR) continue;
-    if (read < 0) return nullptr;
-    if (read == 0) {
-      errno = EIO;  // cut short since it was looked at
-      return nullptr;
-    }
-    got += static_cast<std::size_t>(read);
+  if (int error = ReadAt(fd_, run.data(), wanted, static_cast<off_t>(at)); error != 0) {
+    errno = error;
+    return nullptr;
   }
   for (std::uint64_t page = end - kHivePage; page > at; page -= kHivePage) {
     cache_.emplace(page, run.substr(page - at, kHivePage));

@@ -33,10 +33,6 @@ namespace vendrel::platform {
 namespace {
 
 constexpr WinCode kCantWrite = 1013;  // ERROR_CANTWRITE
-// Longer data goes to big data cells in hives of version 1.4 and later,
-// which this program does not write.
-constexpr std::size_t kLargestPlainValue = 16344;
-constexpr std::uint32_t kFirstBigDataVersion = 4;
 // Room a set may add to the hive, besides the data and name it sets: its
 // value cell, its data cell, the key's longer value list, each rounded to
 // a cell, and the header of the bin they go to.
@@ -44,13 +40,17 @@ constexpr std::size_t kRoomPerSet = 256;
 constexpr std::size_t kRoomPerValue = 4;
 // A page as a log holds it, and the pages a set may touch besides the bins
 // it adds: the key's own, its value list's, its value's and its data's.
-constexpr std::size_t kHivePageSize = 4096;
-constexpr std::size_t kLoggedPage = kHivePageSize + 8;
+constexpr std::size_t kLoggedPage = kHivePage + 8;
 constexpr std::size_t kPagesPerSet = 4;
 // A log's base block and entry head, or its dirty vector's head.
 constexpr std::size_t kLogHead = std::size_t{2} * 512;
 
 bool IsText(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz; }
+
+// Text as a reader of a key wants it: up to its first NUL.
+void EndTextAtNul(HiveRegistry::Value* value) {
+  if (IsText(value->type)) value->data.resize(std::min(value->data.size(), value->data.find('\0')));
+}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
@@ -64,9 +64,9 @@ int AddPagesThatDiffer(int fd, const std::string& content, ChangedPages* changed
   std::string_view records = changed->records;
   std::uint64_t at = 0;
   for (std::string_view bytes; TakePageRecord(&records, &at, &bytes);) have.insert(at);
-  std::string page(kHivePageSize, '\0');
-  for (at = 0; at < content.size(); at += kHivePageSize) {
-    const std::string_view wanted = std::string_view(content).substr(at, kHivePageSize);
+  std::string page(kHivePage, '\0');
+  for (at = 0; at < content.size(); at += kHivePage) {
+    const std::string_view wanted = std::string_view(content).substr(at, kHivePage);
     const ssize_t got = pread(fd, page.data(), wanted.size(), static_cast<off_t>(at));
     if (got < 0) return errno;
     if (have.count(at) == 0 &&
@@ -230,11 +230,8 @@ Result HiveRegistry::OpenKey(RootKey root, const std::string& sub_key, std::uint
   OpenedKey opened{sub_key, path, {}};
   std::vector<std::string> names;
   for (const ValueCell& value : found.values) {
-    Value read{code_page_->FromUtf16(value.name), value.type, {}};
-    if (std::string wrong = loaded_->walk->Data(value, &read.data); !wrong.empty()) {
-      return Damaged(sub_key, wrong);
-    }
-    if (IsText(read.type)) read.data = code_page_->FromUtf16(read.data);
+    Value read;
+    if (Result failed = ReadValue(sub_key, value, &read); !failed.ok()) return failed;
     names.push_back(value.name);
     opened.values.push_back(std::move(read));
   }
@@ -293,10 +290,7 @@ Result HiveRegistry::ReadValue(const std::string& key_name, const ValueCell& cel
   if (std::string wrong = loaded_->walk->Data(cell, &read->data); !wrong.empty()) {
     return Damaged(key_name, wrong);
   }
-  if (IsText(read->type)) {
-    read->data = code_page_->FromUtf16(read->data);
-    read->data.resize(std::min(read->data.size(), read->data.find('\0')));
-  }
+  if (IsText(read->type)) read->data = code_page_->FromUtf16(read->data);
   return kSuccess;
 }
 
@@ -321,6 +315,7 @@ Result HiveRegistry::ReadKey(const std::vector<std::string>& path, KeyContent* c
     if (Result failed = ReadValue(key_name, cell, &content->values.back()); !failed.ok()) {
       return failed;
     }
+    EndTextAtNul(&content->values.back());
   }
   std::vector<KeyCell> children;
   if (std::string wrong = loaded_->walk->Children(found.key, &children); !wrong.empty()) {
@@ -340,6 +335,7 @@ Result HiveRegistry::ReadKey(const std::vector<std::string>& path, KeyContent* c
       if (Result failed = ReadValue(content->subkeys.back(), cell, &read); !failed.ok()) {
         return failed;
       }
+      EndTextAtNul(&read);
       break;
     }
     content->subkey_values.push_back(std::move(read.data));
@@ -374,7 +370,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   }
   std::string bytes(reinterpret_cast<const char*>(data), size);
   if (IsText(type)) bytes = code_page_->ToUtf16(bytes);
-  if (bytes.size() > kLargestPlainValue && loaded_->header.minor_version >= kFirstBigDataVersion) {
+  if (IsBigData(loaded_->header.minor_version, bytes.size())) {
     return Failure(kCantWrite, "was not changed: data of " + std::to_string(bytes.size()) +
                                    " bytes would need big data cells, which this program does "
                                    "not write");
@@ -408,7 +404,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
       kRoomPerSet + stored_name.size() + bytes.size() + kRoomPerValue * (found.values.size() + 1);
   const std::size_t log = staged_->log + room + kPagesPerSet * kLoggedPage;
   if (int error = staged_->locked.ReserveInPlace(staged_->length + room,
-                                                 log + (staged_->length + room) / kHivePageSize);
+                                                 log + (staged_->length + room) / kHivePage);
       error != 0) {
     return FileFailure(error);
   }

@@ -68,8 +68,8 @@ class HiveRegistry : public Registry {
   // What the key at path below the hive's root holds (names as the A
   // functions give them): its values, and its subkeys' names, with each
   // subkey's value named subkey_value where one is named (empty where it
-  // holds none). Reads the hive as it stands; kFileNotFound for a key it
-  // does not hold.
+  // holds none), text up to its first NUL. Reads the hive as it stands;
+  // kFileNotFound for a key it does not hold.
   struct Value {
     std::string name;  // as the A functions give it
     std::uint32_t type = 0;

@@ -1,7 +1,6 @@
 #include "platform/posix/registry/hive/hive_walk.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
 #include <unordered_set>
 
@@ -13,19 +12,7 @@
 namespace vendrel::platform {
 namespace {
 
-// Fields from the start of a cell, its size field included.
-constexpr std::uint64_t kKeyFlags = 6;
-constexpr std::uint64_t kKeySubkeys = 24;
-constexpr std::uint64_t kKeyNameLength = 76;
-constexpr std::uint64_t kKeyFixed = 80;
-constexpr std::uint16_t kKeyNameCompressed = 0x20;
-constexpr std::uint64_t kValueFixed = 24;
-constexpr std::uint16_t kValueNameCompressed = 1;
 constexpr std::uint64_t kListHead = 8;  // size, signature, count
-// Longer data lies in big data cells in hives of version 1.4 and later, in
-// segments of at most this many bytes.
-constexpr std::uint32_t kLargestPlainData = 16344;
-constexpr std::uint32_t kFirstBigDataVersion = 4;
 // A bin larger than this, or a key with more subkeys, is no hive's.
 constexpr std::uint64_t kLargestBin = std::uint64_t{64} << 20;
 constexpr std::uint64_t kMostSubkeys = std::uint64_t{1} << 20;
@@ -35,12 +22,6 @@ constexpr std::uint64_t kBinScanStretch = std::uint64_t{64} << 10;
 // lead back into each other can ask for.
 constexpr std::uint64_t kMostEntriesRead = std::uint64_t{1} << 24;
 constexpr std::uint64_t kMostDataRead = std::uint64_t{256} << 20;
-
-std::string Hex(std::uint64_t offset) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(offset));
-  return text;
-}
 
 // A name as UTF-16LE: a compressed one holds one byte for each character.
 std::string Utf16Name(std::string bytes, bool compressed) {
@@ -181,10 +162,10 @@ std::string HiveWalk::Key(std::uint32_t stored, KeyCell* key, bool named) const 
   }
   key->cell = offset;
   key->name = Utf16Name(std::move(name), (Field(fixed, kKeyFlags, 2) & kKeyNameCompressed) != 0);
-  key->subkeys = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys, 4));
-  key->subkey_list = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys + 8, 4));
-  key->values = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys + 16, 4));
-  key->value_list = static_cast<std::uint32_t>(Field(fixed, kKeySubkeys + 20, 4));
+  key->subkeys = static_cast<std::uint32_t>(Field(fixed, kKeySubkeyCount, 4));
+  key->subkey_list = static_cast<std::uint32_t>(Field(fixed, kKeySubkeyList, 4));
+  key->values = static_cast<std::uint32_t>(Field(fixed, kKeyValueCount, 4));
+  key->value_list = static_cast<std::uint32_t>(Field(fixed, kKeyValueList, 4));
   return "";
 }
 
@@ -325,19 +306,20 @@ std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values)
     if (!pages_.Read(value.cell, kValueFixed, &fixed)) {
       return "a value at " + Hex(value.cell) + " cannot be read";
     }
-    const std::uint64_t name_length = Field(fixed, 6, 2);
+    const std::uint64_t name_length = Field(fixed, kValueNameLength, 2);
     if (std::string wrong = Spend(0, name_length); !wrong.empty()) return wrong;
     std::string name;
     if (kValueFixed + name_length > size ||
         !pages_.Read(value.cell + kValueFixed, name_length, &name)) {
       return "the name of a value at " + Hex(value.cell) + " runs past its cell";
     }
-    value.name = Utf16Name(std::move(name), (Field(fixed, 20, 2) & kValueNameCompressed) != 0);
-    const auto length = static_cast<std::uint32_t>(Field(fixed, 8, 4));
+    value.name =
+        Utf16Name(std::move(name), (Field(fixed, kValueFlags, 2) & kValueNameCompressed) != 0);
+    const auto length = static_cast<std::uint32_t>(Field(fixed, kValueDataLength, 4));
     value.in_value = (length & kDataInline) != 0;
     value.length = length & ~kDataInline;
-    value.data = static_cast<std::uint32_t>(Field(fixed, 12, 4));
-    value.type = static_cast<std::uint32_t>(Field(fixed, 16, 4));
+    value.data = static_cast<std::uint32_t>(Field(fixed, kValueData, 4));
+    value.type = static_cast<std::uint32_t>(Field(fixed, kValueType, 4));
     if (value.in_value && value.length > 4) {
       return "a value at " + Hex(value.cell) + " holds more data in itself than it can";
     }
@@ -358,8 +340,9 @@ std::string HiveWalk::Spend(std::uint64_t entries, std::uint64_t data) const {
 }
 
 std::uint64_t HiveWalk::DataCell(const ValueCell& value) const {
-  const bool big = minor_version_ >= kFirstBigDataVersion && value.length > kLargestPlainData;
-  return value.in_value || value.length == 0 || big ? 0 : InFile(value.data);
+  return value.in_value || value.length == 0 || IsBigData(minor_version_, value.length)
+             ? 0
+             : InFile(value.data);
 }
 
 std::string HiveWalk::Data(const ValueCell& value, std::string* data) const {
