@@ -66,8 +66,9 @@ class HiveRegistryTest : public ::testing::Test {
     testing::WriteFile(path_, MakeHive(root, layout));
   }
 
+  // A value's data as the key gives it, text or not.
   std::string Text(HiveRegistry& registry, KeyHandle key, const std::string& name) {
-    std::uint8_t data[64];
+    std::uint8_t data[20000];
     std::uint32_t size = sizeof data;
     std::uint32_t type = 0;
     EXPECT_EQ(registry.QueryValue(key, name, &type, data, &size), kSuccess);
@@ -315,11 +316,7 @@ TEST_F(HiveRegistryTest, ALongValueIsReadAndLeftAsItIs) {
     ASSERT_EQ(registry.FlushKey(key), kSuccess);
     HiveRegistry again = Registry();
     ASSERT_EQ(again.OpenKey(RootKey::kLocalMachine, kKeyPath, kKeyAllAccess, &key), kSuccess);
-    std::uint8_t data[20000];
-    std::uint32_t size = sizeof data;
-    std::uint32_t type = 0;
-    ASSERT_EQ(again.QueryValue(key, "Long", &type, data, &size), kSuccess);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), minor == 5 ? long_data : longer);
+    EXPECT_EQ(Text(again, key, "Long"), minor == 5 ? long_data : longer);
     EXPECT_EQ(Text(again, key, "Drive"), "F:\0"s);
   }
 }
@@ -559,11 +556,7 @@ TEST_F(HiveRegistryTest, TheKeyIsFoundThroughEveryShapeOfHive) {
     ASSERT_EQ(
         registry.OpenKey(RootKey::kLocalMachine, "SOFTWARE\\tarvel GLOBAL", kKeyAllAccess, &key),
         kSuccess);
-    std::uint8_t data[20000];
-    std::uint32_t size = sizeof data;
-    std::uint32_t type = 0;
-    ASSERT_EQ(registry.QueryValue(key, "big", &type, data, &size), kSuccess);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), big);
+    EXPECT_EQ(Text(registry, key, "big"), big);
     ASSERT_EQ(
         registry.SetValue(key, "Drive", kRegSz, reinterpret_cast<const std::uint8_t*>("F:"), 3),
         kSuccess);
