@@ -45,16 +45,10 @@ int MemFile(const std::string& bytes) {
   return fd;
 }
 
-// The key's cells on the way, as a change takes them.
-struct Way {
-  std::vector<std::uint64_t> keys;
-  std::vector<std::uint64_t> lists;
-};
-
 // The walk's values of the key at path, or why it refused.
 std::optional<Values> Walk(const std::string& hive, const std::vector<std::string>& path,
                            std::string* refused, KeyCell* key, std::vector<ValueCell>* cells,
-                           Way* way) {
+                           std::vector<KeyCell>* way) {
   HiveHeader header;
   ReadHiveHeader(hive, &header);
   const int fd = MemFile(hive);
@@ -63,14 +57,14 @@ std::optional<Values> Walk(const std::string& hive, const std::vector<std::strin
   HiveWalk walk(pages, header.minor_version, InFile(header.bins_size), Lookup::kEveryName);
   Values values;
   *refused = walk.Key(header.root_cell, key, false);
-  way->keys.push_back(key->cell);
+  way->push_back(*key);
   for (std::size_t i = 0; refused->empty() && i < path.size(); ++i) {
     bool found = false;
     KeyCell child;
-    *refused = walk.Child(*key, Utf16(path[i]), &child, &found, &way->lists);
+    *refused = walk.Child(*key, Utf16(path[i]), &child, &found);
     if (!found && refused->empty()) *refused = "no such key";
     *key = child;
-    way->keys.push_back(key->cell);
+    way->push_back(*key);
   }
   if (refused->empty()) *refused = walk.Values(*key, cells);
   for (std::size_t i = 0; refused->empty() && i < cells->size(); ++i) {
@@ -143,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string refused;
   KeyCell key;
   std::vector<ValueCell> cells;
-  Way way;
+  std::vector<KeyCell> way;
   const std::optional<Values> ours = Walk(hive, path, &refused, &key, &cells, &way);
   const std::optional<Values> theirs = Hivex(hive, path);
   // What hivex does not look for: names it cannot give, lists that name a
@@ -164,11 +158,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint64_t> value_cells;
   value_cells.reserve(cells.size());
   for (const ValueCell& cell : cells) value_cells.push_back(cell.cell);
-  if (!CheckCellsAChangeFrees(pages, way.keys, way.lists, value_cells).empty()) {
+  HiveWalk walk(pages, header.minor_version, InFile(header.bins_size));
+  KeyPlace place;
+  if (!walk.Place(way, &place).empty() ||
+      !CheckCellsAChangeFrees(pages, place, value_cells).empty()) {
     close(fd);
     return 0;
   }
-  HiveWalk walk(pages, header.minor_version, InFile(header.bins_size));
   InPlaceChange change;
   std::vector<InPlaceChange::Held> held;
   held.reserve(cells.size());

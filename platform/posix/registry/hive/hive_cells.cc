@@ -34,12 +34,26 @@ std::string Hex(std::uint64_t offset) {
   return text;
 }
 
-std::string CheckCellsAChangeFrees(const HivePages& hive,
-                                   const std::vector<std::uint64_t>& key_path,
-                                   const std::vector<std::uint64_t>& path_lists,
+std::string CheckCellsAChangeFrees(const HivePages& hive, const KeyPlace& place,
                                    const std::vector<std::uint64_t>& value_cells) {
-  if (key_path.empty()) return "it has no cell";
-  const std::uint64_t key_cell = key_path.back();
+  if (place.keys.empty()) return "it has no cell";
+  const std::uint64_t key_cell = place.keys.back();
+  // The security and class name cells of the keys on the way; "none" is
+  // all ones, which no cell of the file is.
+  std::vector<std::uint64_t> described;
+  for (std::uint64_t key : place.keys) {
+    std::array<std::uint32_t, 2> cells{};  // security, class name
+    if (!ReadWords(hive, key + kKeySecurity, &cells)) {
+      return "a key's cell at " + Hex(key) + " runs past the end of the file";
+    }
+    for (std::uint32_t cell : cells) described.push_back(InFile(cell));
+  }
+  const auto among = [](const std::vector<std::uint64_t>& cells, std::uint64_t offset) {
+    return std::find(cells.begin(), cells.end(), offset) != cells.end();
+  };
+  // A key on the way may have thousands of subkeys.
+  std::vector<std::uint64_t> listed = place.listed;
+  std::sort(listed.begin(), listed.end());
   // Each cell to be freed, with what it is for the report.
   std::vector<std::pair<std::uint64_t, const char*>> freed;
   std::array<std::uint32_t, 2> key{};  // the count of values, the value list
@@ -64,10 +78,14 @@ std::string CheckCellsAChangeFrees(const HivePages& hive,
       wrong = " is a free cell";
     } else if (offset == key_cell) {
       wrong = " is the key's own cell";
-    } else if (std::find(key_path.begin(), key_path.end(), offset) != key_path.end()) {
+    } else if (among(place.keys, offset)) {
       wrong = " is the cell of a key on the way to it";
-    } else if (std::find(path_lists.begin(), path_lists.end(), offset) != path_lists.end()) {
+    } else if (among(place.lists, offset)) {
       wrong = " is a subkey list on the way to it";
+    } else if (std::binary_search(listed.begin(), listed.end(), offset)) {
+      wrong = " is the cell of a key listed on the way to it";
+    } else if (among(described, offset)) {
+      wrong = " is the security or class name cell of a key on the way to it";
     }
     if (wrong != nullptr) return std::string("its ") + what + " at " + Hex(offset) + wrong;
   }

@@ -27,6 +27,7 @@ constexpr std::uint64_t kKeySubkeyCount = 24;
 constexpr std::uint64_t kKeySubkeyList = 32;
 constexpr std::uint64_t kKeyValueCount = 40;
 constexpr std::uint64_t kKeyValueList = 44;
+constexpr std::uint64_t kKeySecurity = 48;  // the class name cell follows
 constexpr std::uint64_t kKeyLongestValueName = 64;
 constexpr std::uint64_t kKeyLongestValueData = 68;
 constexpr std::uint64_t kKeyNameLength = 76;
@@ -53,18 +54,25 @@ std::string Hex(std::uint64_t offset);
 // A cell's offset as stored in another cell counts from the first hive bin.
 inline std::uint64_t InFile(std::uint32_t stored) { return std::uint64_t{stored} + kHiveBaseBlock; }
 
-// Checks, in the hive, the cells a change of the values of a key may free:
-// its value list, its values' cells and their data cells; value_cells are
-// the key's value cells as its list gives them (offsets in the file).
-// Returns an empty string when each is a used cell inside the file and none
-// is another, or else what is wrong, for a report.
-// The keys on the way to it (key_path: the root first, the key last) and
-// the subkey lists that lead from one to the next (path_lists) must keep
-// their cells: one of them freed or written over leaves a hive no one can
-// open.
-std::string CheckCellsAChangeFrees(const HivePages& hive,
-                                   const std::vector<std::uint64_t>& key_path,
-                                   const std::vector<std::uint64_t>& path_lists,
+// What holds a key in its place: the keys on the way to it (the root
+// first, the key last), every subkey list of each of them (an ri's leaves
+// too) and every key those lists name, as offsets in the file.
+struct KeyPlace {
+  std::vector<std::uint64_t> keys;
+  std::vector<std::uint64_t> lists;
+  std::vector<std::uint64_t> listed;
+};
+
+// Checks, in the hive, the cells a change of the values of a key may free
+// or write: its value list, its values' cells and their data cells;
+// value_cells are the key's value cells as its list gives them (offsets in
+// the file). Returns an empty string when each is a used cell inside the
+// file and none is another, or else what is wrong, for a report.
+// The cells of the key's place, and the security and class name cells of
+// the keys on the way, must keep what they hold: one of them freed or
+// written over leaves a hive no one can open, or a key beside the way that
+// Windows would find damaged.
+std::string CheckCellsAChangeFrees(const HivePages& hive, const KeyPlace& place,
                                    const std::vector<std::uint64_t>& value_cells);
 
 }  // namespace vendrel::platform

@@ -167,17 +167,16 @@ Result HiveRegistry::FindKey(const std::string& key_name, const std::vector<std:
   if (std::string wrong = walk.Key(loaded_->header.root_cell, &found->key, false); !wrong.empty()) {
     return Failure(kRegistryCorrupt, "is damaged: " + wrong);
   }
-  found->path.push_back(found->key.cell);
+  found->way.push_back(found->key);
   for (const std::string& name : path) {
     bool there = false;
     KeyCell child;
-    if (std::string wrong = walk.Child(found->key, name, &child, &there, &found->lists);
-        !wrong.empty()) {
+    if (std::string wrong = walk.Child(found->key, name, &child, &there); !wrong.empty()) {
       return Failure(kRegistryCorrupt, "is damaged: " + wrong);
     }
     if (!there) return kFileNotFound;
     found->key = std::move(child);
-    found->path.push_back(found->key.cell);
+    found->way.push_back(found->key);
   }
   if (std::string wrong = walk.Values(found->key, &found->values); !wrong.empty()) {
     return Damaged(key_name, wrong);
@@ -387,8 +386,11 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
   const HiveWalk& walk = *loaded_->walk;
   if (!staged_->change.HasKey(found.key.cell)) {
-    if (std::string unsafe =
-            CheckCellsAChangeFrees(walk.pages(), found.path, found.lists, value_cells);
+    KeyPlace place;
+    if (std::string wrong = walk.Place(found.way, &place); !wrong.empty()) {
+      return Damaged(key_name, wrong);
+    }
+    if (std::string unsafe = CheckCellsAChangeFrees(walk.pages(), place, value_cells);
         !unsafe.empty()) {
       return Damaged(key_name, unsafe);
     }

@@ -98,8 +98,7 @@ class HiveRegistry : public Registry {
   // its values.
   struct FoundKey {
     KeyCell key;
-    std::vector<std::uint64_t> path;
-    std::vector<std::uint64_t> lists;
+    std::vector<KeyCell> way;  // the keys on the way to it: the root first, the key last
     std::vector<ValueCell> values;
   };
 

@@ -179,9 +179,9 @@ struct HiveWalk::Search {
   std::u32string hint;      // the first characters, in upper case
   bool every_name = false;  // each entry's name is compared, whatever its hash or hint
   std::uint64_t examined = 0;
-  std::vector<KeyCell>* every = nullptr;        // where given, every key is kept, none matched
-  std::vector<std::uint64_t>* lists = nullptr;  // where given, gains the lists that lead to it
-  std::unordered_set<std::uint64_t> seen;       // the cells of the keys kept
+  std::vector<KeyCell>* every = nullptr;  // where given, every key is kept, none matched
+  KeyPlace* place = nullptr;  // where given, every list and the keys they name, none read
+  std::unordered_set<std::uint64_t> seen;  // the cells of the keys kept
 
   // Whether an element of a leaf of that kind may point at the name: an
   // li's, which say nothing of names, and an lf's without a hint (a name it
@@ -231,6 +231,10 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
       }
       continue;
     }
+    if (search->place != nullptr) {
+      search->place->listed.push_back(InFile(entry));
+      continue;
+    }
     if (search->every == nullptr && !search->every_name && !search->PointsHere(kind, element)) {
       continue;
     }
@@ -247,17 +251,16 @@ std::string HiveWalk::Leaf(std::uint64_t list, Search* search, KeyCell* child, b
       *found = SameName(child->name, search->name);
     }
   }
-  if (*found && search->lists != nullptr) search->lists->push_back(list);
+  if (search->place != nullptr) search->place->lists.push_back(list);
   return "";
 }
 
-std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found,
-                            std::vector<std::uint64_t>* lists) const {
+std::string HiveWalk::Child(const KeyCell& key, std::string_view name, KeyCell* child,
+                            bool* found) const {
   *found = false;
   if (key.subkeys == 0) return "";
   Search search;
   search.name = name;
-  search.lists = lists;
   for (std::size_t at = 0; at + 1 < name.size(); at += 2) {
     const auto unit = static_cast<std::uint32_t>(Field(name, at, 2));
     search.hash = 37 * search.hash + Upper16(unit);
@@ -276,6 +279,23 @@ std::string HiveWalk::Children(const KeyCell& key, std::vector<KeyCell>* childre
   bool found = false;
   KeyCell child;
   return Leaf(InFile(key.subkey_list), &every, &child, &found, false);
+}
+
+std::string HiveWalk::Place(const std::vector<KeyCell>& way, KeyPlace* place) const {
+  *place = KeyPlace{};
+  for (const KeyCell& key : way) {
+    place->keys.push_back(key.cell);
+    if (key.subkeys == 0) continue;
+    Search listing;
+    listing.place = place;
+    bool found = false;
+    KeyCell child;
+    if (std::string wrong = Leaf(InFile(key.subkey_list), &listing, &child, &found, false);
+        !wrong.empty()) {
+      return wrong;
+    }
+  }
+  return "";
 }
 
 std::string HiveWalk::Values(const KeyCell& key, std::vector<ValueCell>* values) const {

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/registry/hive/hive_cells.h"
 #include "platform/posix/registry/hive/hive_pages.h"
 
 namespace vendrel::platform {
@@ -52,10 +53,12 @@ class HiveWalk {
   // root's name is never read: nothing is looked up by it.
   std::string Key(std::uint32_t stored, KeyCell* key, bool named = true) const;
   // The child of key named name (UTF-16LE, letter case ignored as Windows
-  // ignores it); *found is false where there is none. lists, when given,
-  // gains the subkey lists that lead to the child (a leaf, and an ri).
-  std::string Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found,
-                    std::vector<std::uint64_t>* lists = nullptr) const;
+  // ignores it); *found is false where there is none.
+  std::string Child(const KeyCell& key, std::string_view name, KeyCell* child, bool* found) const;
+  // The place of the last key of way (the keys on the way to it, the root
+  // first): the subkey lists of each key are read, the keys they name are
+  // not.
+  std::string Place(const std::vector<KeyCell>& way, KeyPlace* place) const;
   // Every child of key, in the order its lists give them.
   std::string Children(const KeyCell& key, std::vector<KeyCell>* children) const;
   std::string Values(const KeyCell& key, std::vector<ValueCell>* values) const;

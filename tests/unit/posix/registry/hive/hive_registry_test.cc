@@ -444,6 +444,18 @@ TEST_F(HiveRegistryTest, AChangeThatWouldFreeACellTwiceIsRefusedAndTheHiveLeft) 
          hive.replace(ValueCell(hive, "DRIVE") + kData, 4, Word(list - 4 - kHiveBaseBlock));
        },
        "is a subkey list on the way to it"},
+      {"a value's data is the cell of a key beside the way",
+       [](std::string& hive) {
+         hive.replace(ValueCell(hive, "DRIVE") + kData, 4,
+                      Word(hive.find("Microsoft") - 0x50 - kHiveBaseBlock));
+       },
+       "is the cell of a key listed on the way to it"},
+      {"a value's data is the key's class name",
+       [](std::string& hive) {
+         hive.replace(ValueCell(hive, "DRIVE") + kData, 4,
+                      Word(hive.find("P\0r\0o\0d\0u\0c\0t\0C\0"s) - 4 - kHiveBaseBlock));
+       },
+       "is the security or class name cell of a key on the way to it"},
   };
   for (const Row& row : rows) {
     std::string hive = MakeHive(software_);
