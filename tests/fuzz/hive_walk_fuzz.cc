@@ -161,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   HiveWalk walk(pages, header.minor_version, InFile(header.bins_size));
   KeyPlace place;
   if (!walk.Place(way, &place).empty() ||
-      !CheckCellsAChangeFrees(pages, place, value_cells).empty()) {
+      !CheckCellsAChangeFrees(pages, header.minor_version, place, value_cells).empty()) {
     close(fd);
     return 0;
   }

@@ -34,7 +34,8 @@ std::string Hex(std::uint64_t offset) {
   return text;
 }
 
-std::string CheckCellsAChangeFrees(const HivePages& hive, const KeyPlace& place,
+std::string CheckCellsAChangeFrees(const HivePages& hive, std::uint32_t minor_version,
+                                   const KeyPlace& place,
                                    const std::vector<std::uint64_t>& value_cells) {
   if (place.keys.empty()) return "it has no cell";
   const std::uint64_t key_cell = place.keys.back();
@@ -61,13 +62,35 @@ std::string CheckCellsAChangeFrees(const HivePages& hive, const KeyPlace& place,
     return "its cell at " + Hex(key_cell) + " runs past the end of the file";
   }
   if (key[0] != 0) freed.emplace_back(InFile(key[1]), "value list");
+  // The cells of big data, which a change keeps as they are: each db cell,
+  // its list of segments and the segments.
+  std::vector<std::uint64_t> big;
   for (std::uint64_t cell : value_cells) {
     freed.emplace_back(cell, "value cell");
     std::array<std::uint32_t, 2> value{};  // the data's length, the data cell
     if (!ReadWords(hive, cell + kValueDataLength, &value)) {
       return "its value cell at " + Hex(cell) + " runs past the end of the file";
     }
-    if ((value[0] & kDataInline) == 0) freed.emplace_back(InFile(value[1]), "data cell");
+    if ((value[0] & kDataInline) != 0 || value[0] == 0) continue;  // no cell of its own
+    if (!IsBigData(minor_version, value[0])) {
+      freed.emplace_back(InFile(value[1]), "data cell");
+      continue;
+    }
+    const std::uint64_t db = InFile(value[1]);
+    std::array<std::uint32_t, 2> head{};  // the signature and the count, the list
+    std::string segments;
+    if (!ReadWords(hive, db + 4, &head) ||
+        !hive.Read(InFile(head[1]) + 4, std::uint64_t{4} * (head[0] >> 16), &segments)) {
+      return "its big data at " + Hex(db) + " runs past the end of the file";
+    }
+    big.insert(big.end(), {db, InFile(head[1])});
+    for (std::size_t at = 0; at < segments.size(); at += 4) {
+      big.push_back(InFile(static_cast<std::uint32_t>(Field(segments, at, 4))));
+    }
+  }
+  std::sort(big.begin(), big.end());
+  if (std::binary_search(big.begin(), big.end(), key_cell)) {
+    return "its cell at " + Hex(key_cell) + " is a cell of a value's big data";
   }
   for (const auto& [offset, what] : freed) {
     std::array<std::uint32_t, 1> size{};
@@ -86,6 +109,8 @@ std::string CheckCellsAChangeFrees(const HivePages& hive, const KeyPlace& place,
       wrong = " is the cell of a key listed on the way to it";
     } else if (among(described, offset)) {
       wrong = " is the security or class name cell of a key on the way to it";
+    } else if (std::binary_search(big.begin(), big.end(), offset)) {
+      wrong = " is a cell of a value's big data";
     }
     if (wrong != nullptr) return std::string("its ") + what + " at " + Hex(offset) + wrong;
   }

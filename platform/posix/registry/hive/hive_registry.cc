@@ -390,7 +390,8 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
     if (std::string wrong = walk.Place(found.way, &place); !wrong.empty()) {
       return Damaged(key_name, wrong);
     }
-    if (std::string unsafe = CheckCellsAChangeFrees(walk.pages(), place, value_cells);
+    if (std::string unsafe =
+            CheckCellsAChangeFrees(walk.pages(), loaded_->header.minor_version, place, value_cells);
         !unsafe.empty()) {
       return Damaged(key_name, unsafe);
     }
