@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
+#include "platform/posix/files/little_endian.h"
 #include "platform/posix/registry/hive/hive_cells.h"
 #include "platform/posix/registry/hive/hive_header.h"
 #include "platform/posix/registry/hive/hive_in_place.h"
@@ -145,6 +146,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const char* unchecked :
        {"a name hivex cannot give", " twice", "no hive holds", "any hive holds"}) {
     if (refused.find(unchecked) != std::string::npos) return 0;
+  }
+  // hivex takes long data for big data where its cell cannot hold it, in a
+  // hive of any version; Windows, and the walk, where the hive is 1.4 or later.
+  for (const ValueCell& cell : cells) {
+    if (cell.in_value || cell.length <= kLargestPlainData || InFile(cell.data) + 4 > hive.size()) {
+      continue;
+    }
+    const auto stored = static_cast<std::uint32_t>(Field(hive, InFile(cell.data), 4));
+    const std::uint64_t room = (stored & 0x80000000U) != 0 ? 0x100000000ULL - stored : stored;
+    if ((room < 4 + std::uint64_t{cell.length}) != IsBigData(header.minor_version, cell.length)) {
+      return 0;
+    }
   }
   if (theirs) {
     if (!ours) std::fprintf(stderr, "the walk refused: %s\n", refused.c_str());
