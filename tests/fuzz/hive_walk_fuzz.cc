@@ -147,15 +147,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
        {"a name hivex cannot give", " twice", "no hive holds", "any hive holds"}) {
     if (refused.find(unchecked) != std::string::npos) return 0;
   }
-  // hivex takes long data for big data where its cell cannot hold it, in a
-  // hive of any version; Windows, and the walk, where the hive is 1.4 or later.
+  // hivex takes data for big data wherever its cell cannot hold it, in a
+  // hive of any version, and gives what the segments hold, short or not;
+  // Windows, and the walk, go by the hive's version and refuse short data.
   for (const ValueCell& cell : cells) {
-    if (cell.in_value || cell.length <= kLargestPlainData || InFile(cell.data) + 4 > hive.size()) {
-      continue;
-    }
+    if (cell.in_value || cell.length == 0 || InFile(cell.data) + 4 > hive.size()) continue;
     const auto stored = static_cast<std::uint32_t>(Field(hive, InFile(cell.data), 4));
     const std::uint64_t room = (stored & 0x80000000U) != 0 ? 0x100000000ULL - stored : stored;
-    if ((room < 4 + std::uint64_t{cell.length}) != IsBigData(header.minor_version, cell.length)) {
+    const bool big_to_hivex = room < 4 + std::uint64_t{cell.length};
+    if (big_to_hivex != IsBigData(header.minor_version, cell.length) || (big_to_hivex && !ours)) {
       return 0;
     }
   }
