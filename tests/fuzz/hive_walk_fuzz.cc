@@ -168,13 +168,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // checked, and the pages written into a copy.
   const int fd = MemFile(hive);
   HivePages pages(fd, hive.size());
-  std::vector<std::uint64_t> value_cells;
-  value_cells.reserve(cells.size());
-  for (const ValueCell& cell : cells) value_cells.push_back(cell.cell);
   HiveWalk walk(pages, header.minor_version, InFile(header.bins_size));
   KeyPlace place;
-  if (!walk.Place(way, &place).empty() ||
-      !CheckCellsAChangeFrees(pages, header.minor_version, place, value_cells).empty()) {
+  if (!walk.Place(way, &place).empty() || !CheckCellsAChangeFrees(walk, place, cells).empty()) {
     close(fd);
     return 0;
   }

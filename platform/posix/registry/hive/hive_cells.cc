@@ -9,6 +9,7 @@
 
 #include "platform/posix/files/little_endian.h"
 #include "platform/posix/registry/hive/hive_header.h"
+#include "platform/posix/registry/hive/hive_walk.h"
 
 namespace vendrel::platform {
 namespace {
@@ -34,9 +35,9 @@ std::string Hex(std::uint64_t offset) {
   return text;
 }
 
-std::string CheckCellsAChangeFrees(const HivePages& hive, std::uint32_t minor_version,
-                                   const KeyPlace& place,
-                                   const std::vector<std::uint64_t>& value_cells) {
+std::string CheckCellsAChangeFrees(const HiveWalk& walk, const KeyPlace& place,
+                                   const std::vector<ValueCell>& values) {
+  const HivePages& hive = walk.pages();
   if (place.keys.empty()) return "it has no cell";
   const std::uint64_t key_cell = place.keys.back();
   // The security and class name cells of the keys on the way; "none" is
@@ -62,30 +63,14 @@ std::string CheckCellsAChangeFrees(const HivePages& hive, std::uint32_t minor_ve
     return "its cell at " + Hex(key_cell) + " runs past the end of the file";
   }
   if (key[0] != 0) freed.emplace_back(InFile(key[1]), "value list");
-  // The cells of big data, which a change keeps as they are: each db cell,
-  // its list of segments and the segments.
+  // The cells of big data, which a change keeps as they are.
   std::vector<std::uint64_t> big;
-  for (std::uint64_t cell : value_cells) {
-    freed.emplace_back(cell, "value cell");
-    std::array<std::uint32_t, 2> value{};  // the data's length, the data cell
-    if (!ReadWords(hive, cell + kValueDataLength, &value)) {
-      return "its value cell at " + Hex(cell) + " runs past the end of the file";
-    }
-    if ((value[0] & kDataInline) != 0 || value[0] == 0) continue;  // no cell of its own
-    if (!IsBigData(minor_version, value[0])) {
-      freed.emplace_back(InFile(value[1]), "data cell");
-      continue;
-    }
-    const std::uint64_t db = InFile(value[1]);
-    std::array<std::uint32_t, 2> head{};  // the signature and the count, the list
-    std::string segments;
-    if (!ReadWords(hive, db + 4, &head) ||
-        !hive.Read(InFile(head[1]) + 4, std::uint64_t{4} * (head[0] >> 16), &segments)) {
-      return "its big data at " + Hex(db) + " runs past the end of the file";
-    }
-    big.insert(big.end(), {db, InFile(head[1])});
-    for (std::size_t at = 0; at < segments.size(); at += 4) {
-      big.push_back(InFile(static_cast<std::uint32_t>(Field(segments, at, 4))));
+  for (const ValueCell& value : values) {
+    freed.emplace_back(value.cell, "value cell");
+    if (const std::uint64_t data = walk.DataCell(value); data != 0) {
+      freed.emplace_back(data, "data cell");
+    } else if (std::string wrong = walk.BigDataCells(value, &big); !wrong.empty()) {
+      return wrong;
     }
   }
   std::sort(big.begin(), big.end());

@@ -63,20 +63,21 @@ struct KeyPlace {
   std::vector<std::uint64_t> listed;
 };
 
-// Checks, in the hive (of that minor version), the cells a change of the
-// values of a key may free or write: its value list, its values' cells and
-// their data cells; value_cells are the key's value cells as its list gives
-// them (offsets in the file). Returns an empty string when each is a used
-// cell inside the file and none is another, or else what is wrong, for a
-// report.
+class HiveWalk;
+struct ValueCell;
+
+// Checks, in the hive the walk reads, the cells a change of the values of a
+// key may free or write: its value list, its values' cells and their data
+// cells (values: the key's, as its list gives them). Returns an empty
+// string when each is a used cell inside the file and none is another, or
+// else what is wrong, for a report.
 // The cells of the key's place, the security and class name cells of the
 // keys on the way and the cells of the key's big data must keep what they
 // hold: one of them freed or written over leaves a hive no one can open, a
 // key beside the way that Windows would find damaged, or another value's
 // data changed.
-std::string CheckCellsAChangeFrees(const HivePages& hive, std::uint32_t minor_version,
-                                   const KeyPlace& place,
-                                   const std::vector<std::uint64_t>& value_cells);
+std::string CheckCellsAChangeFrees(const HiveWalk& walk, const KeyPlace& place,
+                                   const std::vector<ValueCell>& values);
 
 }  // namespace vendrel::platform
 

@@ -376,12 +376,10 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
   }
   std::string stored_name = code_page_->ToUtf16(name);
   std::vector<std::string> names;
-  std::vector<std::uint64_t> value_cells;
   for (const ValueCell& value : found.values) {
     // The value keeps the spelling of its name.
     if (EqualsIgnoringCase(code_page_->FromUtf16(value.name), name)) stored_name = value.name;
     names.push_back(value.name);
-    value_cells.push_back(value.cell);
   }
   if (Result taken_for_one = CheckNames(key_name, names); !taken_for_one.ok()) return taken_for_one;
   const HiveWalk& walk = *loaded_->walk;
@@ -390,9 +388,7 @@ Result HiveRegistry::SetValue(KeyHandle key, const std::string& name, std::uint3
     if (std::string wrong = walk.Place(found.way, &place); !wrong.empty()) {
       return Damaged(key_name, wrong);
     }
-    if (std::string unsafe =
-            CheckCellsAChangeFrees(walk.pages(), loaded_->header.minor_version, place, value_cells);
-        !unsafe.empty()) {
+    if (std::string unsafe = CheckCellsAChangeFrees(walk, place, found.values); !unsafe.empty()) {
       return Damaged(key_name, unsafe);
     }
     std::vector<InPlaceChange::Held> held;

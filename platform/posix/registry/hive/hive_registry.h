@@ -93,9 +93,8 @@ class HiveRegistry : public Registry {
     std::vector<std::string> path;  // UTF-16LE names below the hive's root
     std::vector<Value> values;
   };
-  // A key as the loaded hive holds it: its cell, those of the keys on the
-  // way to it (the root first) and of the subkey lists between them, and
-  // its values.
+  // A key as the loaded hive holds it: its cell, the keys on the way to it,
+  // and its values.
   struct FoundKey {
     KeyCell key;
     std::vector<KeyCell> way;  // the keys on the way to it: the root first, the key last

@@ -387,7 +387,19 @@ std::string HiveWalk::Data(const ValueCell& value, std::string* data) const {
     return pages_.Read(cell + 4, value.length, data) ? ""
                                                      : "data at " + Hex(cell) + " cannot be read";
   }
-  // Big data: a db cell, its list of segments, each of up to 16344 bytes.
+  return BigData(value, data, nullptr);
+}
+
+std::string HiveWalk::BigDataCells(const ValueCell& value,
+                                   std::vector<std::uint64_t>* cells) const {
+  if (value.in_value || value.length == 0 || !IsBigData(minor_version_, value.length)) return "";
+  return BigData(value, nullptr, cells);
+}
+
+// Big data: a db cell, its list of segments, each of up to 16344 bytes.
+std::string HiveWalk::BigData(const ValueCell& value, std::string* data,
+                              std::vector<std::uint64_t>* cells) const {
+  std::uint64_t size = 0;
   const std::uint64_t big = InFile(value.data);
   if (std::string wrong = UsedCell(big, 12, "db", &size); !wrong.empty()) return wrong;
   std::string head;
@@ -403,17 +415,22 @@ std::string HiveWalk::Data(const ValueCell& value, std::string* data) const {
   std::string segments;
   if (!pages_.Read(list + 4, 4 * count, &segments))
     return "big data at " + Hex(big) + " cannot be read";
-  for (std::uint64_t i = 0; data->size() < value.length; ++i) {
+  if (cells != nullptr) cells->insert(cells->end(), {big, list});
+  for (std::uint64_t i = 0, got = 0; got < value.length; ++i) {
     const std::uint64_t segment = InFile(static_cast<std::uint32_t>(Field(segments, 4 * i, 4)));
-    const std::uint64_t part =
-        std::min<std::uint64_t>(kLargestPlainData, value.length - data->size());
-    std::string bytes;
+    const std::uint64_t part = std::min<std::uint64_t>(kLargestPlainData, value.length - got);
     if (std::string wrong = UsedCell(segment, 4 + part, nullptr, &size); !wrong.empty()) {
       return wrong;
     }
-    if (!pages_.Read(segment + 4, part, &bytes))
-      return "big data at " + Hex(segment) + " cannot be read";
-    data->append(bytes);
+    if (cells != nullptr) cells->push_back(segment);
+    if (data != nullptr) {
+      std::string bytes;
+      if (!pages_.Read(segment + 4, part, &bytes)) {
+        return "big data at " + Hex(segment) + " cannot be read";
+      }
+      data->append(bytes);
+    }
+    got += part;
   }
   return "";
 }

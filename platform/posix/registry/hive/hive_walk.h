@@ -63,6 +63,9 @@ class HiveWalk {
   std::string Children(const KeyCell& key, std::vector<KeyCell>* children) const;
   std::string Values(const KeyCell& key, std::vector<ValueCell>* values) const;
   std::string Data(const ValueCell& value, std::string* data) const;
+  // Adds the cells of a value's big data, where it has big data: its db
+  // cell, its list of segments and the segments its length takes.
+  std::string BigDataCells(const ValueCell& value, std::vector<std::uint64_t>* cells) const;
   // Where a value's data lies in the file, in a cell of its own: 0 for data
   // held in the value, and for big data (which has several cells).
   std::uint64_t DataCell(const ValueCell& value) const;
@@ -86,6 +89,10 @@ class HiveWalk {
 
  private:
   struct Search;
+  // Big data, its cells checked: its bytes where data is given, and its
+  // cells where cells is.
+  std::string BigData(const ValueCell& value, std::string* data,
+                      std::vector<std::uint64_t>* cells) const;
   std::string Leaf(std::uint64_t list, Search* search, KeyCell* child, bool* found,
                    bool under_root) const;
   // Counts what a step reads against the walk's bound: an empty string, or
